@@ -1,0 +1,47 @@
+// Resolution of a path to a pseudo device by the device number of its node.
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <cerrno>
+#include <string>
+
+#include "TmHostServices.h"
+#include "TmMPIO_EMCPowerPath.h"
+#include "inventory/device_names.h"
+#include "plugin/plugin_internal.h"
+
+int FindMpDeviceName(const char* path, std::string& name) {
+    if (path == nullptr) {
+        name.clear();
+        return 0;
+    }
+    name = path;
+    const std::string examined = prepareDevName(name);
+    struct stat node;
+    if (::stat(examined.c_str(), &node) != 0) {
+        const int error = errno;
+        EvDebug(nullptr).Debug("FindMpDeviceName", "Stat on %s failed %d %s.", examined.c_str(),
+                               error, errnoText(error).c_str());
+        return 0;
+    }
+    MpDevMap devices;
+    if (listMPIODevices(devices) != 0) return 0;
+    const auto hit = devices.find(MpDev(static_cast<int>(major(node.st_rdev)),
+                                        static_cast<int>(minor(node.st_rdev))));
+    if (hit == devices.end()) return 0;
+    name = hit->second;
+    return 1;
+}
+
+int isMPIODevice(void* /*context*/, const char* path, int* err, char* errbuf) {
+    if (!outParamsPresent(err, errbuf)) return -1;
+    if (path == nullptr) {
+        *err = -1;
+        copyToCallerBuffer(errbuf, "isMPIODevice: no device path given");
+        return -1;
+    }
+    return withoutExceptions(err, errbuf, -1, [&] {
+        std::string name;
+        return FindMpDeviceName(path, name);
+    });
+}

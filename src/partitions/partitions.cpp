@@ -1,0 +1,130 @@
+// Recognition of a pseudo device's partitions by their device numbers, and
+// the enumeration of a pseudo device's partitions for the host.
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <list>
+
+#include "partitions/partitions_internal.h"
+
+namespace {
+
+// Each pseudo device owns 16 consecutive minors: the index in the high
+// bits, the partition number (0 for the whole device) in the low 4 bits.
+constexpr unsigned kPartitionBits = 4;
+constexpr unsigned kPartitionMask = (1u << kPartitionBits) - 1;
+
+bool isAdminMajor(unsigned majorNumber) {
+    return majorNumber == static_cast<unsigned>(admin_major.load());
+}
+
+} // namespace
+
+std::string getAAName(long index) {
+    // Bijective base 26: the rightmost letter counts 0 to 25, and each letter
+    // to its left counts what remains, less one, so that za follows yz and
+    // aaa follows zz.
+    unsigned long n = index < 0 ? 0 : static_cast<unsigned long>(index);
+    std::string letters;
+    for (;;) {
+        letters.push_back(static_cast<char>('a' + n % 26));
+        n /= 26;
+        if (n == 0) break;
+        --n;
+    }
+    std::reverse(letters.begin(), letters.end());
+    return letters;
+}
+
+int isPartitionDevice(void* /*context*/, const char* path, char* parent, int* err, char* errbuf) {
+    return withoutExceptions(err, errbuf, 0, [&] {
+        if (path == nullptr) {
+            if (err) *err = -1;
+            if (errbuf) copyToCallerBuffer(errbuf, "isPartitionDevice: no device path given");
+            return 0;
+        }
+        struct stat node;
+        if (::stat(path, &node) != 0) {
+            const int error = errno;
+            if (err) *err = error;
+            if (errbuf) formatToCallerBuffer(errbuf, "Stat %s failed:%d", path, error);
+            return 0;
+        }
+        const unsigned minorNumber = minor(node.st_rdev);
+        if (!isAdminMajor(major(node.st_rdev)) || (minorNumber & kPartitionMask) == 0) return 0;
+
+        const std::string parentPath = "/dev/emcpower" + getAAName(minorNumber >> kPartitionBits);
+        if (parent == nullptr) return 1;
+        copyToCallerBuffer(parent, parentPath);
+
+        struct stat parentNode;
+        if (::stat(parentPath.c_str(), &parentNode) != 0) {
+            const int error = errno;
+            if (err) *err = error;
+            if (errbuf)
+                formatToCallerBuffer(errbuf, "pdev stat failed %s(parent:%s) :%d", path,
+                                     parentPath.c_str(), error);
+            EvDebug(nullptr).DebugLvl("isPartitionDevice", -1, "pdev stat failed %s(parent:%s) :%d",
+                                      path, parentPath.c_str(), error);
+            return 0;
+        }
+        return 1;
+    });
+}
+
+EPartIterator::EPartIterator(std::string path, int majorNumber, int minorNumber, TmPartInfo* array,
+                             int arrayCapacity)
+    : written{0}, major{majorNumber}, minor{minorNumber}, devPath{std::move(path)},
+      capacity{arrayCapacity}, parts{array} {}
+
+void EPartIterator::operator()(slice s) {
+    TmPartInfo record{};
+    if (!(written < capacity)) return;
+    // The name keeps at most 1022 characters: the bound includes the NUL.
+    std::snprintf(record.name, sizeof record.name - 1, "%s%d", devPath.c_str(), s.partNo);
+    record.partNo = s.partNo;
+    record.start = s.start;
+    record.size = s.size;
+    record.sectorSize = 512;
+    record.major = major;
+    // 32-bit addition that wraps instead of overflowing.
+    record.minor = static_cast<int>(static_cast<unsigned>(minor) + static_cast<unsigned>(s.partNo));
+    std::memcpy(&parts[written], &record, sizeof record);
+    ++written;
+}
+
+int getPartitionDevices(void* context, const char* dev, TmPartInfo* parts, int* count,
+                        int /*reserved*/, int* err, char* errbuf) {
+    auto fail = [&](int result, const char* text) {
+        if (count) *count = 0;
+        if (err) *err = result;
+        if (errbuf) copyToCallerBuffer(errbuf, text);
+        return result;
+    };
+    if (dev == nullptr) return fail(-1, "getPartitionDevices: no device path given");
+    return withoutExceptions(err, errbuf, -1, [&] {
+        std::list<slice> slices;
+        struct stat node;
+        std::memset(&node, 0, sizeof node);
+        // A path that cannot be examined keeps device number 0 and is
+        // refused below by its major number once init has run.
+        (void)::stat(dev, &node);
+        if (isPartitionDevice(context, dev, nullptr, err, errbuf) == 1) return fail(-1, dev);
+        if (!isAdminMajor(major(node.st_rdev))) return fail(-1, dev);
+
+        const int found = getPartitions(dev, &slices);
+        if (found < 0) return fail(found, dev);
+
+        // Without a count or an array there is no room: no record is written.
+        const int capacity = (count != nullptr && parts != nullptr) ? *count : 0;
+        std::for_each(slices.begin(), slices.end(),
+                      EPartIterator(dev, static_cast<int>(major(node.st_rdev)),
+                                    static_cast<int>(minor(node.st_rdev)), parts, capacity));
+        if (count) *count = found;
+        return found;
+    });
+}

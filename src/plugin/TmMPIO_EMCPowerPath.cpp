@@ -1,0 +1,48 @@
+// The plug-in's frame: the command table built at load, the vendor name,
+// getVendorName and init, which discovers the PowerPath admin major number.
+#include <string>
+
+#include "TmHostServices.h"
+#include "TmMPIO_EMCPowerPath.h"
+#include "plugin/plugin_internal.h"
+
+// Built in this order when the library is loaded (definition order within
+// one translation unit); every command after mpiocmd is made from it.
+const std::string mpiocmd = "powermt";
+const std::string mpioremove_cmd = mpiocmd + " remove force dev=";
+const std::string mpiodisplay_cmd = mpiocmd + " display dev=";
+const std::string mpiorelease_cmd = mpiocmd + " release";
+const std::string mpiosave_cmd = mpiocmd + " save";
+const std::string mpiorefresh_cmd = mpiocmd + " config";
+const std::string mpio_prefix = "/dev/";
+
+std::atomic<int> admin_major{0};
+
+namespace {
+char vendorNameText[] = "Trelmaron: EMC PowerPath MPIO";
+
+// First field of every /proc/devices line that names the PowerPath class.
+const char* const adminMajorDiscovery_cmd =
+    "cat /proc/devices | grep 'power2' | awk '{print $1}'";
+} // namespace
+
+char* _VendorName = vendorNameText;
+
+const char* getVendorName(void) { return _VendorName; }
+
+const char* init(void* /*context*/, int* err, char* errbuf) {
+    if (!outParamsPresent(err, errbuf)) return nullptr;
+    return withoutExceptions<const char*>(nullptr, nullptr, nullptr, [&]() -> const char* {
+        const char* vendor = _VendorName;
+        std::string output;
+        std::string error;
+        if (TmProcess::system(adminMajorDiscovery_cmd, &output, &error, 0, false) != 0 ||
+            output.empty())
+            return nullptr;
+        // Only the number on the first matching line counts.
+        const int major = parseLeadingInt(output);
+        admin_major.store(major);
+        EvDebug(nullptr).Debug("init", "Admin device major number :%d %s.", major, output.c_str());
+        return vendor;
+    });
+}

@@ -1,0 +1,157 @@
+// The frame: command table, vendor name, init and the shared helpers.
+#include <climits>
+
+#include "plugin/plugin_internal.h"
+#include "plugin_test_util.h"
+
+namespace {
+
+const std::string kDiscovery = "cat /proc/devices | grep 'power2' | awk '{print $1}'";
+
+class InitTest : public FakeHostTest {
+protected:
+    void SetUp() override {
+        FakeHostTest::SetUp();
+        admin_major = 0;
+    }
+};
+
+TEST_F(InitTest, NullErrorCodeRunsNothingAndWritesNothing) {
+    ErrorOut e;
+    EXPECT_EQ(init(nullptr, nullptr, e.errbuf()), nullptr);
+    EXPECT_TRUE(e.untouched());
+    EXPECT_TRUE(fakehost::commands().empty());
+}
+
+TEST_F(InitTest, NullErrorBufferSetsMinusOneAndRunsNothing) {
+    ErrorOut e;
+    EXPECT_EQ(init(nullptr, &e.err, nullptr), nullptr);
+    EXPECT_EQ(e.err, -1);
+    EXPECT_TRUE(fakehost::commands().empty());
+}
+
+TEST_F(InitTest, DiscoversTheAdminMajorAndLogsIt) {
+    fakehost::answer(kDiscovery, {0, "251\n", ""});
+    ErrorOut e;
+    const char* vendor = init(nullptr, &e.err, e.errbuf());
+    EXPECT_EQ(vendor, _VendorName);
+    EXPECT_STREQ(vendor, "Trelmaron: EMC PowerPath MPIO");
+    EXPECT_EQ(admin_major.load(), 251);
+    EXPECT_TRUE(e.untouched());
+    EXPECT_EQ(fakehost::commands(), std::vector<std::string>{kDiscovery});
+    const auto run = fakehost::runs().at(0);
+    EXPECT_EQ(run.timeout, 0);
+    EXPECT_FALSE(run.flag);
+    EXPECT_TRUE(run.outputEmptyOnEntry && run.errorEmptyOnEntry);
+    const auto logs = fakehost::logEntries();
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_EQ(logs[0].tag, "init");
+    EXPECT_FALSE(logs[0].leveled);
+    EXPECT_FALSE(logs[0].fileInstanceGiven);
+    EXPECT_EQ(logs[0].text, "Admin device major number :251 251\n.");
+}
+
+struct DiscoveryCase {
+    const char* name;
+    fakehost::Reply reply;
+    bool succeeds;
+    int major; // admin_major afterwards; it starts at 77
+};
+
+class InitDiscoveryTest : public InitTest, public ::testing::WithParamInterface<DiscoveryCase> {};
+
+TEST_P(InitDiscoveryTest, OutcomeAndAdminMajor) {
+    admin_major = 77;
+    fakehost::answer(kDiscovery, GetParam().reply);
+    ErrorOut e;
+    const char* vendor = init(nullptr, &e.err, e.errbuf());
+    EXPECT_EQ(vendor, GetParam().succeeds ? _VendorName : nullptr);
+    EXPECT_EQ(admin_major.load(), GetParam().major);
+    EXPECT_TRUE(e.untouched()) << "init reports nothing through err and errbuf";
+    EXPECT_EQ(fakehost::logEntries().size(), GetParam().succeeds ? 1u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Discovery, InitDiscoveryTest,
+    ::testing::Values(
+        DiscoveryCase{"NoPower2Line", {0, "", ""}, false, 77},
+        DiscoveryCase{"RunnerFails", {1, "251\n", "cat: /proc/devices: No such file"}, false, 77},
+        DiscoveryCase{"RunnerFailsNegative", {-1, "", ""}, false, 77},
+        DiscoveryCase{"TwoLinesFirstCounts", {0, "251\n252\n", ""}, true, 251},
+        DiscoveryCase{"LeadingBlanks", {0, "  \t 120\n", ""}, true, 120},
+        DiscoveryCase{"NotANumber", {0, "power2\n", ""}, true, 0},
+        DiscoveryCase{"Negative", {0, "-5\n", ""}, true, -5},
+        DiscoveryCase{"OverflowSaturates", {0, "99999999999999999999\n", ""}, true, INT_MAX}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(InitTest, RepeatedInitRunsAgainAndTheLastValueWins) {
+    fakehost::answerInTurn(kDiscovery, {{0, "251\n", ""}, {0, "252\n", ""}});
+    ErrorOut e;
+    ASSERT_NE(init(nullptr, &e.err, e.errbuf()), nullptr);
+    ASSERT_NE(init(nullptr, &e.err, e.errbuf()), nullptr);
+    EXPECT_EQ(fakehost::commands().size(), 2u);
+    EXPECT_EQ(admin_major.load(), 252);
+}
+
+TEST_F(InitTest, PercentSignsInTheOutputAreLoggedAsText) {
+    fakehost::answer(kDiscovery, {0, "251 %s%n\n", ""});
+    ErrorOut e;
+    ASSERT_NE(init(nullptr, &e.err, e.errbuf()), nullptr);
+    EXPECT_EQ(fakehost::logEntries().at(0).text, "Admin device major number :251 251 %s%n\n.");
+}
+
+TEST(VendorName, AvailableBeforeInitAndFollowsTheExportedPointer) {
+    EXPECT_STREQ(getVendorName(), "Trelmaron: EMC PowerPath MPIO");
+    EXPECT_EQ(std::strlen(getVendorName()), 29u);
+    char other[] = "other";
+    char* saved = _VendorName;
+    _VendorName = other;
+    EXPECT_EQ(getVendorName(), other);
+    _VendorName = saved;
+    EXPECT_EQ(getVendorName(), saved);
+}
+
+TEST(CommandTable, TextsAfterLoad) {
+    EXPECT_EQ(mpiocmd, "powermt");
+    EXPECT_EQ(mpioremove_cmd + "emcpowera", "powermt remove force dev=emcpowera");
+    EXPECT_EQ(mpiodisplay_cmd, "powermt display dev=");
+    EXPECT_EQ(mpiorelease_cmd, "powermt release");
+    EXPECT_EQ(mpiosave_cmd, "powermt save");
+    EXPECT_EQ(mpiorefresh_cmd, "powermt config");
+    EXPECT_EQ(mpio_prefix, "/dev/");
+}
+
+TEST(OutParams, MissingErrorCodeOrBuffer) {
+    int err = 9;
+    char buf[MAXMPIOERRORLEN] = "keep";
+    EXPECT_FALSE(outParamsPresent(nullptr, buf));
+    EXPECT_STREQ(buf, "keep");
+    EXPECT_FALSE(outParamsPresent(&err, nullptr));
+    EXPECT_EQ(err, -1);
+    err = 9;
+    EXPECT_TRUE(outParamsPresent(&err, buf));
+    EXPECT_EQ(err, 9);
+}
+
+TEST(CallerBuffers, CopyIsBoundedAndZeroFilled) {
+    for (std::size_t length : {0u, 1u, 1022u, 1023u, 1024u, 5000u}) {
+        ErrorOut e;
+        const std::string text(length, 'x');
+        copyToCallerBuffer(e.errbuf(), text);
+        EXPECT_EQ(e.text(), text.substr(0, 1023)) << length;
+        EXPECT_TRUE(e.zeroFilledAfterText()) << length;
+    }
+}
+
+TEST(CallerBuffers, FormattedMessageIsBoundedAndClearsEarlierText) {
+    ErrorOut e;
+    copyToCallerBuffer(e.errbuf(), std::string(1000, 'y'));
+    formatToCallerBuffer(e.errbuf(), "Stat %s failed:%d", "/dev/x", 2);
+    EXPECT_EQ(e.text(), "Stat /dev/x failed:2");
+    EXPECT_TRUE(e.zeroFilledAfterText());
+    formatToCallerBuffer(e.errbuf(), "%s", std::string(3000, 'z').c_str());
+    EXPECT_EQ(e.text(), std::string(1023, 'z'));
+    EXPECT_EQ(e.buf[1023], '\0');
+}
+
+} // namespace

@@ -1,0 +1,188 @@
+#include "fake_host.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <optional>
+
+namespace fakehost {
+namespace {
+
+struct Partitions {
+    int result;
+    std::vector<slice> slices;
+};
+
+struct State {
+    std::mutex mutex;
+    std::map<std::string, std::vector<Reply>> scripts;
+    std::map<std::string, std::size_t> served;
+    std::optional<Reply> others;
+    std::function<Reply(const std::string&)> responder;
+    std::vector<Run> runs;
+    std::vector<LogEntry> logs;
+    std::map<std::string, Partitions> partitions;
+    std::vector<PartitionRead> partitionReads;
+};
+
+State& state() {
+    static State s;
+    return s;
+}
+
+Reply replyFor(State& s, const std::string& command) {
+    if (s.responder) return s.responder(command);
+    auto it = s.scripts.find(command);
+    if (it != s.scripts.end() && !it->second.empty()) {
+        std::size_t& n = s.served[command];
+        const Reply& r = it->second[n < it->second.size() ? n : it->second.size() - 1];
+        ++n;
+        return r;
+    }
+    if (s.others) return *s.others;
+    return Reply{127, "", "fake host: no answer scripted for [" + command + "]"};
+}
+
+std::string vformat(const char* format, va_list args) {
+    va_list copy;
+    va_copy(copy, args);
+    const int n = std::vsnprintf(nullptr, 0, format, copy);
+    va_end(copy);
+    if (n <= 0) return {};
+    std::string text(static_cast<std::size_t>(n) + 1, '\0');
+    std::vsnprintf(text.data(), text.size(), format, args);
+    text.resize(static_cast<std::size_t>(n));
+    return text;
+}
+
+// The log objects carry no state, so the file instance of each live object
+// is remembered here, keyed by the object's address.
+thread_local std::map<const EvDebug*, EvDebugFileInstance*> fileOf;
+
+void record(const EvDebug* log, const char* tag, int level, bool leveled, std::string text) {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    const bool fileGiven = fileOf.count(log) && fileOf[log] != nullptr;
+    s.logs.push_back(LogEntry{tag ? tag : "", level, leveled, std::move(text), fileGiven});
+}
+
+} // namespace
+
+void reset() {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    s.scripts.clear();
+    s.served.clear();
+    s.others.reset();
+    s.responder = nullptr;
+    s.runs.clear();
+    s.logs.clear();
+    s.partitions.clear();
+    s.partitionReads.clear();
+}
+
+void answer(const std::string& command, Reply reply) { answerInTurn(command, {std::move(reply)}); }
+
+void answerInTurn(const std::string& command, std::vector<Reply> replies) {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    s.scripts[command] = std::move(replies);
+    s.served[command] = 0;
+}
+
+void answerOthers(Reply reply) {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    s.others = std::move(reply);
+}
+
+void respondWith(std::function<Reply(const std::string&)> responder) {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    s.responder = std::move(responder);
+}
+
+std::vector<Run> runs() {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    return s.runs;
+}
+
+std::vector<std::string> commands() {
+    std::vector<std::string> out;
+    for (const Run& r : runs()) out.push_back(r.command);
+    return out;
+}
+
+std::vector<LogEntry> logEntries() {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    return s.logs;
+}
+
+void scriptPartitions(const std::string& device, int result, std::vector<slice> slices) {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    s.partitions[device] = Partitions{result, std::move(slices)};
+}
+
+std::vector<PartitionRead> partitionReads() {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    return s.partitionReads;
+}
+
+} // namespace fakehost
+
+using namespace fakehost;
+
+int TmProcess::system(const char* command, std::string* output, std::string* error, int timeout,
+                      bool flag) {
+    State& s = state();
+    Reply reply;
+    {
+        std::lock_guard lock(s.mutex);
+        const std::string text = command ? command : "";
+        s.runs.push_back(Run{text, timeout, flag, output && output->empty(),
+                             error && error->empty()});
+        reply = replyFor(s, text);
+    }
+    if (output) *output = reply.output;
+    if (error) *error = reply.error;
+    return reply.status;
+}
+
+EvDebug::EvDebug(EvDebugFileInstance* file) { fileOf[this] = file; }
+
+EvDebug::~EvDebug() { fileOf.erase(this); }
+
+int EvDebug::Debug(const char* tag, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string text = vformat(format, args);
+    va_end(args);
+    record(this, tag, 0, false, std::move(text));
+    return 0;
+}
+
+int EvDebug::DebugLvl(const char* tag, int level, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string text = vformat(format, args);
+    va_end(args);
+    record(this, tag, level, true, std::move(text));
+    return 0;
+}
+
+int getPartitions(const char* device, std::list<slice>* slices) {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    const std::string path = device ? device : "";
+    s.partitionReads.push_back(PartitionRead{path, slices && slices->empty()});
+    auto it = s.partitions.find(path);
+    if (it == s.partitions.end()) return -ENOENT;
+    if (slices) slices->insert(slices->end(), it->second.slices.begin(), it->second.slices.end());
+    return it->second.result;
+}
