@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "TmMPIO_EMCPowerPath.h"
+#include "dev_fixture.h"
 #include "fake_host.h"
 
 // The error code and error buffer of one call, pre-filled with sentinels so
@@ -64,6 +65,26 @@ struct PathArray {
 class FakeHostTest : public ::testing::Test {
 protected:
     void SetUp() override { fakehost::reset(); }
+};
+
+// The command lines the plug-in runs.
+inline const std::string kPartitionListing =
+    "cat /proc/partitions | grep \"emcpower\" | awk '{print $1\" \"$2\" \"$4}'";
+inline const std::string kPseudoListing =
+    "powermt display dev=all | grep 'Pseudo' | awk 'BEGIN {FS=\"=\";} {print $2;}'";
+inline std::string pathQuery(const std::string& bareName) {
+    return "powermt display dev=" + bareName +
+           " | grep -v '=' | grep 'sd' | awk '/active|passive/ { print $3 }' ";
+}
+
+// The admin major number the device-node tests use.
+inline constexpr int kAdminMajor = 120;
+
+// A fresh fake host and an empty private /dev for every test, with the
+// admin major number set as init would set it.
+class DeviceNodeTest : public DevNodeTest {
+protected:
+    void SetUp() override;
 };
 
 #endif

@@ -1,0 +1,397 @@
+// Device identity, name normalisation, both listings and the lookup.
+#include <algorithm>
+#include <random>
+
+#include "inventory/device_names.h"
+#include "plugin_test_util.h"
+
+namespace {
+
+using fakehost::Reply;
+
+// ---- MpDev ----------------------------------------------------------------
+
+struct KeyOrder {
+    MpDev a, b;
+    bool less; // a < b
+};
+
+TEST(MpDevOrdering, StrictWeakOrderWithEqualityAsEquivalence) {
+    const KeyOrder cases[] = {
+        {{8, 16}, {65, 0}, true},  {{65, 0}, {8, 16}, false}, {{8, 5}, {8, 16}, true},
+        {{8, 16}, {8, 16}, false}, {{1, 5}, {2, 3}, true},    {{2, 3}, {1, 5}, false},
+        {{-1, -1}, {0, 0}, true},  {{-1, 0}, {0, 0}, true},   {{0, -1}, {0, 0}, true},
+        {{-2147483647 - 1, 0}, {2147483647, 0}, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "(" << c.a.major << "," << c.a.minor << ") vs ("
+                                          << c.b.major << "," << c.b.minor << ")");
+        EXPECT_EQ(c.a < c.b, c.less);
+        const bool equal = c.a.major == c.b.major && c.a.minor == c.b.minor;
+        EXPECT_EQ(c.a == c.b, equal);
+        EXPECT_EQ(c.a != c.b, !equal);
+        // Exactly one of a < b, b < a and a == b holds.
+        EXPECT_EQ(int(c.a < c.b) + int(c.b < c.a) + int(c.a == c.b), 1);
+    }
+}
+
+TEST(MpDevOrdering, DefaultKeyIsMinusOneAndSortsFirst) {
+    const MpDev none;
+    EXPECT_EQ(none.major, -1);
+    EXPECT_EQ(none.minor, -1);
+    EXPECT_TRUE(none < MpDev(0, 0));
+}
+
+TEST(MpDevOrdering, MapFilledInAnyOrderFindsExactlyItsKeys) {
+    std::vector<MpDev> keys;
+    for (int major : {8, 65, 120, 253})
+        for (int minor = 0; minor < 64; minor += 3) keys.emplace_back(major, minor);
+    std::shuffle(keys.begin(), keys.end(), std::mt19937(7));
+    MpDevMap map;
+    for (const MpDev& k : keys) map[k] = std::to_string(k.major) + ":" + std::to_string(k.minor);
+    EXPECT_EQ(map.size(), keys.size());
+    for (const MpDev& k : keys) {
+        auto it = map.find(k);
+        ASSERT_NE(it, map.end());
+        EXPECT_EQ(it->second, std::to_string(k.major) + ":" + std::to_string(k.minor));
+    }
+    EXPECT_EQ(map.find(MpDev(120, 1)), map.end()) << "same major, other minor";
+    EXPECT_EQ(map.find(MpDev(9, 0)), map.end());
+}
+
+// ---- Names ----------------------------------------------------------------
+
+struct NameCase {
+    std::string input, stripped, prepared;
+};
+
+TEST(DeviceNames, StripDevAndPrepareDevName) {
+    const NameCase cases[] = {
+        {"/dev/emcpowera", "emcpowera", "/dev/emcpowera"},
+        {"emcpowerb\n", "emcpowerb\n", "/dev/emcpowerb"},
+        {"/dev/mapper/emcpowerc1", "emcpowerc1", "/dev/emcpowerc1"},
+        {"hdiskpower4", "hdiskpower4", "/dev/hdiskpower4"},
+        {"/dev/sdc", "/dev/sdc", "/dev/sdc"},
+        {"sdc\n", "sdc\n", "sdc"},
+        {"/dev/EMCPOWERA", "/dev/EMCPOWERA", "/dev/EMCPOWERA"},
+        {"", "", ""},
+        {"/dev/emcpowera/", "", "/dev/"},
+        {"/emcpower/sdc", "sdc", "/dev/sdc"},
+        {"emcpowera\n/x", "x", "/dev/x"},
+        {"/tmp/emcpowerc", "emcpowerc", "/dev/emcpowerc"},
+        {"/dev/disk/by-id/hdiskpower-1/emcpowerz\n\n", "emcpowerz\n\n", "/dev/emcpowerz\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.input);
+        EXPECT_EQ(stripDev(c.input), c.stripped);
+        EXPECT_EQ(prepareDevName(c.input), c.prepared);
+    }
+}
+
+TEST(DeviceNames, RemoveNewLineCutsAtTheLastNewlineOnly) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"a\nb", "a"}, {"\n", ""}, {"a\n\n", "a\n"}, {"abc", "abc"}, {"a\r\n", "a\r"}, {" a \n", " a "},
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(removeNewLine(in), out) << in;
+}
+
+TEST(DeviceNames, BareNames) {
+    EXPECT_EQ(bareDeviceName("/dev/emcpowera"), "emcpowera");
+    EXPECT_EQ(bareDeviceName("emcpowera\n"), "emcpowera");
+    EXPECT_EQ(bareDeviceName("/dev/sdc"), "/dev/sdc");
+}
+
+TEST(DeviceNames, PlainDeviceNames) {
+    for (const char* good : {"emcpowera", "/dev/sdb", "emcpower_a.1-x", "A9"})
+        EXPECT_TRUE(isPlainDeviceName(good)) << good;
+    for (const char* bad : {"", "-x", "--help", "emcpowera;touch F", "emcpowera$(id)", "a b",
+                            "a\tb", "a\nb", "a`b`", "a|b", "a'b", "a\"b", "a*", "a>b", "a&", "%s"})
+        EXPECT_FALSE(isPlainDeviceName(bad)) << bad;
+}
+
+// ---- listMPIODevices --------------------------------------------------------
+
+class ListingTest : public FakeHostTest {};
+
+TEST_F(ListingTest, FillsTheMapFromTheKernelTable) {
+    fakehost::answer(kPartitionListing, {0, "120 0 emcpowera\n120 1 emcpowera1\n120 16 emcpowerb\n", ""});
+    MpDevMap map;
+    EXPECT_EQ(listMPIODevices(map), 0);
+    EXPECT_EQ(map, (MpDevMap{{{120, 0}, "emcpowera"}, {{120, 1}, "emcpowera1"}, {{120, 16}, "emcpowerb"}}));
+    ASSERT_EQ(fakehost::runs().size(), 1u);
+    const auto run = fakehost::runs()[0];
+    EXPECT_EQ(run.command, kPartitionListing);
+    EXPECT_EQ(run.timeout, 0);
+    EXPECT_FALSE(run.flag);
+    EXPECT_TRUE(fakehost::logEntries().empty());
+}
+
+TEST_F(ListingTest, LaterLineWinsAndExistingEntriesStay) {
+    fakehost::answer(kPartitionListing, {0, "120 0 emcpowera\n120 0 emcpowerq\n", ""});
+    MpDevMap map{{{8, 0}, "sda"}, {{120, 0}, "old"}};
+    EXPECT_EQ(listMPIODevices(map), 0);
+    EXPECT_EQ(map, (MpDevMap{{{8, 0}, "sda"}, {{120, 0}, "emcpowerq"}}));
+}
+
+TEST_F(ListingTest, BadLinesAreLoggedAndSkipped) {
+    fakehost::answer(kPartitionListing,
+                     {0, "120 16\n120 32 emcpowerc x\n120 48 emcpowerd\n\nx y emcpowere\n120 64 emcpowerf", ""});
+    MpDevMap map;
+    EXPECT_EQ(listMPIODevices(map), 0);
+    // The non-numeric columns become 0; the last line has no newline.
+    EXPECT_EQ(map, (MpDevMap{{{120, 48}, "emcpowerd"}, {{0, 0}, "emcpowere"}}));
+    const auto logs = fakehost::logEntries();
+    ASSERT_EQ(logs.size(), 3u);
+    for (const auto& e : logs) {
+        EXPECT_EQ(e.tag, "EMCPowerPath::listMPIODvices");
+        EXPECT_TRUE(e.leveled);
+        EXPECT_EQ(e.level, -1);
+    }
+    EXPECT_EQ(logs[0].text, "Invalid token count=[2] for '120 16'");
+    EXPECT_EQ(logs[1].text, "Invalid token count=[4] for '120 32 emcpowerc x'");
+    EXPECT_EQ(logs[2].text, "Invalid token count=[1] for ''");
+}
+
+TEST_F(ListingTest, NoUsableLineStillSucceeds) {
+    fakehost::answer(kPartitionListing, {0, "a b\nlast-without-newline", ""});
+    MpDevMap map;
+    EXPECT_EQ(listMPIODevices(map), 0);
+    EXPECT_TRUE(map.empty());
+}
+
+TEST_F(ListingTest, FailureOrEmptyOutputLeavesTheMapAndLogs) {
+    const Reply replies[] = {{0, "", "nothing"}, {1, "120 0 emcpowera\n", "cat: failed %s"}, {-1, "", ""}};
+    for (const Reply& r : replies) {
+        fakehost::reset();
+        fakehost::answer(kPartitionListing, r);
+        MpDevMap map{{{1, 1}, "kept"}};
+        EXPECT_EQ(listMPIODevices(map), -1);
+        EXPECT_EQ(map, (MpDevMap{{{1, 1}, "kept"}}));
+        const auto logs = fakehost::logEntries();
+        ASSERT_EQ(logs.size(), 1u);
+        EXPECT_EQ(logs[0].level, 0);
+        EXPECT_EQ(logs[0].tag, "EMCPowerPath::listMPIODvices");
+        EXPECT_EQ(logs[0].text, "Failed to execute command=[" + kPartitionListing + "], error=[" + r.error + "]");
+    }
+}
+
+// ---- getMPIODevices ---------------------------------------------------------
+
+struct CapacityCase {
+    std::string output;
+    int capacity;
+    int result;
+    std::vector<std::string> stored;
+};
+
+class GetDevicesTest : public FakeHostTest, public ::testing::WithParamInterface<CapacityCase> {};
+
+TEST_P(GetDevicesTest, StoresWhatFitsAndCountsSegments) {
+    const auto& c = GetParam();
+    fakehost::answer(kPseudoListing, {0, c.output, ""});
+    PathArray paths(8);
+    int count = c.capacity;
+    ErrorOut e;
+    EXPECT_EQ(getMPIODevices(nullptr, paths.data(), &count, &e.err, e.errbuf()), c.result);
+    ASSERT_EQ(count, static_cast<int>(c.stored.size()));
+    for (std::size_t i = 0; i < c.stored.size(); ++i) {
+        EXPECT_EQ(paths.at(i), c.stored[i]);
+        EXPECT_TRUE(paths.zeroFilledAfterText(i));
+    }
+    for (std::size_t i = c.stored.size(); i < 8; ++i) EXPECT_TRUE(paths.untouched(i)) << i;
+    EXPECT_TRUE(e.untouched());
+    EXPECT_EQ(fakehost::commands(), std::vector<std::string>{kPseudoListing});
+}
+
+const std::vector<std::string> kAB = {"/dev/emcpowera", "/dev/emcpowerb"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Negotiation, GetDevicesTest,
+    ::testing::Values(CapacityCase{"emcpowera\nemcpowerb\n", 2, 3, kAB},
+                      CapacityCase{"emcpowera\nemcpowerb\n", 3, 0, kAB},
+                      CapacityCase{"emcpowera\nemcpowerb\n", 1, 3, {"/dev/emcpowera"}},
+                      CapacityCase{"emcpowera\nemcpowerb\n", 0, 3, {}},
+                      CapacityCase{"emcpowera\nemcpowerb\n", -4, 3, {}},
+                      CapacityCase{"emcpowera", 1, 0, {"/dev/emcpowera"}},
+                      CapacityCase{"", 1, 0, {}}, CapacityCase{"", 0, 1, {}},
+                      CapacityCase{"emcpowera\n\nemcpowerb\n", 4, 0, kAB},
+                      CapacityCase{"emcpowera\n\nemcpowerb\n", 3, 4, kAB},
+                      CapacityCase{" emcpowerc \n", 2, 0, {"/dev/ emcpowerc "}}));
+
+TEST_F(FakeHostTest, GetDevicesReportsAFailedCommand) {
+    const std::pair<int, int> statuses[] = {{2, -2}, {-1, -1}, {-7, -7}, {255, -255}, {-2147483647 - 1, -2147483647 - 1}};
+    for (const auto& [status, result] : statuses) {
+        fakehost::reset();
+        fakehost::answer(kPseudoListing, {status, "emcpowera\n", "powermt: not found"});
+        PathArray paths(2);
+        int count = 2;
+        ErrorOut e;
+        EXPECT_EQ(getMPIODevices(nullptr, paths.data(), &count, &e.err, e.errbuf()), result);
+        EXPECT_EQ(e.err, status);
+        EXPECT_EQ(e.text(), "powermt: not found");
+        EXPECT_TRUE(e.zeroFilledAfterText());
+        EXPECT_EQ(count, 2);
+        EXPECT_TRUE(paths.untouched(0));
+    }
+}
+
+TEST_F(FakeHostTest, GetDevicesCutsLongErrorTextsAndLongNames) {
+    fakehost::answer(kPseudoListing, {3, "", std::string(5000, 'e')});
+    int count = 1;
+    PathArray paths(1);
+    ErrorOut e;
+    EXPECT_EQ(getMPIODevices(nullptr, paths.data(), &count, &e.err, e.errbuf()), -3);
+    EXPECT_EQ(e.text(), std::string(1023, 'e'));
+    EXPECT_EQ(e.buf[1023], '\0');
+
+    fakehost::answer(kPseudoListing, {0, std::string(3000, 'n') + "\n", ""});
+    count = 1;
+    ErrorOut ok;
+    EXPECT_EQ(getMPIODevices(nullptr, paths.data(), &count, &ok.err, ok.errbuf()), 2);
+    EXPECT_EQ(paths.at(0), "/dev/" + std::string(1018, 'n'));
+    EXPECT_EQ(paths.buffers[0][1023], '\0');
+}
+
+TEST_F(FakeHostTest, GetDevicesRepeatedWithTheAskedCapacityStoresEverything) {
+    std::string output;
+    for (int i = 0; i < 40; ++i) output += "emcpower" + std::to_string(i) + "\n";
+    fakehost::answer(kPseudoListing, {0, output, ""});
+    PathArray small(4);
+    int count = 4;
+    ErrorOut e;
+    const int asked = getMPIODevices(nullptr, small.data(), &count, &e.err, e.errbuf());
+    ASSERT_EQ(asked, 41);
+    PathArray big(asked);
+    count = asked;
+    EXPECT_EQ(getMPIODevices(nullptr, big.data(), &count, &e.err, e.errbuf()), 0);
+    EXPECT_EQ(count, 40);
+    EXPECT_EQ(big.at(39), "/dev/emcpower39");
+}
+
+// ---- Guards of the inventory entry points -------------------------------------
+
+TEST_F(FakeHostTest, InventoryEntryPointsGuardTheirArguments) {
+    PathArray paths(1);
+    int count = 1;
+    {
+        ErrorOut e;
+        EXPECT_EQ(getMPIODevices(nullptr, paths.data(), &count, nullptr, e.errbuf()), -1);
+        EXPECT_TRUE(e.untouched());
+        EXPECT_EQ(isMPIODevice(nullptr, "/dev/emcpowera", nullptr, e.errbuf()), -1);
+        EXPECT_TRUE(e.untouched());
+    }
+    {
+        ErrorOut e;
+        EXPECT_EQ(getMPIODevices(nullptr, paths.data(), &count, &e.err, nullptr), -1);
+        EXPECT_EQ(e.err, -1);
+        e.err = 0;
+        EXPECT_EQ(isMPIODevice(nullptr, "/dev/emcpowera", &e.err, nullptr), -1);
+        EXPECT_EQ(e.err, -1);
+    }
+    struct Refusal {
+        const char* what;
+        char** devices;
+        int* count;
+    } refusals[] = {{"array", nullptr, &count}, {"count", paths.data(), nullptr}};
+    for (const auto& r : refusals) {
+        ErrorOut e;
+        EXPECT_EQ(getMPIODevices(nullptr, r.devices, r.count, &e.err, e.errbuf()), -1) << r.what;
+        EXPECT_EQ(e.err, -1);
+        EXPECT_NE(e.text().find(r.what), std::string::npos) << e.text();
+    }
+    ErrorOut e;
+    EXPECT_EQ(isMPIODevice(nullptr, nullptr, &e.err, e.errbuf()), -1);
+    EXPECT_EQ(e.err, -1);
+    EXPECT_EQ(e.text(), "isMPIODevice: no device path given");
+    std::string name = "x";
+    EXPECT_EQ(FindMpDeviceName(nullptr, name), 0);
+    EXPECT_TRUE(fakehost::commands().empty()) << "no command runs for a refused call";
+    EXPECT_EQ(count, 1);
+}
+
+// ---- Lookup -----------------------------------------------------------------
+
+class LookupTest : public DeviceNodeTest {
+protected:
+    void SetUp() override {
+        DeviceNodeTest::SetUp();
+        if (IsSkipped()) return;
+        fakehost::answer(kPartitionListing,
+                         {0, "120 32 emcpowerc\n120 33 emcpowerc1\n120 416 emcpoweraa\n", ""});
+        devfixture::blockNode("/dev/emcpowerc", kAdminMajor, 32);
+        devfixture::blockNode("/dev/emcpowerc1", kAdminMajor, 33);
+        devfixture::blockNode("/dev/sdb", 8, 16);
+        devfixture::blockNode("/dev/renamed", kAdminMajor, 416);
+        devfixture::symlink("../../emcpowerc", "/dev/disk/by-id/scsi-360000970000192601234");
+        devfixture::regularFile("/dev/plainfile");
+        devfixture::directory("/dev/somedir");
+    }
+};
+
+struct LookupCase {
+    std::string path;
+    int result;
+    std::string name; // the name out-parameter afterwards
+};
+
+TEST_F(LookupTest, ResolvesByDeviceNumber) {
+    const LookupCase cases[] = {
+        {"/dev/emcpowerc", 1, "emcpowerc"},
+        {"/dev/emcpowerc1", 1, "emcpowerc1"},
+        {"/dev/disk/by-id/scsi-360000970000192601234", 1, "emcpowerc"},
+        // A link whose name holds "emcpower" is examined under /dev/ by its last part.
+        {"/dev/disk/by-id/emcpower-60000970", 0, "/dev/disk/by-id/emcpower-60000970"},
+        {"emcpowerc", 1, "emcpowerc"},
+        {"/tmp/emcpowerc", 1, "emcpowerc"},
+        {"/dev/emcpowerc\n", 1, "emcpowerc"},
+        {"/dev/renamed", 1, "emcpoweraa"},
+        {"/dev/sdb", 0, "/dev/sdb"},
+        {"/dev/plainfile", 0, "/dev/plainfile"},
+        {"/dev/somedir", 0, "/dev/somedir"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        std::string name = "previous";
+        EXPECT_EQ(FindMpDeviceName(c.path.c_str(), name), c.result);
+        EXPECT_EQ(name, c.name);
+        ErrorOut e;
+        EXPECT_EQ(isMPIODevice(nullptr, c.path.c_str(), &e.err, e.errbuf()), c.result);
+        EXPECT_TRUE(e.untouched());
+    }
+    // Only the failed stat of /dev/emcpower-60000970 (twice) is logged.
+    const auto logs = fakehost::logEntries();
+    ASSERT_EQ(logs.size(), 2u);
+    EXPECT_EQ(logs[0].text, "Stat on /dev/emcpower-60000970 failed 2 No such file or directory.");
+}
+
+TEST_F(LookupTest, MissingNodeIsLoggedAndRunsNoCommand) {
+    std::string name;
+    EXPECT_EQ(FindMpDeviceName("/dev/emcpowerz\n", name), 0);
+    EXPECT_EQ(name, "/dev/emcpowerz\n") << "the input path, not normalised";
+    EXPECT_TRUE(fakehost::commands().empty());
+    const auto logs = fakehost::logEntries();
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_EQ(logs[0].tag, "FindMpDeviceName");
+    EXPECT_EQ(logs[0].text, "Stat on /dev/emcpowerz failed 2 No such file or directory.");
+}
+
+TEST_F(LookupTest, AnswersNoWithoutPseudoDevicesOrWhenTheListingFails) {
+    for (const fakehost::Reply& r : {Reply{0, "", ""}, Reply{1, "", "cat: error"}}) {
+        fakehost::reset();
+        fakehost::answer(kPartitionListing, r);
+        ErrorOut e;
+        EXPECT_EQ(isMPIODevice(nullptr, "/dev/emcpowerc", &e.err, e.errbuf()), 0);
+        EXPECT_TRUE(e.untouched());
+    }
+}
+
+TEST_F(LookupTest, VeryLongPathsAreAnsweredWithoutHarm) {
+    for (std::size_t length : {4096u, 100000u}) {
+        const std::string path = "/dev/" + std::string(length, 'e') + "emcpowerc";
+        ErrorOut e;
+        EXPECT_EQ(isMPIODevice(nullptr, path.c_str(), &e.err, e.errbuf()), 0);
+        EXPECT_TRUE(e.untouched());
+    }
+}
+
+} // namespace

@@ -1,0 +1,313 @@
+// Underlying paths, rescan and removal.
+#include "plugin/plugin_internal.h"
+#include "plugin_test_util.h"
+
+namespace {
+
+using fakehost::Reply;
+
+class UnderlyingTest : public DeviceNodeTest {
+protected:
+    void SetUp() override {
+        DeviceNodeTest::SetUp();
+        if (IsSkipped()) return;
+        fakehost::answer(kPartitionListing,
+                         {0, "120 32 emcpowerc\n120 33 emcpowerc1\n120 48 emcpowerd\n120 49 emcpowerd1\n", ""});
+        devfixture::blockNode("/dev/emcpowerc", kAdminMajor, 32);
+        devfixture::blockNode("/dev/emcpowerc1", kAdminMajor, 33);
+        devfixture::blockNode("/dev/emcpowerd1", kAdminMajor, 49); // parent node missing
+        devfixture::blockNode("/dev/sdb", 8, 16);
+        devfixture::symlink("../../emcpowerc", "/dev/disk/by-id/wwn-0x6006016");
+        fakehost::answer(pathQuery("emcpowerc"), {0, "sdb\nsdc\n", ""});
+    }
+
+    struct Outcome {
+        int result;
+        int count;
+        std::vector<std::string> paths;
+    };
+    Outcome call(const char* device, int capacity, ErrorOut& e, std::size_t buffers = 4) {
+        PathArray array(buffers);
+        int count = capacity;
+        const int result = getUnderlyingDevices(nullptr, device, array.data(), &count, &e.err, e.errbuf());
+        Outcome o{result, count, {}};
+        for (std::size_t i = 0; i < buffers && !array.untouched(i); ++i) {
+            EXPECT_TRUE(array.zeroFilledAfterText(i));
+            o.paths.push_back(array.at(i));
+        }
+        return o;
+    }
+};
+
+TEST_F(UnderlyingTest, ListsThePathsWithCapacityNegotiation) {
+    struct Case {
+        int capacity, result, count;
+        std::vector<std::string> paths;
+    } cases[] = {{4, 0, 2, {"/dev/sdb", "/dev/sdc"}},
+                 {2, 0, 2, {"/dev/sdb", "/dev/sdc"}},
+                 {1, 2, 1, {"/dev/sdb"}},
+                 {0, 2, 0, {}},
+                 {-5, 2, 0, {}}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.capacity);
+        ErrorOut e;
+        const Outcome o = call("/dev/emcpowerc", c.capacity, e);
+        EXPECT_EQ(o.result, c.result);
+        EXPECT_EQ(o.count, c.count);
+        EXPECT_EQ(o.paths, c.paths);
+        EXPECT_TRUE(e.untouched());
+    }
+    EXPECT_EQ(fakehost::commands().back(), pathQuery("emcpowerc"));
+}
+
+TEST_F(UnderlyingTest, PartitionIsReplacedByItsParent) {
+    ErrorOut e;
+    const Outcome o = call("/dev/emcpowerc1", 4, e);
+    EXPECT_EQ(o.result, 0);
+    EXPECT_EQ(o.paths, (std::vector<std::string>{"/dev/sdb", "/dev/sdc"}));
+    EXPECT_TRUE(e.untouched());
+    EXPECT_EQ(fakehost::commands(), (std::vector<std::string>{kPartitionListing, pathQuery("emcpowerc")}));
+    const auto logs = fakehost::logEntries();
+    ASSERT_EQ(logs.size(), 1u);
+    EXPECT_EQ(logs[0].tag, "EMCPowerPath::getUnderlyingDevices");
+    EXPECT_EQ(logs[0].level, 0);
+    EXPECT_TRUE(logs[0].leveled);
+    EXPECT_EQ(logs[0].text, "Device=[emcpowerc1] is a partition device, parent=[/dev/emcpowerc]");
+}
+
+TEST_F(UnderlyingTest, PartitionWithoutParentNodeKeepsItsOwnNameAndError) {
+    fakehost::answer(pathQuery("emcpowerd1"), {0, "sdd\n", ""});
+    ErrorOut e;
+    const Outcome o = call("/dev/emcpowerd1", 4, e);
+    EXPECT_EQ(o.result, 0);
+    EXPECT_EQ(o.paths, std::vector<std::string>{"/dev/sdd"});
+    EXPECT_EQ(e.err, 2);
+    EXPECT_EQ(e.text(), "pdev stat failed /dev/emcpowerd1(parent:/dev/emcpowerd) :2");
+    EXPECT_EQ(fakehost::commands().back(), pathQuery("emcpowerd1"));
+    for (const auto& entry : fakehost::logEntries())
+        EXPECT_NE(entry.tag, "EMCPowerPath::getUnderlyingDevices");
+}
+
+TEST_F(UnderlyingTest, LinkAsksAboutTheKernelName) {
+    ErrorOut e;
+    EXPECT_EQ(call("/dev/disk/by-id/wwn-0x6006016", 4, e).result, 0);
+    EXPECT_EQ(fakehost::commands().back(), pathQuery("emcpowerc"));
+}
+
+TEST_F(UnderlyingTest, BeforeInitAPartitionIsAskedAboutByItsOwnName) {
+    admin_major = 0;
+    fakehost::answer(pathQuery("emcpowerc1"), {0, "sdb\n", ""});
+    ErrorOut e;
+    EXPECT_EQ(call("/dev/emcpowerc1", 4, e).result, 0);
+    EXPECT_EQ(fakehost::commands().back(), pathQuery("emcpowerc1"));
+}
+
+TEST_F(UnderlyingTest, NotAPseudoDevice) {
+    for (const char* path : {"/dev/sdb", "/dev/missing", "/dev/emcpowerq"}) {
+        ErrorOut e;
+        const Outcome o = call(path, 4, e);
+        EXPECT_EQ(o.result, -6) << path;
+        EXPECT_EQ(o.count, 4);
+        EXPECT_TRUE(o.paths.empty());
+        EXPECT_TRUE(e.untouched());
+    }
+}
+
+TEST_F(UnderlyingTest, OutputShapes) {
+    struct Case {
+        std::string output;
+        int result, count;
+        std::vector<std::string> paths;
+    } cases[] = {
+        {"", 0, 0, {}},
+        {"\n\n", 0, 0, {}},
+        {"\nsdb\n\n\nsdc", 0, 2, {"/dev/sdb", "/dev/sdc"}},
+        {"sdb\nsdb\nsda\n", 0, 3, {"/dev/sdb", "/dev/sdb", "/dev/sda"}},
+        {"a\nb\nc\nd\ne\n", 5, 4, {"/dev/a", "/dev/b", "/dev/c", "/dev/d"}},
+        {std::string(2000, 'x') + "\n", 0, 1, {"/dev/" + std::string(1018, 'x')}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.output.substr(0, 20));
+        fakehost::answer(pathQuery("emcpowerc"), {0, c.output, ""});
+        ErrorOut e;
+        const Outcome o = call("/dev/emcpowerc", 4, e);
+        EXPECT_EQ(o.result, c.result);
+        EXPECT_EQ(o.count, c.count);
+        EXPECT_EQ(o.paths, c.paths);
+    }
+}
+
+TEST_F(UnderlyingTest, FailedPipeline) {
+    struct Case {
+        int status;
+        std::string error;
+        int result;
+    } cases[] = {{2, "", -2}, {-3, "x", -3}, {1, "Bad dev value", -1}, {6, "", -6},
+                 {4, std::string(3000, 'e'), -4}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.status);
+        fakehost::answer(pathQuery("emcpowerc"), {c.status, "sdb\n", c.error});
+        ErrorOut e;
+        const Outcome o = call("/dev/emcpowerc", 4, e);
+        EXPECT_EQ(o.result, c.result);
+        EXPECT_EQ(o.count, 4);
+        EXPECT_TRUE(o.paths.empty());
+        EXPECT_EQ(e.err, c.status);
+        EXPECT_EQ(e.text(), c.error.substr(0, 1023));
+        EXPECT_TRUE(e.zeroFilledAfterText());
+    }
+}
+
+TEST_F(UnderlyingTest, SuccessKeepsAnEarlierError) {
+    ErrorOut e;
+    e.err = 7;
+    std::strcpy(e.errbuf(), "before");
+    EXPECT_EQ(call("/dev/emcpowerc", 4, e).result, 0);
+    EXPECT_EQ(e.err, 7);
+    EXPECT_EQ(e.text(), "before");
+}
+
+TEST_F(UnderlyingTest, UnsafeKernelNameNeverReachesTheShell) {
+    fakehost::answer(kPartitionListing, {0, "120 32 emcpowerc;reboot\n", ""});
+    ErrorOut e;
+    const Outcome o = call("/dev/emcpowerc", 4, e);
+    EXPECT_EQ(o.result, -1);
+    EXPECT_EQ(e.err, -1);
+    EXPECT_EQ(e.text(), "getUnderlyingDevices: refusing device name [emcpowerc;reboot]: not a plain device name");
+    EXPECT_EQ(fakehost::commands(), std::vector<std::string>{kPartitionListing});
+}
+
+TEST_F(UnderlyingTest, Guards) {
+    PathArray array(1);
+    int count = 1;
+    ErrorOut none;
+    EXPECT_EQ(getUnderlyingDevices(nullptr, "/dev/emcpowerc", array.data(), &count, nullptr, none.errbuf()), -1);
+    EXPECT_TRUE(none.untouched());
+    ErrorOut noBuffer;
+    EXPECT_EQ(getUnderlyingDevices(nullptr, "/dev/emcpowerc", array.data(), &count, &noBuffer.err, nullptr), -1);
+    EXPECT_EQ(noBuffer.err, -1);
+    struct Refusal {
+        const char* device;
+        char** paths;
+        int* count;
+        const char* text;
+    } refusals[] = {{nullptr, array.data(), &count, "getUnderlyingDevices: no device path given"},
+                    {"/dev/emcpowerc", nullptr, &count, "getUnderlyingDevices: no path array given"},
+                    {"/dev/emcpowerc", array.data(), nullptr, "getUnderlyingDevices: no path count given"}};
+    for (const auto& r : refusals) {
+        ErrorOut e;
+        EXPECT_EQ(getUnderlyingDevices(nullptr, r.device, r.paths, r.count, &e.err, e.errbuf()), -1);
+        EXPECT_EQ(e.err, -1);
+        EXPECT_EQ(e.text(), r.text);
+    }
+    EXPECT_TRUE(fakehost::commands().empty());
+    EXPECT_TRUE(array.untouched(0));
+}
+
+// ---- refreshMPIO and deleteMPIODevice -------------------------------------------
+
+const std::string kRemove = "powermt remove force dev=";
+const std::string kRelease = "powermt release";
+const std::string kSave = "powermt save";
+const std::string kConfig = "powermt config";
+
+class AdministrationTest : public FakeHostTest {};
+
+TEST_F(AdministrationTest, RefreshRunsConfig) {
+    fakehost::answer(kConfig, {0, "", ""});
+    ErrorOut e;
+    e.err = 7;
+    EXPECT_EQ(refreshMPIO(nullptr, &e.err, e.errbuf()), 0);
+    EXPECT_EQ(e.err, 7);
+    EXPECT_EQ(fakehost::commands(), std::vector<std::string>{kConfig});
+    const auto run = fakehost::runs()[0];
+    EXPECT_TRUE(run.outputEmptyOnEntry && run.errorEmptyOnEntry);
+
+    for (int status : {3, -1}) {
+        fakehost::answer(kConfig, {status, "", "config failed"});
+        ErrorOut failed;
+        EXPECT_EQ(refreshMPIO(nullptr, &failed.err, failed.errbuf()), status);
+        EXPECT_EQ(failed.err, status);
+        EXPECT_EQ(failed.text(), "config failed");
+        EXPECT_TRUE(failed.zeroFilledAfterText());
+    }
+}
+
+TEST_F(AdministrationTest, DeleteRunsRemoveReleaseSaveWithTheBareName) {
+    const std::pair<const char*, const char*> names[] = {
+        {"/dev/emcpowerc", "emcpowerc"}, {"emcpowerc\n", "emcpowerc"}, {"/dev/sdb", "/dev/sdb"},
+        {"/dev/mapper/emcpowerc\n", "emcpowerc"}};
+    for (const auto& [name, bare] : names) {
+        fakehost::reset();
+        fakehost::answerOthers({0, "", ""});
+        ErrorOut e;
+        EXPECT_EQ(deleteMPIODevice(nullptr, name, &e.err, e.errbuf()), 0) << name;
+        EXPECT_EQ(fakehost::commands(), (std::vector<std::string>{kRemove + bare, kRelease, kSave}));
+        EXPECT_TRUE(e.untouched());
+    }
+}
+
+TEST_F(AdministrationTest, DeleteKeepsTheLastFailure) {
+    struct Case {
+        const char* what;
+        Reply remove, release, save;
+        int result, err;
+        std::string text;
+    } cases[] = {
+        {"remove fails", {1, "", "no such device"}, {0, "", ""}, {0, "", ""}, 0, 1, "no such device"},
+        {"release fails", {0, "", ""}, {4, "", "busy"}, {0, "", ""}, 0, 4, "busy"},
+        {"save fails", {0, "", ""}, {0, "", ""}, {2, "", "read-only"}, 2, 2, "read-only"},
+        {"remove and release fail", {1, "", std::string(900, 'L')}, {5, "", "short"}, {0, "", ""}, 0, 5, "short"},
+        {"all fail", {1, "", "a"}, {5, "", "b"}, {-1, "", "c"}, -1, -1, "c"},
+        {"failure without text", {3, "", ""}, {0, "", ""}, {0, "", ""}, 0, 3, ""},
+        {"long text", {0, "", ""}, {0, "", ""}, {9, "", std::string(2000, 'x')}, 9, 9, std::string(1023, 'x')},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fakehost::reset();
+        fakehost::answer(kRemove + "emcpowerc", c.remove);
+        fakehost::answer(kRelease, c.release);
+        fakehost::answer(kSave, c.save);
+        ErrorOut e;
+        EXPECT_EQ(deleteMPIODevice(nullptr, "/dev/emcpowerc", &e.err, e.errbuf()), c.result);
+        EXPECT_EQ(e.err, c.err);
+        EXPECT_EQ(e.text(), c.text);
+        EXPECT_TRUE(e.zeroFilledAfterText());
+        EXPECT_EQ(fakehost::commands().size(), 3u);
+    }
+}
+
+TEST_F(AdministrationTest, UnsafeOrMissingNamesAreRefusedBeforeAnyCommand) {
+    const char* unsafe[] = {"emcpowera;touch FILE", "emcpowera$(touch FILE)", "emcpower a", "-rf",
+                            "emcpowera`id`", "emcpowera|x", "", "\n", "emcpowera\n;x\n"};
+    for (const char* name : unsafe) {
+        SCOPED_TRACE(name);
+        ErrorOut e;
+        EXPECT_EQ(deleteMPIODevice(nullptr, name, &e.err, e.errbuf()), -1);
+        EXPECT_EQ(e.err, -1);
+        EXPECT_NE(e.text().find("deleteMPIODevice: refusing device name ["), std::string::npos) << e.text();
+    }
+    ErrorOut e;
+    EXPECT_EQ(deleteMPIODevice(nullptr, nullptr, &e.err, e.errbuf()), -1);
+    EXPECT_EQ(e.text(), "deleteMPIODevice: no device name given");
+    const std::string huge(100000, 'q');
+    ErrorOut big;
+    EXPECT_EQ(deleteMPIODevice(nullptr, (huge + ";x").c_str(), &big.err, big.errbuf()), -1);
+    EXPECT_EQ(big.text().size(), 1023u);
+    EXPECT_TRUE(fakehost::commands().empty());
+}
+
+TEST_F(AdministrationTest, Guards) {
+    ErrorOut e;
+    EXPECT_EQ(refreshMPIO(nullptr, nullptr, e.errbuf()), -1);
+    EXPECT_EQ(deleteMPIODevice(nullptr, "emcpowera", nullptr, e.errbuf()), -1);
+    EXPECT_TRUE(e.untouched());
+    EXPECT_EQ(refreshMPIO(nullptr, &e.err, nullptr), -1);
+    EXPECT_EQ(e.err, -1);
+    e.err = 0;
+    EXPECT_EQ(deleteMPIODevice(nullptr, "emcpowera", &e.err, nullptr), -1);
+    EXPECT_EQ(e.err, -1);
+    EXPECT_TRUE(fakehost::commands().empty());
+}
+
+} // namespace
