@@ -20,6 +20,15 @@ const char* const listingTag = "EMCPowerPath::listMPIODvices";
 // The text after the first "=" of every line that names a pseudo device.
 const char* const pseudoNameFilter = " | grep 'Pseudo' | awk 'BEGIN {FS=\"=\";} {print $2;}'";
 
+// The kernel lists devices in ascending order, so a new key usually goes at
+// the end of the map: inserting there with a hint costs constant time.
+void setEntry(std::map<MpDev, std::string>& devices, MpDev key, std::string name) {
+    if (devices.empty() || devices.rbegin()->first < key)
+        devices.emplace_hint(devices.end(), key, std::move(name));
+    else
+        devices[key] = std::move(name);
+}
+
 int clampToInt(long long n) { return n > 0x7fffffff ? 0x7fffffff : static_cast<int>(n); }
 
 } // namespace
@@ -43,7 +52,8 @@ int listMPIODevices(std::map<MpDev, std::string>& devices) {
         line.assign(output, from, newline - from);
         FXString::Split(line, separator, tokens, 0);
         if (tokens.size() == 3) {
-            devices[MpDev(parseLeadingInt(tokens[0]), parseLeadingInt(tokens[1]))] = tokens[2];
+            setEntry(devices, MpDev(parseLeadingInt(tokens[0]), parseLeadingInt(tokens[1])),
+                     std::move(tokens[2]));
         } else {
             EvDebug(nullptr).DebugLvl(listingTag, -1, "Invalid token count=[%ld] for '%s'",
                                       static_cast<long>(tokens.size()), line.c_str());
