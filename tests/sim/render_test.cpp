@@ -64,10 +64,6 @@ TEST_F(Render, VnxBlockWithAllPathsDeadAndAnOverlongDriver) {
     EXPECT_TRUE(simtest::contains(block, "   0 a_driver_name_that_is_long sdh          SP A2     unlic   dead  ")) << block;
 }
 
-TEST_F(Render, EveryLineOfABlockIs78CharactersOrLess) {
-    for (const auto& line : simtest::lines(sim::displayAll(topo, configured))) EXPECT_LE(line.size(), 78U) << line;
-}
-
 TEST_F(Render, DisplayAllShowsConfiguredDevicesInIndexOrder) {
     const std::string all = sim::displayAll(topo, configured);
     EXPECT_EQ(all, sim::displayBlock(*topo.find("emcpowera")) + sim::displayBlock(*topo.find("emcpowerab")));

@@ -333,8 +333,11 @@ TEST_F(Sandbox, GivenImageFileIsAttachedAsItIs) {
 
 TEST_F(Sandbox, LoopIsReleasedWhenTheLauncherIsKilled) {
     ASSERT_FALSE(sim::loopAttached(kDiskLoop));
-    Background box({MPIO_SANDBOX, "--topology", topologyFile(kDiskTopology), "--", "/bin/sh", "-c",
-                    "echo ready; exec sleep 60"});
+    // A killed launcher cannot remove its state directory: keep it in ours.
+    const std::string stateParent = tmp / "state";
+    std::filesystem::create_directory(stateParent);
+    Background box({"/usr/bin/env", "TMPDIR=" + stateParent, MPIO_SANDBOX, "--topology", topologyFile(kDiskTopology),
+                    "--", "/bin/sh", "-c", "echo ready; exec sleep 60"});
     ASSERT_TRUE(box.waitFor("ready\n")) << box.seen();
     EXPECT_TRUE(sim::loopAttached(kDiskLoop));
     box.signal(SIGKILL);
