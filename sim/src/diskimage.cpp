@@ -37,26 +37,26 @@ std::string fieldText(const std::string& line, const std::string& key) {
 
 } // namespace
 
-std::string sfdiskScript(const ImageSpec& spec) {
-    std::string script = "label: " + spec.label + "\nunit: sectors\n";
-    for (const auto& p : spec.parts) {
+std::string sfdiskScript(const DiskImage& image) {
+    std::string script = "label: " + image.label + "\nunit: sectors\n";
+    for (const auto& p : image.parts) {
         std::string line;
         if (p.bytes) line += "size=" + std::to_string(p.bytes / 512);
-        const std::string type = p.extended ? "type=5" : (spec.label == "dos" ? "type=83" : "");
+        const std::string type = p.extended ? "type=5" : (image.label == "dos" ? "type=83" : "");
         if (!type.empty()) line += (line.empty() ? "" : ", ") + type;
         script += (line.empty() ? std::string(",") : line) + "\n";
     }
     return script;
 }
 
-void createImage(const ImageSpec& spec, const std::string& path) {
+void createImage(const DiskImage& image, const std::string& path) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) throw SysError("cannot create image " + path, errno);
-    const bool sized = ::ftruncate(fd, static_cast<off_t>(spec.bytes)) == 0;
+    const bool sized = ::ftruncate(fd, static_cast<off_t>(image.bytes)) == 0;
     const int error = errno;
     ::close(fd);
     if (!sized) throw SysError("cannot size image " + path, error);
-    const RunResult r = runProgram({"sfdisk", "--quiet", "--no-reread", "--no-tell-kernel", path}, sfdiskScript(spec));
+    const RunResult r = runProgram({"sfdisk", "--quiet", "--no-reread", "--no-tell-kernel", path}, sfdiskScript(image));
     if (r.status != 0)
         throw std::runtime_error("sfdisk could not write the partition table of " + path + " (status " +
                                  std::to_string(r.status) + "): " + r.err);

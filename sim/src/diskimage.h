@@ -10,12 +10,12 @@
 
 namespace sim {
 
-// Creates `path` (which must not exist) as a sparse file of the spec's size
-// and writes the spec's partition table into it.
-void createImage(const ImageSpec& spec, const std::string& path);
+// Creates `path` (which must not exist) as a sparse file of the image's size
+// and writes its partition table into it.
+void createImage(const DiskImage& image, const std::string& path);
 
-// The sfdisk input that writes the spec's table.
-std::string sfdiskScript(const ImageSpec& spec);
+// The sfdisk input that writes the image's table.
+std::string sfdiskScript(const DiskImage& image);
 
 // Reads the partition table of an image file; an image without a table has
 // no partitions. Throws for a partition number above 15.

@@ -174,9 +174,9 @@ void Sandbox::makeStateDir() {
 
 void Sandbox::prepareFiles(const std::string& topologyText) {
     for (const auto& d : topo_.devices) {
-        if (d.image.kind == ImageSpec::Kind::None) continue;
+        if (d.image.kind == DiskImage::Kind::None) continue;
         std::string image = d.image.file;
-        if (d.image.kind == ImageSpec::Kind::Create) {
+        if (d.image.kind == DiskImage::Kind::Create) {
             image = dir_.dir + "/" + d.name + ".img";
             createImage(d.image, image);
         }

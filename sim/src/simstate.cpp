@@ -114,7 +114,7 @@ SimState parseState(const std::string& text) {
 
 void applyDisks(Topology& topology, const SimState& state) {
     for (auto& d : topology.devices) {
-        if (d.image.kind == ImageSpec::Kind::None) continue;
+        if (d.image.kind == DiskImage::Kind::None) continue;
         const auto it = state.disks.find(d.name);
         if (it == state.disks.end()) throw std::runtime_error("state has no disk layout for " + d.name);
         d.kib = it->second.kib;

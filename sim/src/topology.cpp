@@ -288,19 +288,19 @@ private:
     }
 
     void image(const std::vector<std::string>& w, int line) {
-        if (current_->image.kind != ImageSpec::Kind::None)
+        if (current_->image.kind != DiskImage::Kind::None)
             fail(line, "device " + current_->name + " has an image already (line " + std::to_string(current_->image.line) + ")");
-        ImageSpec& img = current_->image;
+        DiskImage& img = current_->image;
         img.line = line;
         if (w.size() == 2 && w[1].rfind("file=", 0) == 0) {
             const std::string file = w[1].substr(5);
             if (file.empty()) fail(line, "image file= needs a file name");
-            img.kind = ImageSpec::Kind::File;
+            img.kind = DiskImage::Kind::File;
             img.file = std::filesystem::absolute(std::filesystem::path(baseDir_) / file).lexically_normal().string();
             return;
         }
         if (w.size() < 4) fail(line, "usage: image SIZE mbr|gpt COUNT | NUMBER:SIZE|rest|ext ...   or   image file=PATH");
-        img.kind = ImageSpec::Kind::Create;
+        img.kind = DiskImage::Kind::Create;
         img.bytes = sizeBytes(w[1], line, "image size");
         if (img.bytes % kMiB != 0 || img.bytes < 2 * kMiB)
             fail(line, "image size must be a whole number of MiB, at least 2M");
@@ -368,7 +368,7 @@ private:
         if (!current_) return;
         Device& d = *current_;
         if (d.paths.empty()) fail(d.line, "device " + d.name + " has no path");
-        const bool hasImage = d.image.kind != ImageSpec::Kind::None;
+        const bool hasImage = d.image.kind != DiskImage::Kind::None;
         if (hasImage && (!d.partitions.empty() || equalLine_))
             fail(partitionLines_.empty() ? equalLine_ : partitionLines_.front(),
                  "device " + d.name + " has an image; its partitions come from the image's table");
@@ -384,7 +384,7 @@ private:
         if (total > d.kib) fail(partitionLines_.empty() ? d.line : partitionLines_.back(), "the partitions of " + d.name + " are larger than the device");
         std::sort(d.partitions.begin(), d.partitions.end(),
                   [](const Partition& a, const Partition& b) { return a.number < b.number; });
-        if (hasImage) d.kib = d.image.kind == ImageSpec::Kind::Create ? d.image.bytes / 1024 : 0;
+        if (hasImage) d.kib = d.image.kind == DiskImage::Kind::Create ? d.image.bytes / 1024 : 0;
         for (const auto& other : topo_.devices) {
             if (other.name == d.name) fail(d.line, "device " + d.name + " given twice (first on line " + std::to_string(other.line) + ")");
             if (other.ldev == d.ldev) fail(d.line, "logical device id " + d.ldev + " used by " + other.name + " too");
@@ -426,7 +426,7 @@ private:
 
 bool Topology::diskBacked() const {
     return std::any_of(devices.begin(), devices.end(),
-                       [](const Device& d) { return d.image.kind != ImageSpec::Kind::None; });
+                       [](const Device& d) { return d.image.kind != DiskImage::Kind::None; });
 }
 
 const Device* Topology::find(std::string_view name) const {

@@ -42,7 +42,7 @@ struct ImagePart {
     bool extended = false;
 };
 
-struct ImageSpec {
+struct DiskImage {
     enum class Kind { None, Create, File };
     Kind kind = Kind::None;
     std::uint64_t bytes = 0;        // Create: size of the image
@@ -66,7 +66,7 @@ struct Device {
     std::vector<Partition> partitions; // sorted by number
     std::vector<Path> paths;
     bool configured = true;  // false: present, but only `powermt config` adds it
-    ImageSpec image;
+    DiskImage image;
     int line = 0;
 };
 

@@ -70,7 +70,7 @@ TEST(TopologyParser, ReadsDevicesPathsAndPartitions) {
     EXPECT_FALSE(t.diskBacked());
 }
 
-TEST(TopologyParser, ImageSpecsAndTheLoopMajor) {
+TEST(TopologyParser, DiskImagesAndTheLoopMajor) {
     const sim::Topology t = sim::parseTopology(
         "device emcpowerc symmetrix id=1 ldev=2\n"
         "  path sda lpfc \"FA 1\" active alive\n"
@@ -85,7 +85,7 @@ TEST(TopologyParser, ImageSpecsAndTheLoopMajor) {
     EXPECT_TRUE(t.diskBacked());
     EXPECT_EQ(t.adminMajor, 7);
     const auto& mbr = t.devices[0].image;
-    EXPECT_EQ(mbr.kind, sim::ImageSpec::Kind::Create);
+    EXPECT_EQ(mbr.kind, sim::DiskImage::Kind::Create);
     EXPECT_EQ(mbr.label, "dos");
     EXPECT_EQ(mbr.bytes, 64U << 20);
     ASSERT_EQ(mbr.parts.size(), 5U);
