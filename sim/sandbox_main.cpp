@@ -1,0 +1,21 @@
+// mpio-sandbox: runs a command on a simulated PowerPath machine.
+#include "sandbox.h"
+
+#include <cstdio>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
+        std::fputs(sim::kSandboxUsage, stdout);
+        return 0;
+    }
+    try {
+        return sim::runSandbox(sim::parseSandboxArgs(args));
+    } catch (const std::invalid_argument& e) {
+        std::fprintf(stderr, "mpio-sandbox: %s\n%s", e.what(), sim::kSandboxUsage);
+        return sim::kSandboxFailed;
+    }
+}

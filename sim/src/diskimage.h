@@ -1,0 +1,29 @@
+// Disk images of disk-backed pseudo devices: created with a partition table
+// written by sfdisk, and read back as /proc/partitions would show them.
+#ifndef SIM_DISKIMAGE_H
+#define SIM_DISKIMAGE_H
+
+#include "simstate.h"
+#include "topology.h"
+
+#include <string>
+
+namespace sim {
+
+// Creates `path` (which must not exist) as a sparse file of the image's size
+// and writes its partition table into it.
+void createImage(const DiskImage& image, const std::string& path);
+
+// The sfdisk input that writes the image's table.
+std::string sfdiskScript(const DiskImage& image);
+
+// Reads the partition table of an image file; an image without a table has
+// no partitions. Throws for a partition number above 15.
+DiskLayout readLayout(const std::string& path);
+
+// Parses the output of `sfdisk --dump`.
+std::vector<Partition> parseSfdiskDump(const std::string& dump);
+
+} // namespace sim
+
+#endif

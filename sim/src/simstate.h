@@ -1,0 +1,70 @@
+// The state of a simulated machine, kept in a state directory: the
+// topology, which devices are configured, the resolved layouts of the disk
+// images, and the files bound over /proc/partitions and /proc/devices.
+#ifndef SIM_SIMSTATE_H
+#define SIM_SIMSTATE_H
+
+#include "render.h"
+#include "topology.h"
+
+#include <map>
+#include <string>
+
+namespace sim {
+
+// The partition table of a disk image as /proc/partitions shows it.
+struct DiskLayout {
+    std::uint64_t kib = 0;
+    std::vector<Partition> partitions;
+};
+
+struct SimState {
+    std::string devRoot = "/dev";
+    NameSet configured;
+    std::map<std::string, DiskLayout> disks; // disk-backed devices
+};
+
+std::string formatState(const SimState& state);
+// Throws std::runtime_error for a malformed state text.
+SimState parseState(const std::string& text);
+
+// Gives the disk-backed devices of `topology` their sizes and partitions.
+void applyDisks(Topology& topology, const SimState& state);
+
+// Names of the files in a state directory.
+struct StateDir {
+    std::string dir;
+    std::string topology() const { return dir + "/topology"; }
+    std::string state() const { return dir + "/state"; }
+    std::string lock() const { return dir + "/lock"; }
+    std::string partitions() const { return dir + "/proc-partitions"; }
+    std::string devices() const { return dir + "/proc-devices"; }
+    std::string custom() const { return dir + "/powermt.custom"; }
+    std::string bin() const { return dir + "/bin"; }
+};
+
+// Loads the topology and the state of a state directory (the caller holds the lock).
+struct Loaded {
+    Topology topology;
+    SimState state;
+};
+Loaded loadState(const StateDir& dir);
+
+// Fills a new state directory: the topology text, the state, and the files
+// for /proc/partitions and /proc/devices. Device nodes are not made here.
+void writeInitialState(const StateDir& dir, const std::string& topologyText, const Topology& topology,
+                       const SimState& state);
+
+// Saves the state and makes the machine show it: the state file atomically,
+// /proc/partitions in place, and the device nodes under the dev root.
+void publishState(const StateDir& dir, const Topology& topology, const SimState& state);
+
+// Device nodes under `devRoot` (normally /dev) for the topology: nodes of
+// every sd path and its partitions, and of every configured pseudo device
+// with its partitions and /dev/disk/by-id links; the nodes and links of
+// devices that are not configured are removed. Idempotent.
+void syncNodes(const std::string& devRoot, const Topology& topology, const NameSet& configured);
+
+} // namespace sim
+
+#endif

@@ -1,0 +1,52 @@
+// Error-checked file operations of the simulator and the sandbox.
+#ifndef SIM_SYSFILES_H
+#define SIM_SYSFILES_H
+
+#include <stdexcept>
+#include <string>
+
+namespace sim {
+
+// A failed system call: the message ends in strerror(errno).
+class SysError : public std::runtime_error {
+public:
+    SysError(const std::string& what, int error);
+    int error() const { return error_; }
+
+private:
+    int error_;
+};
+
+inline constexpr std::size_t kMaxTextFile = 16 * 1024 * 1024;
+
+// Reads a whole file of at most `limit` bytes.
+std::string readFile(const std::string& path, std::size_t limit = kMaxTextFile);
+
+// Replaces `path` by a file with `content`: written beside it, synced, renamed.
+void writeFileAtomic(const std::string& path, const std::string& content, unsigned mode = 0644);
+
+// Rewrites the existing file `path` in place (same inode): the content from
+// offset 0, then truncated to its length. For files that are bind-mounted.
+void rewriteInPlace(const std::string& path, const std::string& content);
+
+// Writes a new file, which must not exist yet.
+void writeNewFile(const std::string& path, const std::string& content, unsigned mode = 0644);
+
+// flock(2) on a lock file, created if missing; released by the destructor.
+class FileLock {
+public:
+    FileLock(const std::string& path, bool exclusive, int timeoutMs = 30000);
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+// Writes all of `data` to fd, retrying short writes and EINTR.
+void writeAll(int fd, const char* data, std::size_t size, const std::string& what);
+
+} // namespace sim
+
+#endif

@@ -1,0 +1,401 @@
+// mpio-sandbox, run as a program: what a command sees inside it, and what is
+// left behind after it.
+#include "loopdev.h"
+#include "render.h"
+#include "sandbox.h"
+#include "sysfiles.h"
+
+#include "sim_test_util.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+using simtest::contains;
+
+// Whether this process may make a mount namespace (root, and the kernel lets it).
+const std::string& whyNoSandbox() {
+    static const std::string reason = [] {
+        if (::geteuid() != 0) return std::string("mpio-sandbox needs root");
+        const pid_t pid = ::fork();
+        if (pid == 0) ::_exit(::unshare(CLONE_NEWNS) == 0 ? 0 : 1);
+        int status = 0;
+        if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            return std::string("cannot create a mount namespace here");
+        return std::string();
+    }();
+    return reason;
+}
+
+#define REQUIRE_SANDBOX()                                                                  \
+    do {                                                                                   \
+        if (!whyNoSandbox().empty()) GTEST_SKIP() << "no sandbox: " << whyNoSandbox();     \
+    } while (0)
+
+const char* const kDiskTopology = R"(
+device emcpowera symmetrix id=000190300123 ldev=0123A size=8G
+  path sdb qla2xxx "FA  7eA" active alive
+  partition 1 1G
+device emcpowerc clariion id=APM00112233445 group=hostgroup1 ldev=6006016012345678 lun=7
+  path sdc qla2xxx "SP A0" active alive
+  path sdg lpfc    "SP B1" standby alive
+  image 64M mbr 1:16M 2:16M 3:ext 5:8M 6:rest
+)";
+constexpr unsigned kDiskLoop = 32; // emcpowerc: index 2
+
+std::string shipped(const std::string& name) { return std::string(SIM_TOPOLOGIES) + "/" + name; }
+
+sim::RunResult sandbox(const std::vector<std::string>& options, const std::string& script) {
+    std::vector<std::string> argv = {MPIO_SANDBOX};
+    argv.insert(argv.end(), options.begin(), options.end());
+    argv.insert(argv.end(), {"--", "/bin/sh", "-c", script});
+    return sim::runProgram(argv, "", 120000);
+}
+
+sim::RunResult inSandbox(const std::string& topologyFile, const std::string& script) {
+    return sandbox({"--topology", topologyFile}, script);
+}
+
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        if (condition()) return true;
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+std::string losetupList() { return sim::runProgram({"losetup", "-a"}, "").out; }
+
+// A sandbox running in the background, whose standard output we read.
+class Background {
+public:
+    explicit Background(const std::vector<std::string>& argv) {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(fds[1], STDOUT_FILENO);
+            std::vector<char*> args;
+            for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+            args.push_back(nullptr);
+            ::execv(args[0], args.data());
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        out_ = fds[0];
+    }
+    ~Background() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        ::close(out_);
+    }
+    // Reads standard output until it holds `text`.
+    bool waitFor(const std::string& text, int timeoutMs = 60000) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        while (!contains(seen_, text)) {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            if (left.count() <= 0) return false;
+            pollfd p{out_, POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+            char buffer[4096];
+            const ssize_t n = ::read(out_, buffer, sizeof buffer);
+            if (n <= 0) return false;
+            seen_.append(buffer, static_cast<std::size_t>(n));
+        }
+        return true;
+    }
+    void signal(int sig) { ::kill(pid_, sig); }
+    int wait() {
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return status;
+    }
+    const std::string& seen() const { return seen_; }
+
+private:
+    pid_t pid_ = -1;
+    int out_ = -1;
+    std::string seen_;
+};
+
+class Sandbox : public ::testing::Test {
+protected:
+    void SetUp() override { REQUIRE_SANDBOX(); }
+    std::string topologyFile(const std::string& text) {
+        const std::string path = tmp / "test.topo";
+        std::filesystem::remove(path);
+        sim::writeNewFile(path, text);
+        return path;
+    }
+    simtest::TempDir tmp;
+};
+
+TEST_F(Sandbox, ProcFilesShowTheTopology) {
+    const std::string file = shipped("small.topo");
+    const auto topo = sim::parseTopology(sim::readFile(file), file);
+    const auto r = inSandbox(file, "cat /proc/partitions; echo ---; cat /proc/devices; echo ---;"
+                                   "cat /proc/partitions | grep \"emcpower\" | awk '{print $1\" \"$2\" \"$4}'; echo ---;"
+                                   "cat /proc/devices | grep 'power2' | awk '{print $1}'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, sim::procPartitions(topo, {"emcpowera", "emcpowerb"}) + "---\n" + sim::procDevices(topo) +
+                         "---\n120 0 emcpowera\n120 1 emcpowera1\n120 2 emcpowera2\n120 16 emcpowerb\n"
+                         "120 17 emcpowerb1\n120 18 emcpowerb2\n120 19 emcpowerb3\n---\n120\n");
+    EXPECT_TRUE(contains(r.out, "   8       16    8388608 sdb\n"));
+    EXPECT_FALSE(contains(r.out, "emcpowerc")) << "emcpowerc is not configured yet";
+}
+
+TEST_F(Sandbox, NodesAndLinksHaveTheTopologysNumbers) {
+    const auto r = inSandbox(shipped("small.topo"),
+                             "stat -c '%n %F %t:%T' /dev/emcpowera /dev/emcpowera2 /dev/emcpowerb /dev/emcpowerb3 "
+                             "/dev/sdb /dev/sdc1 /dev/sdg /dev/null;"
+                             "readlink -f /dev/disk/by-id/emcpower-0123A /dev/disk/by-id/emcpower-6006016012345678-part2;"
+                             "test -e /dev/emcpowerc || echo no emcpowerc");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "/dev/emcpowera block special file 78:0\n"
+              "/dev/emcpowera2 block special file 78:2\n"
+              "/dev/emcpowerb block special file 78:10\n"
+              "/dev/emcpowerb3 block special file 78:13\n"
+              "/dev/sdb block special file 8:10\n"
+              "/dev/sdc1 block special file 8:21\n"
+              "/dev/sdg block special file 8:60\n"
+              "/dev/null character special file 1:3\n"
+              "/dev/emcpowera\n"
+              "/dev/emcpowerb2\n"
+              "no emcpowerc\n");
+}
+
+TEST_F(Sandbox, PowermtIsTheSimulatorFirstOnPath) {
+    const auto r = inSandbox(shipped("small.topo"),
+                             "command -v powermt; readlink -f \"$(command -v powermt)\"; echo \"$POWERMT_SIM_STATE\";"
+                             "powermt display dev=all | grep 'Pseudo' | awk 'BEGIN {FS=\"=\";} {print $2;}'");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto out = simtest::lines(r.out);
+    ASSERT_EQ(out.size(), 5U) << r.out;
+    EXPECT_EQ(out[0], out[2] + "/bin/powermt");
+    EXPECT_EQ(out[1], std::filesystem::canonical(POWERMT_SIM).string());
+    EXPECT_EQ(out[3], "emcpowera");
+    EXPECT_EQ(out[4], "emcpowerb");
+}
+
+TEST_F(Sandbox, RemoveAndConfigShowInFreshListings) {
+    const auto r = inSandbox(shipped("small.topo"), R"SH(
+        powermt remove force dev=emcpowera || echo "remove failed $?"
+        powermt release && powermt save || echo "release/save failed"
+        echo "after remove: $(cat /proc/partitions | grep -c emcpowera) $(ls /dev | grep -c emcpowera) $(ls /dev/disk/by-id | grep -c 0123A)"
+        test -e /dev/emcpowera || echo "no node"
+        powermt config || echo "config failed $?"
+        echo "after config: $(cat /proc/partitions | grep -c emcpower) $(ls /dev | grep -c emcpower)"
+        stat -c '%t:%T' /dev/emcpowera1 /dev/emcpowerc1
+        powermt display dev=emcpowerc | grep -v '=' | grep 'sd' | awk '/active|passive/ { print $3 }'
+    )SH");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "after remove: 0 0 0\n"
+              "no node\n"
+              "after config: 9 9\n"
+              "78:1\n"
+              "78:21\n"
+              "sdf\n"
+              "sdg\n");
+}
+
+TEST_F(Sandbox, TheHostSeesNothingOfIt) {
+    const std::string hostPartitions = sim::readFile("/proc/partitions");
+    const bool hostHadNode = std::filesystem::exists("/dev/emcpowera");
+    const auto r = inSandbox(shipped("small.topo"), "powermt config && touch /dev/emcpowera-made-inside");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(sim::readFile("/proc/partitions"), hostPartitions);
+    EXPECT_EQ(std::filesystem::exists("/dev/emcpowera"), hostHadNode);
+    EXPECT_FALSE(std::filesystem::exists("/dev/emcpowera-made-inside"));
+}
+
+TEST_F(Sandbox, StateDirectoryIsRemovedUnlessKept) {
+    const auto temp = inSandbox(shipped("small.topo"), "echo \"$POWERMT_SIM_STATE\"");
+    ASSERT_EQ(temp.status, 0) << temp.err;
+    const std::string stateDir = simtest::lines(temp.out).at(0);
+    EXPECT_FALSE(stateDir.empty());
+    EXPECT_FALSE(std::filesystem::exists(stateDir)) << stateDir;
+
+    const std::string kept = tmp / "kept";
+    const auto keep = sandbox({"--topology", shipped("small.topo"), "--keep-state", kept},
+                              "echo \"$POWERMT_SIM_STATE\"; powermt remove force dev=emcpowerb && powermt save");
+    ASSERT_EQ(keep.status, 0) << keep.err;
+    EXPECT_EQ(keep.out, kept + "\n");
+    const std::string saved = sim::readFile(kept + "/powermt.custom");
+    EXPECT_TRUE(contains(saved, "emcpowera ")) << saved;
+    EXPECT_FALSE(contains(saved, "emcpowerb")) << saved;
+
+    const auto again = sandbox({"--topology", shipped("small.topo"), "--keep-state", kept}, "true");
+    EXPECT_EQ(again.status, sim::kSandboxFailed);
+    EXPECT_TRUE(contains(again.err, "must be an empty directory")) << again.err;
+}
+
+TEST_F(Sandbox, ExitStatusIsTheCommands) {
+    const std::pair<const char*, int> cases[] = {
+        {"exit 0", 0}, {"exit 7", 7}, {"kill -TERM $$", 128 + SIGTERM}, {"kill -KILL $$", 128 + SIGKILL}};
+    for (const auto& [script, status] : cases) EXPECT_EQ(inSandbox(shipped("small.topo"), script).status, status) << script;
+
+    const auto missing = sim::runProgram({MPIO_SANDBOX, "--topology", shipped("small.topo"), "no-such-command-here"}, "");
+    EXPECT_EQ(missing.status, sim::kCommandNotFound);
+    EXPECT_TRUE(contains(missing.err, "cannot run no-such-command-here")) << missing.err;
+    const std::string notExecutable = tmp / "plain-file";
+    sim::writeNewFile(notExecutable, "echo hi\n", 0644);
+    EXPECT_EQ(sim::runProgram({MPIO_SANDBOX, "--topology", shipped("small.topo"), notExecutable}, "").status,
+              sim::kCommandNotRunnable);
+}
+
+TEST_F(Sandbox, ClearErrorsWhenTheSandboxCannotBeMade) {
+    const std::string bad = topologyFile("device emcpowera symmetrix id=1 ldev=2\n  path sdb lpfc \"FA 1\" active\n");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"--topology", tmp / "missing.topo", "true"}, "cannot open " + (tmp / "missing.topo")},
+        {{"--topology", bad, "true"}, bad + ":2: usage: path"},
+        {{"--topology", shipped("small.topo")}, "no command given"},
+        {{"true"}, "--topology FILE is required"},
+        {{"--topology"}, "--topology needs a value"},
+        {{"--topology", shipped("small.topo"), "--colour", "true"}, "unknown option --colour"},
+        {{"--topology", shipped("small.topo"), "--powermt", tmp / "nothing", "true"}, "cannot use the powermt simulator"},
+    };
+    for (const auto& [args, message] : cases) {
+        std::vector<std::string> argv = {MPIO_SANDBOX};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const auto r = sim::runProgram(argv, "");
+        EXPECT_EQ(r.status, sim::kSandboxFailed) << message;
+        EXPECT_TRUE(contains(r.err, "mpio-sandbox: " + message)) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST_F(Sandbox, DiskBackedDeviceHasARealPartitionTable) {
+    ASSERT_FALSE(sim::loopAttached(kDiskLoop)) << "loop" << kDiskLoop << " is in use by someone else";
+    const auto r = inSandbox(topologyFile(kDiskTopology), R"(
+        grep power2 /proc/devices
+        grep emcpowerc /proc/partitions
+        stat -c '%n %t:%T' /dev/emcpowera /dev/emcpowerc /dev/emcpowerc5
+        sfdisk -d /dev/emcpowerc | grep '^/dev' | sed 's/start=.*type=/type=/'
+        blkid -p -o value -s PTTYPE /dev/emcpowerc
+        powermt remove force dev=emcpowerc && powermt config
+        sfdisk -d /dev/emcpowerc | grep -c '^/dev/emcpowerc'
+    )");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "  7 power2\n"
+              "   7       32      65536 emcpowerc\n"
+              "   7       33      16384 emcpowerc1\n"
+              "   7       34      16384 emcpowerc2\n"
+              "   7       35          1 emcpowerc3\n"
+              "   7       37       8192 emcpowerc5\n"
+              "   7       38      21504 emcpowerc6\n"
+              "/dev/emcpowera 7:0\n"
+              "/dev/emcpowerc 7:20\n"
+              "/dev/emcpowerc5 7:25\n"
+              "/dev/emcpowerc1 : type=83\n"
+              "/dev/emcpowerc2 : type=83\n"
+              "/dev/emcpowerc3 : type=5\n"
+              "/dev/emcpowerc5 : type=83\n"
+              "/dev/emcpowerc6 : type=83\n"
+              "dos\n"
+              "5\n");
+    EXPECT_TRUE(eventually([] { return !sim::loopAttached(kDiskLoop); })) << "loop" << kDiskLoop << " left attached";
+    EXPECT_FALSE(contains(losetupList(), "emcpowerc.img")) << losetupList();
+}
+
+TEST_F(Sandbox, GivenImageFileIsAttachedAsItIs) {
+    const std::string image = tmp / "given.img";
+    ASSERT_EQ(sim::runProgram({"truncate", "-s", "8M", image}, "").status, 0);
+    const auto made = sim::runProgram({"sfdisk", "-q", image}, "label: gpt\nsize=2MiB\nsize=2MiB\n");
+    ASSERT_EQ(made.status, 0) << made.err;
+    const auto r = inSandbox(topologyFile("device emcpowerc symmetrix id=1 ldev=2\n"
+                                          "  path sdb lpfc \"FA 1\" active alive\n"
+                                          "  image file=given.img\n"),
+                             "grep emcpowerc /proc/partitions; blkid -p -o value -s PTTYPE /dev/emcpowerc");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "   7       32       8192 emcpowerc\n"
+              "   7       33       2048 emcpowerc1\n"
+              "   7       34       2048 emcpowerc2\n"
+              "gpt\n");
+    EXPECT_TRUE(eventually([] { return !sim::loopAttached(kDiskLoop); }));
+}
+
+TEST_F(Sandbox, LoopIsReleasedWhenTheLauncherIsKilled) {
+    ASSERT_FALSE(sim::loopAttached(kDiskLoop));
+    // A killed launcher cannot remove its state directory: keep it in ours.
+    const std::string stateParent = tmp / "state";
+    std::filesystem::create_directory(stateParent);
+    Background box({"/usr/bin/env", "TMPDIR=" + stateParent, MPIO_SANDBOX, "--topology", topologyFile(kDiskTopology),
+                    "--", "/bin/sh", "-c", "echo ready; exec sleep 60"});
+    ASSERT_TRUE(box.waitFor("ready\n")) << box.seen();
+    EXPECT_TRUE(sim::loopAttached(kDiskLoop));
+    box.signal(SIGKILL);
+    const int status = box.wait();
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    EXPECT_TRUE(eventually([] { return !sim::loopAttached(kDiskLoop); })) << "loop" << kDiskLoop << " left attached";
+    EXPECT_FALSE(contains(losetupList(), "emcpowerc.img")) << losetupList();
+}
+
+TEST_F(Sandbox, TerminationIsForwardedAndCleanedUp) {
+    for (int sig : {SIGTERM, SIGINT}) {
+        ASSERT_FALSE(sim::loopAttached(kDiskLoop));
+        const std::string kept = tmp / ("kept" + std::to_string(sig));
+        Background box({MPIO_SANDBOX, "--topology", topologyFile(kDiskTopology), "--keep-state", kept, "--",
+                        "/bin/sh", "-c", "echo ready; exec sleep 60"});
+        ASSERT_TRUE(box.waitFor("ready\n")) << box.seen();
+        box.signal(sig);
+        const int status = box.wait();
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 128 + sig);
+        EXPECT_FALSE(sim::loopAttached(kDiskLoop)) << "detached before the launcher exits";
+        EXPECT_TRUE(std::filesystem::exists(kept + "/emcpowerc.img"));
+    }
+}
+
+TEST_F(Sandbox, BusyLoopNumberIsAClearError) {
+    const std::string topo = topologyFile(kDiskTopology);
+    Background first({MPIO_SANDBOX, "--topology", topo, "--", "/bin/sh", "-c", "echo ready; exec sleep 60"});
+    ASSERT_TRUE(first.waitFor("ready\n")) << first.seen();
+    const auto second = inSandbox(topo, "echo should not run");
+    EXPECT_EQ(second.status, sim::kSandboxFailed);
+    EXPECT_EQ(second.out, "");
+    EXPECT_TRUE(contains(second.err, "loop device /dev/loop32, needed for emcpowerc, is already in use")) << second.err;
+    first.signal(SIGTERM);
+    first.wait();
+    EXPECT_TRUE(eventually([] { return !sim::loopAttached(kDiskLoop); }));
+}
+
+TEST_F(Sandbox, DefaultTopologyRunsTheDemoMachine) {
+    const auto r = inSandbox(shipped("default.topo"), R"(
+        powermt display dev=all | grep 'Pseudo' | awk 'BEGIN {FS="=";} {print $2;}' | wc -l
+        stat -c '%n %t:%T' /dev/emcpoweraa /dev/emcpowerb /dev/emcpowerab
+        test -e /dev/emcpowerd || echo "no emcpowerd"
+        sfdisk -d /dev/emcpowerb | grep -c '^/dev/emcpowerb'
+        blkid -p -o value -s PTTYPE /dev/emcpowerab
+        powermt config && stat -c '%n %t:%T' /dev/emcpowerd
+    )");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out,
+              "27\n"
+              "/dev/emcpoweraa 7:1a0\n"
+              "/dev/emcpowerb 7:10\n"
+              "/dev/emcpowerab 7:1b0\n"
+              "no emcpowerd\n"
+              "5\n"
+              "gpt\n"
+              "/dev/emcpowerd 7:30\n");
+    EXPECT_TRUE(eventually([] { return !sim::loopAttached(16) && !sim::loopAttached(432); }));
+}
+
+} // namespace
