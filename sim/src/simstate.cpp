@@ -157,7 +157,7 @@ void syncNodes(const std::string& devRoot, const Topology& topology, const NameS
         }
         const bool present = configured.count(d.name) != 0;
         const unsigned minor = static_cast<unsigned>(d.index * 16);
-        const std::string idLink = byId + "/emcpower-" + d.ldev;
+        const std::string idLink = byId + "/scsi-3" + d.ldev;
         // Every partition number a device can have, so that stale nodes go too.
         for (int partNo = 0; partNo <= 15; ++partNo) {
             const std::string suffix = partNo ? std::to_string(partNo) : std::string();

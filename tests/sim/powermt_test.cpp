@@ -172,8 +172,8 @@ TEST_F(Powermt, RemoveTakesTheDeviceOutOfEveryView) {
     EXPECT_FALSE(contains(parts, "emcpowerb")) << parts;
     EXPECT_TRUE(contains(parts, " sdc\n")) << "the paths stay with the kernel";
     EXPECT_TRUE(contains(parts, " 120        0    8388608 emcpowera\n"));
-    for (const char* gone : {"emcpowerb", "emcpowerb1", "emcpowerb3", "disk/by-id/emcpower-6006016012345678",
-                             "disk/by-id/emcpower-6006016012345678-part2"})
+    for (const char* gone : {"emcpowerb", "emcpowerb1", "emcpowerb3", "disk/by-id/scsi-36006016012345678",
+                             "disk/by-id/scsi-36006016012345678-part2"})
         EXPECT_FALSE(exists(devRoot() + "/" + gone)) << gone;
     EXPECT_TRUE(isBlock(devRoot() + "/emcpowera1", 120, 1));
     EXPECT_TRUE(isBlock(devRoot() + "/sdc", 8, 32));
@@ -198,7 +198,7 @@ TEST_F(Powermt, ConfigBringsBackRemovedAndUnconfiguredDevices) {
     EXPECT_TRUE(isBlock(devRoot() + "/emcpowerd1", 120, 49));
     EXPECT_TRUE(isBlock(devRoot() + "/emcpoweraa", 120, 416));
     char target[256] = {};
-    ASSERT_GT(::readlink((devRoot() + "/disk/by-id/emcpower-0124A-part1").c_str(), target, sizeof target - 1), 0);
+    ASSERT_GT(::readlink((devRoot() + "/disk/by-id/scsi-30124A-part1").c_str(), target, sizeof target - 1), 0);
     EXPECT_STREQ(target, "../../emcpowerd1");
     EXPECT_EQ(sh(pathPipeline("emcpowerd")).out, "sdd\n");
 }

@@ -161,7 +161,7 @@ TEST_F(Sandbox, NodesAndLinksHaveTheTopologysNumbers) {
     const auto r = inSandbox(shipped("small.topo"),
                              "stat -c '%n %F %t:%T' /dev/emcpowera /dev/emcpowera2 /dev/emcpowerb /dev/emcpowerb3 "
                              "/dev/sdb /dev/sdc1 /dev/sdg /dev/null;"
-                             "readlink -f /dev/disk/by-id/emcpower-0123A /dev/disk/by-id/emcpower-6006016012345678-part2;"
+                             "readlink -f /dev/disk/by-id/scsi-30123A /dev/disk/by-id/scsi-36006016012345678-part2;"
                              "test -e /dev/emcpowerc || echo no emcpowerc");
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out,
