@@ -7,7 +7,9 @@
 #include <string>
 #include <utility>
 
-namespace tmhost::detail {
+// Not exported from the library.
+namespace tmhost {
+namespace __attribute__((visibility("hidden"))) detail {
 
 // The description of an errno value ("No such file or directory"), or
 // "error N" for an unknown one. Thread-safe.
@@ -45,6 +47,7 @@ private:
     int fd_ = -1;
 };
 
-} // namespace tmhost::detail
+} // namespace detail
+} // namespace tmhost
 
 #endif // TMHOST_SRC_INTERNAL_H

@@ -63,8 +63,8 @@ int makePipe(Pipe& pipe) {
     return 0;
 }
 
-// Starts /bin/sh -c command with the given descriptors as its 0, 1 and 2.
-// Result: 0, or the errno value of the failure.
+// Starts /bin/sh -c command with the given descriptors as its 0, 1 and 2,
+// and no other descriptor. Result: 0, or the errno value of the failure.
 int spawnShell(const char* command, int in, int out, int err, pid_t& pid) {
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attr;
@@ -87,6 +87,10 @@ int spawnShell(const char* command, int in, int out, int err, pid_t& pid) {
     if ((rc = ::posix_spawn_file_actions_adddup2(&actions, in, 0)) == 0 &&
         (rc = ::posix_spawn_file_actions_adddup2(&actions, out, 1)) == 0 &&
         (rc = ::posix_spawn_file_actions_adddup2(&actions, err, 2)) == 0 &&
+#if defined(__GLIBC__) && __GLIBC_PREREQ(2, 34)
+        // Descriptors the host left inheritable stay with the host.
+        (rc = ::posix_spawn_file_actions_addclosefrom_np(&actions, 3)) == 0 &&
+#endif
         (rc = ::posix_spawnattr_setflags(&attr, flags)) == 0 &&
         (rc = ::posix_spawnattr_setpgroup(&attr, 0)) == 0 &&
         (rc = ::posix_spawnattr_setsigdefault(&attr, &defaults)) == 0 &&
@@ -300,7 +304,7 @@ int run(const char* command, std::string* output, std::string* error, int limit,
         how = "timed out after " + std::to_string(limit) + " s; process group killed";
     } else if (!statusKnown) {
         result = tmhost::kCaptureFailed;
-        how = "exit status lost: the host ignores SIGCHLD";
+        how = "exit status lost: the shell was reaped elsewhere (is SIGCHLD ignored?)";
     } else if (WIFEXITED(shell.status())) {
         result = WEXITSTATUS(shell.status());
         how = "exit status " + std::to_string(result);

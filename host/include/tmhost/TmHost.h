@@ -3,7 +3,8 @@
 //
 // TmProcess::system(command, output, error, timeoutSeconds, mergeErrors)
 //   Runs command with /bin/sh -c in a process group of its own, with default
-//   signal dispositions, an empty signal mask and an empty standard input.
+//   signal dispositions, an empty signal mask, an empty standard input and
+//   no open descriptor but 0, 1 and 2.
 //   - output, error: replaced (not appended to) when non-null; a null pointer
 //     discards that stream. If both point to the same string it is treated
 //     as mergeErrors (the captured text wins; no failure text is added).
@@ -23,8 +24,9 @@
 //     receives the failure text above.
 //   - result: 0 success, 1..255 the shell's exit status (127: command not
 //     found, as the shell reports it), or one of the codes below. A null
-//     command gives kSpawnFailed. If the host ignores SIGCHLD, so that the
-//     shell's status is lost, the result is kCaptureFailed.
+//     command gives kSpawnFailed. When the shell's status is lost because
+//     the host ignores SIGCHLD (or reaps children itself) the result is
+//     kCaptureFailed.
 //   Thread-safe: every call is independent; no file descriptor and no
 //   zombie outlives a call.
 //
