@@ -39,7 +39,10 @@ using Clock = std::chrono::steady_clock;
 using Deadline = std::optional<Clock::time_point>;
 
 constexpr std::size_t kReadChunk = 256 * 1024;
-constexpr int kPipeSize = 1024 * 1024; // asked for; the kernel may refuse
+// A stream that has carried this much gets a larger pipe, for fewer round
+// trips; small outputs keep the default and cost the user no pipe pages.
+constexpr std::size_t kLargeStream = 1024 * 1024;
+constexpr int kLargePipe = 1024 * 1024; // asked for; the kernel may refuse
 
 struct Pipe {
     Fd read;
@@ -184,6 +187,7 @@ private:
 struct Stream {
     Fd fd;
     std::string* into;
+    std::size_t received = 0;
 };
 
 enum class Pump { AllClosed, Expired, Failed };
@@ -225,7 +229,12 @@ Pump pump(Stream* streams, std::size_t count, Deadline deadline, char* buffer, i
             }
             const ssize_t got = ::read(fds[i].fd, buffer, kReadChunk);
             if (got > 0) {
-                if (of[i]->into) of[i]->into->append(buffer, static_cast<std::size_t>(got));
+                Stream& s = *of[i];
+                const std::size_t before = s.received;
+                s.received += static_cast<std::size_t>(got);
+                if (before < kLargeStream && s.received >= kLargeStream)
+                    ::fcntl(s.fd.get(), F_SETPIPE_SZ, kLargePipe);
+                if (s.into) s.into->append(buffer, static_cast<std::size_t>(got));
             } else if (got == 0) {
                 of[i]->fd.reset();
             } else if (errno != EINTR && errno != EAGAIN) {
@@ -237,13 +246,10 @@ Pump pump(Stream* streams, std::size_t count, Deadline deadline, char* buffer, i
     }
 }
 
-void prepareReadEnd(const Fd& fd) {
-    // Non-blocking, so that a wake-up without data can never block the loop;
-    // a larger pipe means fewer round trips for big outputs. Both are
-    // optimisations: failure is harmless.
+// Non-blocking, so that a wake-up without data can never block the loop.
+void makeNonBlocking(const Fd& fd) {
     const int flags = ::fcntl(fd.get(), F_GETFL);
     if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags | O_NONBLOCK);
-    ::fcntl(fd.get(), F_SETPIPE_SZ, kPipeSize);
 }
 
 int fail(std::string* error, int result, const std::string& text) {
@@ -273,7 +279,7 @@ int run(const char* command, std::string* output, std::string* error, int limit,
 
     Stream streams[2] = {{std::move(out.read), output}, {std::move(err.read), error}};
     const std::size_t count = merge ? 1 : 2;
-    for (std::size_t i = 0; i < count; ++i) prepareReadEnd(streams[i].fd);
+    for (std::size_t i = 0; i < count; ++i) makeNonBlocking(streams[i].fd);
     const auto buffer = std::make_unique_for_overwrite<char[]>(kReadChunk);
 
     Deadline deadline;
