@@ -1,12 +1,18 @@
 // The process runner against real shell commands.
 #include <dirent.h>
+#include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -133,6 +139,51 @@ TEST_F(ProcessTest, BothStreamsCarryMegabytesAtOnce) {
     EXPECT_GT(o.out.size(), 20u << 20);
     EXPECT_TRUE(o.out == seq(1, n)) << "stdout differs, " << o.out.size() << " bytes";
     EXPECT_TRUE(o.err == seq(n + 1, 2 * n)) << "stderr differs, " << o.err.size() << " bytes";
+}
+
+// Runs body in a forked child, where it may break the process on purpose;
+// the child's exit code comes back (77: the breakage is not possible here).
+int inChild(int (*body)()) {
+    const pid_t pid = ::fork();
+    if (pid == 0) ::_exit(body());
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int expectFailure(int status, const char* text) {
+    std::string out = "stale", err;
+    const int result = TmProcess::system("echo never", &out, &err, 0, false);
+    if (result == status && err == text && out.empty()) return 0;
+    std::fprintf(stderr, "result %d, output [%s], error [%s]\n", result, out.c_str(), err.c_str());
+    return 1;
+}
+
+TEST_F(ProcessTest, ShellThatCannotStartIsReported) {
+    const int code = inChild([] {
+        // Hide /bin/sh under an empty tmpfs in a mount namespace of our own.
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("none", "/bin", "tmpfs", 0, "size=1m") != 0)
+            return 77;
+        return expectFailure(tmhost::kSpawnFailed,
+                             "could not start /bin/sh: No such file or directory");
+    });
+    if (code == 77) GTEST_SKIP() << "no private mount namespace here";
+    EXPECT_EQ(code, 0);
+}
+
+TEST_F(ProcessTest, PipeThatCannotBeMadeIsReported) {
+    EXPECT_EQ(inChild([] {
+                  const rlimit few{32, 32};
+                  ::setrlimit(RLIMIT_NOFILE, &few);
+                  const int any = ::open("/", O_RDONLY | O_DIRECTORY);
+                  while (::dup(any) >= 0) {
+                  }
+                  return expectFailure(tmhost::kCaptureFailed,
+                                       "could not create a pipe: Too many open files");
+              }),
+              0);
 }
 
 TEST_F(ProcessTest, MergingInterleavesBothStreamsIntoTheOutput) {
