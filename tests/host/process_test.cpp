@@ -268,13 +268,6 @@ TEST_F(ProcessTest, TimeoutKillsTheWholePipeline) {
     EXPECT_TRUE(noChildren());
 }
 
-TEST_F(ProcessTest, TimeoutCoversAShellThatClosedItsOutput) {
-    const Outcome o = run("exec >&- 2>&-; sleep 100", 1);
-    EXPECT_EQ(o.status, tmhost::kTimedOut);
-    EXPECT_LT(o.seconds, 4.0);
-    EXPECT_TRUE(noChildren());
-}
-
 TEST_F(ProcessTest, EscapedProcessHoldingThePipesDoesNotHangTheRun) {
     // setsid moves the sleeper out of the group, so the kill misses it.
     const Outcome o = run("setsid sleep 30 & echo $!", 1);
@@ -287,7 +280,7 @@ TEST_F(ProcessTest, EscapedProcessHoldingThePipesDoesNotHangTheRun) {
     EXPECT_TRUE(noChildren());
 }
 
-TEST_F(ProcessTest, DefaultTimeoutAppliesToRunsWithoutTheirOwn) {
+TEST_F(ProcessTest, DefaultAndOwnTimeouts) {
     tmhost::setDefaultTimeout(-4);
     EXPECT_EQ(tmhost::defaultTimeout(), 0);
     tmhost::setDefaultTimeout(1);
@@ -304,6 +297,7 @@ TEST_F(ProcessTest, DefaultTimeoutAppliesToRunsWithoutTheirOwn) {
         {"sleep 1.5", -1, 0},                // explicitly none
         {"exit 7", 0, 7},
         {"exit 7", 30, 7}, // does not wait for its limit
+        {"exec >&- 2>&-; sleep 100", 0, tmhost::kTimedOut}, // output closed, shell alive
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(std::string(r.command) + " timeout " + std::to_string(r.timeout));
@@ -311,6 +305,7 @@ TEST_F(ProcessTest, DefaultTimeoutAppliesToRunsWithoutTheirOwn) {
         EXPECT_EQ(o.status, r.status);
         EXPECT_LT(o.seconds, 4.0);
     }
+    EXPECT_TRUE(noChildren());
 }
 
 TEST_F(ProcessTest, RunsLeakNoDescriptorAndNoZombie) {

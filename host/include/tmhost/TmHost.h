@@ -24,9 +24,11 @@
 //     receives the failure text above.
 //   - result: 0 success, 1..255 the shell's exit status (127: command not
 //     found, as the shell reports it), or one of the codes below. A null
-//     command gives kSpawnFailed. When the shell's status is lost because
-//     the host ignores SIGCHLD (or reaps children itself) the result is
-//     kCaptureFailed.
+//     command gives kSpawnFailed. kCaptureFailed covers a pipe that could
+//     not be made, a failing poll or read (the group is then killed), memory
+//     running out (output and error are then emptied before the text is
+//     set), and a shell status lost because the host ignores SIGCHLD or
+//     reaps children itself.
 //   Thread-safe: every call is independent; no file descriptor and no
 //   zombie outlives a call.
 //
