@@ -1,5 +1,56 @@
 // Settings and result codes of the host stand-in, the library that provides
 // the host services (TmHostServices.h) to a host program.
+//
+// TmProcess::system(command, output, error, timeoutSeconds, mergeErrors)
+//   Runs command with /bin/sh -c in a process group of its own, with default
+//   signal dispositions, an empty signal mask, an empty standard input and
+//   no open descriptor but 0, 1 and 2.
+//   - output, error: replaced (not appended to) when non-null; a null pointer
+//     discards that stream. If both point to the same string it is treated
+//     as mergeErrors (the captured text wins; no failure text is added).
+//   - error receives the command's whole standard error. When the result is
+//     not 0 and the command wrote nothing there, it receives a short text
+//     saying how the run failed instead: "exit status 3", "killed by signal
+//     9 (Killed)", "timed out after 2 s; process group killed", "could not
+//     start /bin/sh: <reason>", ...
+//   - timeoutSeconds: > 0 limits the run to that many seconds; 0 uses
+//     defaultTimeout() (whose 0 means none); < 0 means no limit whatever the
+//     default. On expiry the whole process group gets SIGKILL and is reaped;
+//     output still held open by a process that left the group is drained for
+//     at most kDrainAfterKillMs, then abandoned. Without a limit the call
+//     returns when both streams reached end-of-file and the shell exited.
+//   - mergeErrors: true sends standard error into the output string,
+//     interleaved as it arrives (like 2>&1); the error string then only
+//     receives the failure text above.
+//   - result: 0 success, 1..255 the shell's exit status (127: command not
+//     found, as the shell reports it), or one of the codes below. A null
+//     command gives kSpawnFailed. kCaptureFailed covers a pipe that could
+//     not be made, a failing poll or read (the group is then killed), memory
+//     running out (output and error are then emptied before the text is
+//     set), and a shell status lost because the host ignores SIGCHLD or
+//     reaps children itself.
+//   Thread-safe: every call is independent; no file descriptor and no
+//   zombie outlives a call.
+//
+// EvDebug writes one line per entry, in one write(2):
+//   2026-01-31T12:00:00.123Z [tag] 0: message
+// (UTC time with milliseconds, tag, level, message; a null tag prints as
+// "-", and a newline is added unless the message ends with one). Entries go
+// to the sink chosen with configureLog (default: Off, lowest level 0), or to
+// the EvDebugFileInstance the log object was built with (see
+// tmhost/EvDebugFileInstance.h); the lowest level applies to both. Debug and
+// DebugLvl return the number of bytes written, 0 when the entry is not
+// shown, -1 on failure.
+//
+// getPartitions(device, slices) appends one slice per partition of the disk
+// image or block device at device: start and size in 512-byte sectors,
+// partNo as the kernel numbers it (MBR: 1-4 primary and extended, 5 and up
+// logical; GPT: the entry number), every other byte 0. Result: the number of
+// slices appended (0 for a device without partition table), or a negative
+// errno: -EINVAL for a null argument, -errno of open(2) (e.g. -ENOENT,
+// -EACCES), -EISDIR for a directory, -ENOTBLK for anything else that is
+// neither a regular file nor a block device, -EIO (or the reader's errno)
+// when the table cannot be read. On failure the list is left untouched.
 #ifndef TMHOST_TMHOST_H
 #define TMHOST_TMHOST_H
 
@@ -18,13 +69,21 @@ inline constexpr int kTimedOut = 512;       // the timeout expired; the process 
 inline constexpr int kSpawnFailed = 513;    // /bin/sh could not be started
 inline constexpr int kCaptureFailed = 514;  // the output could not be captured
 
+// How long output is still read after a timed-out process group was killed.
+inline constexpr int kDrainAfterKillMs = 500;
+
 // Timeout in seconds for runs whose own timeout argument is 0; 0: none.
+// A negative value is stored as 0. Safe to call from any thread.
 void setDefaultTimeout(int seconds);
 int defaultTimeout();
 
 // Where EvDebug entries go, and the lowest level shown: an entry is written
 // when its level is at least lowestLevel (Debug entries have level 0).
 enum class LogSink { Off, StandardError, File };
+// File: file is opened (created if need be, mode 0644) for append. On
+// failure the result is false, *error (when non-null) says why, and the
+// previous configuration stays in force. Safe to call while other threads
+// log: entries in flight finish on the sink they started on.
 bool configureLog(LogSink sink, int lowestLevel, const std::string& file = {},
                   std::string* error = nullptr);
 

@@ -1,0 +1,135 @@
+// The partition-table reader on disk images made with sfdisk.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <list>
+#include <string>
+#include <vector>
+
+#include "TmHostServices.h"
+#include "temp_dir.h"
+
+namespace {
+
+struct Part {
+    int partNo;
+    int64_t start;
+    int64_t size;
+    bool operator==(const Part&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Part& p) {
+    return out << "#" << p.partNo << " " << p.start << "+" << p.size;
+}
+
+class PartitionsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (std::system("command -v sfdisk >/dev/null 2>&1") != 0)
+            GTEST_SKIP() << "sfdisk is not installed (Debian package fdisk)";
+    }
+
+    // A 32 MiB image partitioned by the sfdisk script (none when empty).
+    std::string image(const std::string& name, const std::string& script) {
+        const std::string path = dir.file(name);
+        const std::string scriptPath = dir.file(name + ".sfdisk");
+        std::ofstream(scriptPath) << script;
+        std::string command = "truncate -s 32M '" + path + "'";
+        if (!script.empty()) command += " && sfdisk -q '" + path + "' < '" + scriptPath + "'";
+        EXPECT_EQ(std::system((command + " >/dev/null 2>&1").c_str()), 0) << command;
+        return path;
+    }
+
+    // The partitions read from path; the reserved bytes must be zero.
+    std::vector<Part> read(const std::string& path, int expectedResult) {
+        std::list<slice> slices;
+        EXPECT_EQ(getPartitions(path.c_str(), &slices), expectedResult);
+        std::vector<Part> parts;
+        for (const slice& s : slices) {
+            EXPECT_EQ(s.reserved, 0u);
+            EXPECT_EQ(s.reserved2, 0);
+            parts.push_back({s.partNo, s.start, s.size});
+        }
+        return parts;
+    }
+
+    TempDir dir;
+};
+
+TEST_F(PartitionsTest, MbrWithLogicalPartitionsInsideAnExtendedOne) {
+    const std::string path = image("mbr.img",
+                                   "label: dos\n"
+                                   "start=2048, size=4096, type=83\n"
+                                   "start=6144, size=40960, type=5\n"
+                                   "start=8192, size=4096, type=83\n"
+                                   "start=14336, size=8192, type=82\n"
+                                   "start=47104, size=2048, type=83\n");
+    const std::vector<Part> expected = {
+        {1, 2048, 4096}, {2, 6144, 40960}, {3, 47104, 2048}, {5, 8192, 4096}, {6, 14336, 8192}};
+    EXPECT_EQ(read(path, 5), expected);
+}
+
+TEST_F(PartitionsTest, GptKeepsEntryNumbersAcrossAGap) {
+    const std::string path = image("gpt.img",
+                                   "label: gpt\n"
+                                   "start=2048, size=2048\n"
+                                   "start=4096, size=4096\n"
+                                   "start=8192, size=1024\n"
+                                   "start=10240, size=8192\n");
+    ASSERT_EQ(std::system(("sfdisk -q --delete '" + path + "' 3").c_str()), 0);
+    const std::vector<Part> expected = {{1, 2048, 2048}, {2, 4096, 4096}, {4, 10240, 8192}};
+    EXPECT_EQ(read(path, 3), expected);
+}
+
+TEST_F(PartitionsTest, ImageWithoutTableHasNoPartitionsAndKeepsTheList) {
+    const std::string path = image("blank.img", "");
+    std::list<slice> slices = {slice{7, 8, 0, 9, 0}};
+    EXPECT_EQ(getPartitions(path.c_str(), &slices), 0);
+    ASSERT_EQ(slices.size(), 1u);
+    EXPECT_EQ(slices.front().partNo, 9);
+    // Appending: earlier elements stay in front.
+    const std::string gpt = image("one.img", "label: gpt\nstart=2048, size=2048\n");
+    EXPECT_EQ(getPartitions(gpt.c_str(), &slices), 1);
+    ASSERT_EQ(slices.size(), 2u);
+    EXPECT_EQ(slices.back().partNo, 1);
+}
+
+TEST_F(PartitionsTest, BadPathsGiveNegativeErrno) {
+    const std::string plain = dir.file("plain");
+    std::ofstream(plain) << "x";
+    const std::string fifo = dir.file("fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    struct Row {
+        std::string path;
+        int result;
+    };
+    std::vector<Row> rows = {
+        {dir.file("missing.img"), -ENOENT},
+        {"", -ENOENT},
+        {dir.file(""), -EISDIR},
+        {plain + "/inside", -ENOTDIR},
+        {fifo, -ENOTBLK}, // and the open does not wait for a writer
+    };
+    if (::geteuid() != 0) { // root reads a file of mode 000 all the same
+        const std::string locked = image("locked.img", "");
+        ::chmod(locked.c_str(), 0);
+        rows.push_back({locked, -EACCES});
+    }
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.path);
+        std::list<slice> slices;
+        EXPECT_EQ(getPartitions(r.path.c_str(), &slices), r.result);
+        EXPECT_TRUE(slices.empty());
+    }
+    std::list<slice> slices;
+    EXPECT_EQ(getPartitions(nullptr, &slices), -EINVAL);
+    EXPECT_EQ(getPartitions(plain.c_str(), nullptr), -EINVAL);
+}
+
+} // namespace
