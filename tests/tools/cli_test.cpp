@@ -1,0 +1,126 @@
+// Argument parsing: what each command line runs, and which ones are refused.
+#include <gtest/gtest.h>
+
+#include "cli.h"
+
+namespace mpioctl {
+namespace {
+
+struct Accepted {
+    std::vector<std::string> args;
+    const char* command; // nullptr: program help
+    Help help;
+    std::string argument;
+    std::optional<std::string> plugin;
+    bool json;
+    std::optional<int> log;
+    std::optional<int> timeout;
+};
+
+TEST(ParseArguments, AcceptsCommandsWithOptionsAnywhere) {
+    const Accepted cases[] = {
+        {{"devices"}, "devices", Help::None, "", {}, false, {}, {}},
+        {{"--json", "devices"}, "devices", Help::None, "", {}, true, {}, {}},
+        {{"devices", "--json"}, "devices", Help::None, "", {}, true, {}, {}},
+        {{"--plugin", "/p.so", "vendor"}, "vendor", Help::None, "", "/p.so", false, {}, {}},
+        {{"vendor", "--plugin=/q.so", "--plugin", "/r.so"}, "vendor", Help::None, "", "/r.so",
+         false, {}, {}},
+        {{"--log", "-1", "init"}, "init", Help::None, "", {}, false, -1, {}},
+        {{"init", "--log=2"}, "init", Help::None, "", {}, false, 2, {}},
+        {{"--timeout", "30", "refresh"}, "refresh", Help::None, "", {}, false, {}, 30},
+        {{"--timeout=+0", "refresh"}, "refresh", Help::None, "", {}, false, {}, 0},
+        {{"is-mpio", "/dev/emcpowera"}, "is-mpio", Help::None, "/dev/emcpowera", {}, false, {}, {}},
+        {{"is-partition", "--json", "/dev/emcpowera1"}, "is-partition", Help::None,
+         "/dev/emcpowera1", {}, true, {}, {}},
+        {{"delete", "--", "--json"}, "delete", Help::None, "--json", {}, false, {}, {}},
+        {{"paths", "-"}, "paths", Help::None, "-", {}, false, {}, {}},
+        {{"help"}, nullptr, Help::Program, "", {}, false, {}, {}},
+        {{"-h"}, nullptr, Help::Program, "", {}, false, {}, {}},
+        {{"help", "partitions"}, "partitions", Help::Command, "", {}, false, {}, {}},
+        {{"partitions", "--help"}, "partitions", Help::Command, "", {}, false, {}, {}},
+        {{"is-mpio", "-h"}, "is-mpio", Help::Command, "", {}, false, {}, {}},
+    };
+    for (const Accepted& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        const ParseResult parsed = parseArguments(c.args);
+        ASSERT_TRUE(parsed.invocation) << parsed.error;
+        const Invocation& inv = *parsed.invocation;
+        EXPECT_EQ(inv.help, c.help);
+        if (c.command) {
+            ASSERT_NE(inv.command, nullptr);
+            EXPECT_STREQ(inv.command->name, c.command);
+        } else {
+            EXPECT_EQ(inv.command, nullptr);
+        }
+        EXPECT_EQ(inv.argument, c.argument);
+        EXPECT_EQ(inv.options.plugin, c.plugin);
+        EXPECT_EQ(inv.options.json, c.json);
+        EXPECT_EQ(inv.options.logLevel, c.log);
+        EXPECT_EQ(inv.options.timeoutSeconds, c.timeout);
+    }
+}
+
+struct Refused {
+    std::vector<std::string> args;
+    std::string error;
+    const char* context; // the command that the usage message names
+};
+
+TEST(ParseArguments, RefusesBadOptionsAndArguments) {
+    const Refused cases[] = {
+        {{}, "no command given", nullptr},
+        {{"--json"}, "no command given", nullptr},
+        {{"frobnicate"}, "unknown command 'frobnicate'", nullptr},
+        {{"--frob", "devices"}, "unknown option '--frob'", nullptr},
+        {{"-x", "devices"}, "unknown option '-x'", nullptr},
+        {{"devices", "--plugin"}, "option --plugin needs a value", "devices"},
+        {{"--plugin=", "vendor"}, "option --plugin needs a path", nullptr},
+        {{"--log", "high", "init"}, "needs a whole number as its level, not 'high'", nullptr},
+        {{"--log", "", "init"}, "not ''", nullptr},
+        {{"--timeout", "-3", "init"}, "(0 or more), not '-3'", nullptr},
+        {{"--timeout", "99999999999", "init"}, "not '99999999999'", nullptr},
+        {{"--timeout", "5s", "init"}, "not '5s'", nullptr},
+        {{"--timeout", "+-5", "init"}, "not '+-5'", nullptr},
+        {{"--json=yes", "devices"}, "option --json takes no value", nullptr},
+        {{"is-mpio"}, "is-mpio needs exactly one argument, PATH, but 0 were given", "is-mpio"},
+        {{"paths", "/a", "/b"}, "paths needs exactly one argument, PATH, but 2 were given",
+         "paths"},
+        {{"delete", ""}, "delete: NAME is empty", "delete"},
+        {{"devices", "extra"}, "devices takes no arguments, but 1 was given", "devices"},
+        {{"help", "nope"}, "unknown command 'nope'", nullptr},
+        {{"help", "paths", "devices"}, "help takes at most one command", nullptr},
+    };
+    for (const Refused& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        const ParseResult parsed = parseArguments(c.args);
+        EXPECT_FALSE(parsed.invocation);
+        EXPECT_NE(parsed.error.find(c.error), std::string::npos) << parsed.error;
+        const std::string usage = usageMessage(parsed);
+        EXPECT_EQ(usage.rfind("mpioctl: " + parsed.error + "\n", 0), 0u) << usage;
+        if (c.context) {
+            ASSERT_NE(parsed.command, nullptr);
+            EXPECT_STREQ(parsed.command->name, c.context);
+            EXPECT_NE(usage.find("Try 'mpioctl help " + std::string(c.context) + "'"),
+                      std::string::npos);
+        } else {
+            EXPECT_NE(usage.find("Try 'mpioctl --help'"), std::string::npos);
+        }
+    }
+}
+
+TEST(Help, ProgramHelpNamesEveryCommandAndExitStatus) {
+    const std::string help = programHelp("/built/libTmMPIO_EMCPowerPath.so");
+    for (const CommandInfo& command : commandTable()) {
+        EXPECT_NE(help.find(std::string("  ") + command.name), std::string::npos) << command.name;
+        EXPECT_NE(help.find(command.entryPoint), std::string::npos) << command.entryPoint;
+        EXPECT_NE(commandHelp(command).find(std::string("Usage: mpioctl [OPTIONS] ") +
+                                            command.name),
+                  std::string::npos);
+    }
+    EXPECT_NE(help.find("/built/libTmMPIO_EMCPowerPath.so"), std::string::npos);
+    for (const char* status : {"  0   ", "  1   ", "  2   ", "  3   ", "  64  "})
+        EXPECT_NE(help.find(status), std::string::npos) << status;
+}
+
+} // namespace
+} // namespace mpioctl

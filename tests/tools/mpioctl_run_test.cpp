@@ -1,0 +1,321 @@
+// Runs of the built mpioctl against the mock plug-ins and the real one:
+// standard output, standard error, --json documents and exit statuses.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "json_reader.h"
+#include "run_program.h"
+
+namespace {
+
+const std::string kMock = MOCK_PLUGIN_PATH;
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+class MpioctlRun : public testing::Test {
+protected:
+    void SetUp() override {
+        char name[] = "/tmp/mpioctl_trace_XXXXXX";
+        const int fd = mkstemp(name);
+        ASSERT_GE(fd, 0);
+        close(fd);
+        tracePath_ = name;
+    }
+    void TearDown() override { std::remove(tracePath_.c_str()); }
+
+    // mpioctl with the mock plug-in, its switches and its trace file.
+    ProgramRun mock(std::vector<std::string> args, const std::string& flags = "") {
+        args.insert(args.begin(), {"--plugin", kMock});
+        return runProgram(MPIOCTL_PATH, args, {{"MOCK_MPIO", flags}, {"MOCK_MPIO_TRACE", tracePath_}});
+    }
+
+    JsonValue mockJson(std::vector<std::string> args, int exitStatus,
+                       const std::string& flags = "") {
+        args.insert(args.begin(), "--json");
+        const ProgramRun run = mock(args, flags);
+        EXPECT_EQ(run.exitStatus, exitStatus) << run.out << run.err;
+        EXPECT_EQ(run.err, "");
+        try {
+            const JsonValue doc = JsonReader::parse(run.out);
+            EXPECT_EQ(doc["plugin"].str(), kMock);
+            EXPECT_EQ(doc["exitStatus"].number(), exitStatus);
+            EXPECT_EQ(doc["ok"].boolean(), exitStatus <= 1);
+            return doc;
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << e.what() << " in: " << run.out;
+            throw;
+        }
+    }
+
+    // The calls that the mock saw, one line each; the host's timeout only when
+    // asked for, since the host's default is its own.
+    std::vector<std::string> trace(bool withTimeout = false) const {
+        std::ifstream in(tracePath_);
+        std::vector<std::string> lines;
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(withTimeout ? line : line.substr(0, line.find(" timeout=")));
+        return lines;
+    }
+
+    std::string tracePath_;
+};
+
+struct Case {
+    std::vector<std::string> args;
+    std::string flags;
+    int exitStatus;
+    std::string out; // expected standard output; "*" followed by text: contains that text
+    std::vector<std::string> errParts;
+};
+
+void expectRun(const ProgramRun& run, const Case& c) {
+    EXPECT_EQ(run.exitStatus, c.exitStatus) << run.out << run.err;
+    if (c.out.starts_with("*")) {
+        EXPECT_TRUE(contains(run.out, c.out.substr(1))) << run.out;
+    } else {
+        EXPECT_EQ(run.out, c.out);
+    }
+    for (const std::string& part : c.errParts) EXPECT_TRUE(contains(run.err, part)) << run.err;
+    if (c.errParts.empty()) {
+        EXPECT_EQ(run.err, "");
+    }
+}
+
+TEST_F(MpioctlRun, AnswersFailuresAndExitStatusesInTextMode) {
+    const Case cases[] = {
+        {{"vendor"}, "", 0, "Mock: scripted MPIO\n", {}},
+        {{"vendor"}, "no-vendor", 2, "", {"mpioctl: getVendorName returned null"}},
+        {{"init"}, "", 0, "Mock: scripted MPIO\n", {}},
+        {{"init"}, "init-fails", 2, "", {"mpioctl: init failed (it returned null)"}},
+        {{"devices"}, "devices-fail", 2, "",
+         {"mpioctl: getMPIODevices failed with result -2\n",
+          "mpioctl: plug-in error 2: powermt: \"dev=all\" failed\n\tsee log\n"}},
+        {{"devices"}, "devices-grow", 2, "",
+         {"still asked for more path buffers after 8 calls (last offer 25 path buffers)"}},
+        {{"is-mpio", "/dev/emcpowerb"}, "", 0,
+         "/dev/emcpowerb: a PowerPath pseudo device or a partition of one\n", {}},
+        {{"is-mpio", "/dev/sdb"}, "", 1, "/dev/sdb: not a PowerPath pseudo device\n", {}},
+        {{"is-mpio", "/dev/fail"}, "", 2, "",
+         {"isMPIODevice failed with result -1", "plug-in error -1 (no error text)"}},
+        {{"paths", "/dev/sdb"}, "", 2, "",
+         {"mpioctl: /dev/sdb is not a PowerPath pseudo device (getUnderlyingDevices returned -6)"}},
+        {{"paths", "/dev/emcpowerx"}, "", 2, "",
+         {"getUnderlyingDevices failed with result -2", "plug-in error 2: powermt: device not found"}},
+        {{"paths", "/dev/emcpowerd1"}, "", 0, "/dev/sdh\n",
+         {"mpioctl: warning: getUnderlyingDevices succeeded but left an error",
+          "plug-in error 2: pdev stat failed /dev/emcpowerd1(parent:/dev/emcpowerd) :2"}},
+        {{"paths", "/dev/emcpowerc"}, "init-fails", 0, "*/dev/sdg\n",
+         {"mpioctl: warning: init failed", "going on, but a partition is not mapped"}},
+        {{"partitions", "/dev/emcpowerb"}, "", 0,
+         "NAME  PARTNO  START  SIZE  SECTORSIZE  MAJOR  MINOR\n", {}},
+        {{"partitions", "/dev/sdb"}, "", 2, "",
+         {"getPartitionDevices failed with result -1: /dev/sdb is not a whole PowerPath pseudo "
+          "device",
+          "plug-in error -1: /dev/sdb"}},
+        {{"partitions", "/dev/emcpowerr"}, "", 2, "",
+         {"the partition table of /dev/emcpowerr could not be read", "plug-in error -5"}},
+        {{"partitions", "/dev/emcpowera"}, "init-fails", 2, "", {"mpioctl: init failed"}},
+        {{"is-partition", "/dev/emcpowera1"}, "", 0, "/dev/emcpowera1: partition of /dev/emcpowera\n",
+         {}},
+        {{"is-partition", "/dev/emcpowera"}, "", 1,
+         "/dev/emcpowera: not a partition of a PowerPath pseudo device\n", {}},
+        {{"is-partition", "/dev/missing"}, "", 2, "",
+         {"isPartitionDevice could not examine /dev/missing", "plug-in error 2: Stat /dev/missing failed:2"}},
+        {{"is-partition", "/dev/emcpowera1"}, "init-fails", 2, "", {"init failed"}},
+        {{"refresh"}, "", 0, "refreshed the PowerPath configuration\n", {}},
+        {{"refresh"}, "refresh-fails", 2, "",
+         {"refreshMPIO failed with result 5", "plug-in error 5: powermt config: failed\n"}},
+        {{"delete", "/dev/emcpowerc"}, "", 0,
+         "deleted /dev/emcpowerc; the configuration was released and saved\n", {}},
+        {{"delete", "busy"}, "", 2, "",
+         {"saved the configuration, but the removal of busy or the release before the save failed",
+          "plug-in error 1: device busy"}},
+        {{"delete", "nosave"}, "", 2, "",
+         {"failed with result 4: the configuration was not saved", "plug-in error 4: cannot save"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args) + " MOCK_MPIO=" + c.flags);
+        expectRun(mock(c.args, c.flags), c);
+    }
+}
+
+TEST_F(MpioctlRun, NegotiatesDeviceArraysWithClearedErrors) {
+    const ProgramRun run = mock({"devices"});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "/dev/emcpowera\n/dev/emcpowerb\n/dev/emcpowerc\n/dev/emcpowerd\n/dev/emcpowere\n"
+              "/dev/emcpowerf\n");
+    EXPECT_EQ(trace(), (std::vector<std::string>{"getMPIODevices cap=4 clear=1",
+                                                 "getMPIODevices cap=7 clear=1"}));
+}
+
+TEST_F(MpioctlRun, PathsRunsInitFirstAndGrowsTheArray) {
+    const ProgramRun run = mock({"--timeout", "9", "paths", "/dev/emcpowerc1"});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.out, "/dev/sdb\n/dev/sdc\n/dev/sdd\n/dev/sde\n/dev/sdf\n/dev/sdg\n");
+    EXPECT_EQ(trace(true), (std::vector<std::string>{"init cap=0 clear=1 timeout=9",
+                                                 "getUnderlyingDevices cap=4 clear=1 timeout=9",
+                                                 "getUnderlyingDevices cap=6 clear=1 timeout=9"}));
+}
+
+TEST_F(MpioctlRun, PartitionsTableAfterInitAndRenegotiation) {
+    const ProgramRun run = mock({"partitions", "/dev/emcpowera"});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "NAME             PARTNO  START     SIZE  SECTORSIZE  MAJOR  MINOR\n"
+              "/dev/emcpowera1       1   2048  1000000         512    120      1\n"
+              "/dev/emcpowera2       2   4096  2000000         512    120      2\n"
+              "/dev/emcpowera3       3   6144  3000000         512    120      3\n"
+              "/dev/emcpowera4       4   8192  4000000         512    120      4\n"
+              "/dev/emcpowera5       5  10240  5000000         512    120      5\n");
+    EXPECT_EQ(trace(), (std::vector<std::string>{"init cap=0 clear=1",
+                                                 "getPartitionDevices cap=4 clear=1",
+                                                 "getPartitionDevices cap=5 clear=1"}));
+}
+
+TEST_F(MpioctlRun, PartitionsAreNotAskedForWhenInitFails) {
+    EXPECT_EQ(mock({"partitions", "/dev/emcpowera"}, "init-fails").exitStatus, 2);
+    EXPECT_EQ(trace(), (std::vector<std::string>{"init cap=0 clear=1"}));
+}
+
+TEST_F(MpioctlRun, JsonDocumentsCarryAnswers) {
+    const JsonValue devices = mockJson({"devices"}, 0);
+    EXPECT_EQ(devices["command"].str(), "devices");
+    ASSERT_EQ(devices["devices"].array().size(), 6u);
+    EXPECT_EQ(devices["devices"].array()[5].str(), "/dev/emcpowerf");
+    EXPECT_TRUE(devices["warnings"].array().empty());
+
+    const JsonValue parts = mockJson({"partitions", "/dev/emcpowera"}, 0);
+    EXPECT_EQ(parts["device"].str(), "/dev/emcpowera");
+    ASSERT_EQ(parts["partitions"].array().size(), 5u);
+    const JsonValue& fifth = parts["partitions"].array()[4];
+    EXPECT_EQ(fifth["name"].str(), "/dev/emcpowera5");
+    EXPECT_EQ(fifth["partNo"].number(), 5);
+    EXPECT_EQ(fifth["start"].number(), 10240);
+    EXPECT_EQ(fifth["size"].number(), 5000000);
+    EXPECT_EQ(fifth["sectorSize"].number(), 512);
+    EXPECT_EQ(fifth["major"].number(), 120);
+    EXPECT_EQ(fifth["minor"].number(), 5);
+
+    const JsonValue yes = mockJson({"is-partition", "/dev/emcpowera3"}, 0);
+    EXPECT_TRUE(yes["partition"].boolean());
+    EXPECT_EQ(yes["parent"].str(), "/dev/emcpowera");
+    const JsonValue no = mockJson({"is-partition", "/dev/sdb1"}, 1);
+    EXPECT_FALSE(no["partition"].boolean());
+    EXPECT_TRUE(no["parent"].isNull());
+
+    // A path that is not valid UTF-8 still gives a valid document.
+    const JsonValue odd = mockJson({"is-mpio", "/dev/sd\xff"}, 1);
+    EXPECT_EQ(odd["path"].str(), "/dev/sd\xef\xbf\xbd");
+    EXPECT_FALSE(odd["mpio"].boolean());
+}
+
+TEST_F(MpioctlRun, JsonDocumentsCarryThePluginsErrorsAndWarnings) {
+    const JsonValue failed = mockJson({"devices"}, 2, "devices-fail");
+    EXPECT_FALSE(failed.has("devices"));
+    const JsonValue& error = failed["error"];
+    EXPECT_EQ(error["entryPoint"].str(), "getMPIODevices");
+    EXPECT_EQ(error["result"].number(), -2);
+    EXPECT_EQ(error["code"].number(), 2);
+    EXPECT_EQ(error["text"].str(), "powermt: \"dev=all\" failed\n\tsee log");
+
+    const JsonValue init = mockJson({"init"}, 2, "init-fails");
+    EXPECT_EQ(init["error"]["entryPoint"].str(), "init");
+    EXPECT_TRUE(init["error"]["result"].isNull());
+    EXPECT_TRUE(init["error"]["code"].isNull());
+    EXPECT_TRUE(init["error"]["text"].isNull());
+
+    const JsonValue warned = mockJson({"paths", "/dev/emcpowerd1"}, 0);
+    EXPECT_EQ(warned["paths"].array().size(), 1u);
+    ASSERT_EQ(warned["warnings"].array().size(), 1u);
+    EXPECT_EQ(warned["warnings"].array()[0]["code"].number(), 2);
+
+    const JsonValue partial = mockJson({"delete", "busy"}, 2);
+    EXPECT_EQ(partial["name"].str(), "busy");
+    EXPECT_EQ(partial["error"]["result"].number(), 0);
+    EXPECT_EQ(partial["error"]["text"].str(), "device busy");
+}
+
+TEST_F(MpioctlRun, HostLogShowsOnlyFromTheGivenLevel) {
+    const struct {
+        std::vector<std::string> options;
+        bool level0, levelMinus1;
+    } cases[] = {{{}, false, false}, {{"--log", "0"}, true, false}, {{"--log=-1"}, true, true},
+                 {{"--log", "1"}, false, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.options));
+        std::vector<std::string> args = c.options;
+        args.push_back("init");
+        const ProgramRun run = mock(args);
+        EXPECT_EQ(run.exitStatus, 0);
+        EXPECT_EQ(run.out, "Mock: scripted MPIO\n");
+        EXPECT_EQ(contains(run.err, "init succeeded"), c.level0) << run.err;
+        EXPECT_EQ(contains(run.err, "low-level detail 42"), c.levelMinus1) << run.err;
+    }
+}
+
+TEST_F(MpioctlRun, UsageErrorsGiveStatus64AndNoOutput) {
+    const Case cases[] = {
+        {{"frobnicate"}, "", 64, "", {"mpioctl: unknown command 'frobnicate'", "mpioctl --help"}},
+        {{"is-mpio"}, "", 64, "", {"needs exactly one argument, PATH", "mpioctl help is-mpio"}},
+        {{"--json", "devices", "--log"}, "", 64, "", {"option --log needs a value"}},
+        {{"--timeout", "soon", "refresh"}, "", 64, "", {"option --timeout needs a number"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.args));
+        expectRun(mock(c.args), c);
+    }
+    EXPECT_TRUE(trace().empty());
+}
+
+TEST_F(MpioctlRun, HelpForTheProgramAndEachCommand) {
+    const ProgramRun program = mock({"--help"});
+    EXPECT_EQ(program.exitStatus, 0);
+    EXPECT_TRUE(contains(program.out, kMock)) << "the plug-in that would be loaded";
+    const ProgramRun viaHelp = mock({"help", "is-partition"});
+    const ProgramRun viaOption = mock({"is-partition", "--help"});
+    EXPECT_EQ(viaHelp.exitStatus, 0);
+    EXPECT_TRUE(contains(viaHelp.out, "Usage: mpioctl [OPTIONS] is-partition PATH"));
+    EXPECT_EQ(viaHelp.out, viaOption.out);
+    EXPECT_TRUE(trace().empty()) << "help calls nothing";
+}
+
+TEST_F(MpioctlRun, PluginsThatCannotBeUsedGiveStatus3) {
+    const std::string incomplete = MOCK_INCOMPLETE_PLUGIN_PATH;
+    const ProgramRun lacking = runProgram(MPIOCTL_PATH, {"--plugin", incomplete, "vendor"});
+    EXPECT_EQ(lacking.exitStatus, 3);
+    EXPECT_EQ(lacking.out, "");
+    EXPECT_EQ(lacking.err, "mpioctl: plugin " + incomplete + " lacks entry point refreshMPIO\n");
+
+    const ProgramRun missing = runProgram(MPIOCTL_PATH, {"--plugin", "/nonexistent/p.so", "init"});
+    EXPECT_EQ(missing.exitStatus, 3);
+    EXPECT_TRUE(contains(missing.err, "mpioctl: cannot load plugin /nonexistent/p.so: "
+                                      "/nonexistent/p.so: cannot open shared object file"))
+        << missing.err;
+
+    const ProgramRun json =
+        runProgram(MPIOCTL_PATH, {"--json", "--plugin", "/nonexistent/p.so", "devices"});
+    EXPECT_EQ(json.exitStatus, 3);
+    const JsonValue doc = JsonReader::parse(json.out);
+    EXPECT_FALSE(doc["ok"].boolean());
+    EXPECT_TRUE(doc["error"]["entryPoint"].isNull());
+    EXPECT_TRUE(contains(doc["error"]["message"].str(), "cannot open shared object file"));
+}
+
+TEST(MpioctlRealPlugin, VendorOfTheBuiltPluginFoundBesideTheProgram) {
+    const ProgramRun run = runProgram(MPIOCTL_PATH, {"vendor"});
+    EXPECT_EQ(run.exitStatus, 0) << run.err;
+    EXPECT_EQ(run.out, "Trelmaron: EMC PowerPath MPIO\n");
+    const JsonValue doc = JsonReader::parse(runProgram(MPIOCTL_PATH, {"vendor", "--json"}).out);
+    EXPECT_EQ(doc["vendor"].str(), "Trelmaron: EMC PowerPath MPIO");
+    EXPECT_TRUE(doc["plugin"].str().ends_with("/lib/libTmMPIO_EMCPowerPath.so"));
+}
+
+} // namespace

@@ -1,0 +1,288 @@
+#include "cli.h"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <sstream>
+
+namespace mpioctl {
+
+namespace {
+
+constexpr std::array<CommandInfo, 9> kCommands{{
+    {Command::Vendor, "vendor", nullptr, "getVendorName", "the plug-in's vendor name",
+     "Prints the vendor name that the plug-in hands out (getVendorName).\n"
+     "It needs no set-up and runs no command."},
+    {Command::Init, "init", nullptr, "init", "set the plug-in up; prints the vendor name",
+     "Calls init, which asks the kernel for the PowerPath admin major number, and\n"
+     "prints the vendor name that it returns. It fails when no PowerPath device\n"
+     "class is listed in /proc/devices."},
+    {Command::Devices, "devices", nullptr, "getMPIODevices", "list the pseudo devices",
+     "Lists the PowerPath pseudo devices, one path per line, nothing when there\n"
+     "are none (getMPIODevices).\n"
+     "The array offered to the plug-in grows to the size that it asks for."},
+    {Command::IsMpio, "is-mpio", "PATH", "isMPIODevice",
+     "whether PATH is a pseudo device or partition of one",
+     "Tells whether PATH denotes a PowerPath pseudo device or a partition of one,\n"
+     "judged by the device numbers of its node (isMPIODevice).\n"
+     "Exit status 0 for yes, 1 for no."},
+    {Command::Paths, "paths", "PATH", "getUnderlyingDevices",
+     "the physical paths behind a pseudo device",
+     "Lists the physical paths (sd devices) behind the pseudo device PATH, or\n"
+     "behind the pseudo device that holds the partition PATH, one per line\n"
+     "(getUnderlyingDevices). Calls init first; when init fails, a warning is\n"
+     "shown and the call goes on, since whole pseudo devices are still answered,\n"
+     "but a partition is then not mapped to its pseudo device. A PATH that is not\n"
+     "a pseudo device is a failure."},
+    {Command::Partitions, "partitions", "PATH", "getPartitionDevices",
+     "the partitions of a whole pseudo device",
+     "Lists the partitions of the whole pseudo device PATH as a table of name,\n"
+     "partition number, start, size, sector size and device numbers\n"
+     "(getPartitionDevices). Calls init first and fails when init fails: without\n"
+     "the admin major number the plug-in recognises no pseudo device."},
+    {Command::IsPartition, "is-partition", "PATH", "isPartitionDevice",
+     "whether PATH is a partition of a pseudo device; its parent",
+     "Tells whether PATH is a partition of a PowerPath pseudo device and, if so,\n"
+     "names the whole pseudo device that holds it (isPartitionDevice). Calls init\n"
+     "first and fails when init fails: without the admin major number no\n"
+     "partition is recognised. Exit status 0 for yes, 1 for no; a PATH that\n"
+     "cannot be examined, or whose parent node is missing, is a failure."},
+    {Command::Refresh, "refresh", nullptr, "refreshMPIO", "rescan the multipath configuration",
+     "Makes PowerPath rescan its configuration (refreshMPIO)."},
+    {Command::Delete, "delete", "NAME", "deleteMPIODevice",
+     "remove a pseudo device and save the configuration",
+     "Removes the pseudo device NAME (a name such as emcpowerc or a path such as\n"
+     "/dev/emcpowerc), then releases and saves the PowerPath configuration\n"
+     "(deleteMPIODevice). A failure of any of these steps is a failure, even when\n"
+     "the plug-in's result reports only the save."},
+}};
+
+const char* const kExitStatusText =
+    "Exit status:\n"
+    "  0   success; for is-mpio and is-partition: yes\n"
+    "  1   is-mpio or is-partition: no\n"
+    "  2   the plug-in reported a failure, or answered against its conventions\n"
+    "  3   the plug-in could not be loaded or lacks an entry point, or the host\n"
+    "      log could not be set up\n"
+    "  64  usage error: unknown option or command, missing or extra argument\n";
+
+std::string synopsis(const CommandInfo& command) {
+    std::string text = command.name;
+    if (command.argument) text += std::string(" ") + command.argument;
+    return text;
+}
+
+bool parseInt(std::string_view text, int& value) {
+    if (text.empty()) return false;
+    const char* first = text.data();
+    const char* last = first + text.size();
+    if (*first == '+') { // from_chars takes no plus sign
+        ++first;
+        if (first == last || *first == '-') return false;
+    }
+    const auto [end, error] = std::from_chars(first, last, value);
+    return error == std::errc{} && end == last;
+}
+
+struct OptionDef {
+    std::string_view name;
+    bool takesValue;
+};
+
+constexpr std::array<OptionDef, 5> kOptions{{
+    {"--plugin", true}, {"--json", false}, {"--log", true}, {"--timeout", true}, {"--help", false},
+}};
+
+// Applies one option with its value; the error text when it is refused.
+std::string applyOption(std::string_view name, const std::string& value, Options& options,
+                        bool& help) {
+    if (name == "--help") {
+        help = true;
+    } else if (name == "--json") {
+        options.json = true;
+    } else if (name == "--plugin") {
+        if (value.empty()) return "option --plugin needs a path";
+        options.plugin = value;
+    } else if (name == "--log") {
+        int level = 0;
+        if (!parseInt(value, level))
+            return "option --log needs a whole number as its level, not '" + value + "'";
+        options.logLevel = level;
+    } else if (name == "--timeout") {
+        int seconds = 0;
+        if (!parseInt(value, seconds) || seconds < 0)
+            return "option --timeout needs a number of seconds (0 or more), not '" + value + "'";
+        options.timeoutSeconds = seconds;
+    }
+    return {};
+}
+
+} // namespace
+
+std::span<const CommandInfo> commandTable() { return kCommands; }
+
+const CommandInfo* findCommand(std::string_view name) {
+    for (const CommandInfo& command : kCommands)
+        if (name == command.name) return &command;
+    return nullptr;
+}
+
+ParseResult parseArguments(const std::vector<std::string>& arguments) {
+    ParseResult parsed;
+    Invocation invocation;
+    bool help = false;
+    bool optionsEnded = false;
+    std::vector<std::string> positional;
+
+    auto fail = [&](std::string error) {
+        parsed.error = std::move(error);
+        if (!positional.empty()) parsed.command = findCommand(positional.front());
+        return parsed;
+    };
+
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& argument = arguments[i];
+        if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
+            positional.push_back(argument);
+            continue;
+        }
+        if (argument == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        std::string_view name = argument;
+        std::optional<std::string> inlineValue;
+        if (argument == "-h") {
+            name = "--help";
+        } else if (const auto equals = argument.find('='); argument.starts_with("--") &&
+                                                           equals != std::string::npos) {
+            name = std::string_view(argument).substr(0, equals);
+            inlineValue = argument.substr(equals + 1);
+        }
+        const OptionDef* known = nullptr;
+        for (const OptionDef& option : kOptions)
+            if (option.name == name) known = &option;
+        if (!known) return fail("unknown option '" + std::string(name) + "'");
+        std::string value;
+        if (known->takesValue) {
+            if (inlineValue) {
+                value = *inlineValue;
+            } else if (i + 1 < arguments.size()) {
+                value = arguments[++i];
+            } else {
+                return fail("option " + std::string(name) + " needs a value");
+            }
+        } else if (inlineValue) {
+            return fail("option " + std::string(name) + " takes no value");
+        }
+        if (std::string error = applyOption(name, value, invocation.options, help); !error.empty())
+            return fail(error);
+    }
+
+    invocation.help = help ? Help::Program : Help::None;
+    if (positional.empty()) {
+        if (!help) return fail("no command given");
+        parsed.invocation = invocation;
+        return parsed;
+    }
+    if (positional.front() == "help") {
+        if (positional.size() > 2) return fail("help takes at most one command");
+        invocation.help = Help::Program;
+        if (positional.size() == 2) {
+            invocation.command = findCommand(positional[1]);
+            if (!invocation.command) return fail("unknown command '" + positional[1] + "'");
+            invocation.help = Help::Command;
+        }
+        parsed.invocation = invocation;
+        return parsed;
+    }
+    invocation.command = findCommand(positional.front());
+    if (!invocation.command) return fail("unknown command '" + positional.front() + "'");
+    if (help) {
+        invocation.help = Help::Command;
+        parsed.invocation = invocation;
+        return parsed;
+    }
+    const CommandInfo& command = *invocation.command;
+    const std::size_t given = positional.size() - 1;
+    if (command.argument) {
+        if (given != 1)
+            return fail(std::string(command.name) + " needs exactly one argument, " +
+                        command.argument + ", but " + std::to_string(given) +
+                        (given == 1 ? " was" : " were") + " given");
+        if (positional[1].empty())
+            return fail(std::string(command.name) + ": " + command.argument + " is empty");
+        invocation.argument = positional[1];
+    } else if (given != 0) {
+        return fail(std::string(command.name) + " takes no arguments, but " +
+                    std::to_string(given) + (given == 1 ? " was" : " were") + " given");
+    }
+    parsed.invocation = invocation;
+    return parsed;
+}
+
+std::string programHelp(const std::string& defaultPlugin) {
+    std::ostringstream out;
+    out << "Usage: mpioctl [OPTIONS] COMMAND [ARGUMENT]\n"
+           "\n"
+           "Loads a multipath-I/O vendor plug-in and calls its entry points as a host\n"
+           "application does, with the host stand-in providing the host services.\n"
+           "\n"
+           "Commands:\n";
+    for (const CommandInfo& command : kCommands) {
+        std::string name = synopsis(command);
+        name.resize(std::max<std::size_t>(name.size(), 18), ' ');
+        std::string line = "  " + name + "  " + command.summary;
+        const std::string entryPoint = std::string("(") + command.entryPoint + ")";
+        if (line.size() + 1 + entryPoint.size() > 79)
+            line += "\n" + std::string(22, ' ');
+        else
+            line += ' ';
+        out << line << entryPoint << '\n';
+    }
+    out << "  help [COMMAND]      this text, or the help of one command\n"
+           "\n"
+           "Options, before or after the command:\n"
+           "  --plugin PATH       the plug-in to load; default:\n"
+           "                      "
+        << defaultPlugin
+        << "\n"
+           "  --json              print one JSON document on standard output, failures\n"
+           "                      included; usage errors still go to standard error\n"
+           "  --log LEVEL         show the host debug log on standard error, entries of\n"
+           "                      LEVEL and up (the plug-in logs at levels 0 and -1)\n"
+           "  --timeout SECONDS   bound every command that the plug-in runs (0: no bound)\n"
+           "  -h, --help          this text; after a command, that command's help\n"
+           "  --                  end of the options: an argument after it that starts\n"
+           "                      with '-' is taken as a PATH or NAME\n"
+           "\n"
+           "paths, partitions and is-partition call init first (see their help).\n"
+           "Before every call the error code and the error buffer are cleared, so that\n"
+           "a failure can be told from untouched buffers; on a failure the plug-in's\n"
+           "error code and text are shown on standard error (in the JSON document with\n"
+           "--json).\n"
+           "\n"
+        << kExitStatusText;
+    return out.str();
+}
+
+std::string commandHelp(const CommandInfo& command) {
+    std::ostringstream out;
+    out << "Usage: mpioctl [OPTIONS] " << synopsis(command) << "\n\n"
+        << command.details << "\n\n"
+        << "Options: --plugin PATH, --json, --log LEVEL, --timeout SECONDS (mpioctl --help).\n\n"
+        << kExitStatusText;
+    return out.str();
+}
+
+std::string usageMessage(const ParseResult& failed) {
+    std::string text = "mpioctl: " + failed.error + "\n";
+    if (failed.command)
+        text += "Usage: mpioctl [OPTIONS] " + synopsis(*failed.command) +
+                "\nTry 'mpioctl help " + failed.command->name + "'.\n";
+    else
+        text += "Usage: mpioctl [OPTIONS] COMMAND [ARGUMENT]\nTry 'mpioctl --help'.\n";
+    return text;
+}
+
+} // namespace mpioctl

@@ -1,0 +1,72 @@
+// The command line of mpioctl: sub-commands, options, help texts, exit codes.
+#ifndef MPIOCTL_CLI_H
+#define MPIOCTL_CLI_H
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace mpioctl {
+
+// Exit statuses of mpioctl.
+enum ExitStatus : int {
+    kExitOk = 0,          // success; for is-mpio and is-partition: yes
+    kExitNo = 1,          // is-mpio or is-partition: no
+    kExitFailure = 2,     // the plug-in reported a failure or broke its conventions
+    kExitLoadFailure = 3, // the plug-in could not be loaded or lacks an entry point,
+                          // or the host log could not be set up
+    kExitUsage = 64,      // bad options or arguments
+};
+
+enum class Command { Vendor, Init, Devices, IsMpio, Paths, Partitions, IsPartition, Refresh, Delete };
+
+struct CommandInfo {
+    Command id;
+    const char* name;       // as typed: "is-mpio"
+    const char* argument;   // "PATH", "NAME", or nullptr when it takes none
+    const char* entryPoint; // the entry point it calls
+    const char* summary;    // one line for the command list
+    const char* details;    // the paragraph of its own help
+};
+
+std::span<const CommandInfo> commandTable();
+const CommandInfo* findCommand(std::string_view name);
+
+struct Options {
+    std::optional<std::string> plugin;
+    bool json = false;
+    std::optional<int> logLevel;
+    std::optional<int> timeoutSeconds;
+};
+
+enum class Help { None, Program, Command };
+
+struct Invocation {
+    Options options;
+    Help help = Help::None;
+    const CommandInfo* command = nullptr; // the command to run, or whose help to show
+    std::string argument;                 // its PATH or NAME
+};
+
+struct ParseResult {
+    std::optional<Invocation> invocation; // empty on a usage error
+    std::string error;                    // the usage error
+    const CommandInfo* command = nullptr; // the command that the error concerns, if known
+};
+
+// Parses the arguments after the program name. Options may come before or
+// after the command; "--" ends them.
+ParseResult parseArguments(const std::vector<std::string>& arguments);
+
+// Help texts; defaultPlugin is shown as the default of --plugin.
+std::string programHelp(const std::string& defaultPlugin);
+std::string commandHelp(const CommandInfo& command);
+
+// "mpioctl: ERROR" and a hint where to find help, for standard error.
+std::string usageMessage(const ParseResult& failed);
+
+} // namespace mpioctl
+
+#endif // MPIOCTL_CLI_H

@@ -1,0 +1,253 @@
+#include "commands.h"
+
+#include <cstring>
+
+namespace mpioctl {
+
+namespace {
+
+// Longest vendor name read; the plug-in's is a short static text.
+constexpr std::size_t kMaxVendorName = 4096;
+
+// An error code and error buffer, cleared for one call.
+struct ErrorOut {
+    int err = 0;
+    char errbuf[MAXMPIOERRORLEN] = {};
+
+    CallReport report(int result) const { return {result, err, errorText(errbuf)}; }
+};
+
+Problem problemOf(const std::string& entryPoint, std::optional<int> result,
+                  const CallReport& call, std::string message) {
+    Problem problem{entryPoint, result, std::nullopt, std::nullopt, std::move(message)};
+    if (call.codeWritten()) problem.code = call.code;
+    if (!call.text.empty()) problem.text = call.text;
+    return problem;
+}
+
+void fail(Report& report, Problem problem) {
+    report.failure = std::move(problem);
+    report.exitStatus = kExitFailure;
+}
+
+// A successful call that still left an error behind is shown as a warning.
+void warnIfErrorLeft(Report& report, const std::string& entryPoint, const CallReport& call,
+                     const std::string& why) {
+    if (call.errorWritten())
+        report.warnings.push_back(problemOf(entryPoint, call.result, call,
+                                            entryPoint + " succeeded but left an error: " + why));
+}
+
+// Calls init; on failure the problem, else the vendor name that it returned.
+std::optional<Problem> callInit(const EntryPoints& api, std::string* vendor) {
+    ErrorOut out;
+    const char* name = api.init(nullptr, &out.err, out.errbuf);
+    if (!name)
+        return problemOf("init", std::nullopt, out.report(0),
+                         "init failed (it returned null): the plug-in could not set itself up "
+                         "(PowerPath: no PowerPath device class in /proc/devices)");
+    if (vendor) *vendor = std::string(name, strnlen(name, kMaxVendorName));
+    return std::nullopt;
+}
+
+std::string negotiationFailure(const std::string& entryPoint, Outcome outcome, int result,
+                               const std::string& problem) {
+    if (outcome == Outcome::Failed)
+        return entryPoint + " failed with result " + std::to_string(result);
+    return entryPoint + ": " + problem;
+}
+
+void runVendor(const EntryPoints& api, Report& report) {
+    const char* name = api.getVendorName();
+    if (!name) {
+        fail(report, {"getVendorName", std::nullopt, std::nullopt, std::nullopt,
+                      "getVendorName returned null"});
+        return;
+    }
+    report.vendor = std::string(name, strnlen(name, kMaxVendorName));
+}
+
+void runInit(const EntryPoints& api, Report& report) {
+    std::string vendor;
+    if (auto problem = callInit(api, &vendor)) return fail(report, std::move(*problem));
+    report.vendor = vendor;
+}
+
+void runDevices(const EntryPoints& api, const Limits& limits, Report& report) {
+    const PathListResult listed = negotiatePathList(
+        [&](char** buffers, int* count, int* err, char* errbuf) {
+            return api.getMPIODevices(nullptr, buffers, count, err, errbuf);
+        },
+        limits);
+    if (listed.outcome != Outcome::Complete)
+        return fail(report, problemOf("getMPIODevices", listed.last.result, listed.last,
+                                      negotiationFailure("getMPIODevices", listed.outcome,
+                                                         listed.last.result, listed.problem)));
+    warnIfErrorLeft(report, "getMPIODevices", listed.last, "its list may be incomplete");
+    report.paths = listed.paths;
+}
+
+void runIsMpio(const EntryPoints& api, Report& report) {
+    ErrorOut out;
+    const int result = api.isMPIODevice(nullptr, report.argument.c_str(), &out.err, out.errbuf);
+    const CallReport call = out.report(result);
+    if (result == 1 || (result == 0 && !call.errorWritten())) {
+        report.answer = result == 1;
+        report.exitStatus = result == 1 ? kExitOk : kExitNo;
+        warnIfErrorLeft(report, "isMPIODevice", call, "its answer may be wrong");
+        return;
+    }
+    if (result == 0)
+        return fail(report, problemOf("isMPIODevice", result, call,
+                                      "isMPIODevice could not examine " + report.argument));
+    fail(report, problemOf("isMPIODevice", result, call,
+                           result < 0 ? "isMPIODevice failed with result " + std::to_string(result)
+                                      : "isMPIODevice gave the unexpected result " +
+                                            std::to_string(result)));
+}
+
+void runPaths(const EntryPoints& api, const Limits& limits, Report& report) {
+    if (auto problem = callInit(api, nullptr)) {
+        problem->message += "; going on, but a partition is not mapped to its pseudo device";
+        report.warnings.push_back(std::move(*problem));
+    }
+    const PathListResult listed = negotiatePathList(
+        [&](char** buffers, int* count, int* err, char* errbuf) {
+            return api.getUnderlyingDevices(nullptr, report.argument.c_str(), buffers, count, err,
+                                            errbuf);
+        },
+        limits);
+    if (listed.outcome == Outcome::Failed && listed.last.result == -6 &&
+        !listed.last.errorWritten())
+        return fail(report, problemOf("getUnderlyingDevices", -6, listed.last,
+                                      report.argument + " is not a PowerPath pseudo device "
+                                                        "(getUnderlyingDevices returned -6)"));
+    if (listed.outcome != Outcome::Complete)
+        return fail(report,
+                    problemOf("getUnderlyingDevices", listed.last.result, listed.last,
+                              negotiationFailure("getUnderlyingDevices", listed.outcome,
+                                                 listed.last.result, listed.problem)));
+    warnIfErrorLeft(report, "getUnderlyingDevices", listed.last,
+                    "its partition check failed, so " + report.argument +
+                        " was asked about under its own name");
+    report.paths = listed.paths;
+}
+
+void runPartitions(const EntryPoints& api, const Limits& limits, Report& report) {
+    if (auto problem = callInit(api, nullptr)) return fail(report, std::move(*problem));
+    const PartitionResult listed = negotiatePartitions(
+        [&](TmPartInfo* parts, int* count, int* err, char* errbuf) {
+            return api.getPartitionDevices(nullptr, report.argument.c_str(), parts, count, 0, err,
+                                           errbuf);
+        },
+        limits);
+    if (listed.outcome == Outcome::Failed) {
+        const int result = listed.last.result;
+        std::string why = result == -1
+                              ? report.argument + " is not a whole PowerPath pseudo device"
+                              : "the partition table of " + report.argument + " could not be read";
+        return fail(report, problemOf("getPartitionDevices", result, listed.last,
+                                      "getPartitionDevices failed with result " +
+                                          std::to_string(result) + ": " + why));
+    }
+    if (listed.outcome != Outcome::Complete)
+        return fail(report, problemOf("getPartitionDevices", listed.last.result, listed.last,
+                                      negotiationFailure("getPartitionDevices", listed.outcome,
+                                                         listed.last.result, listed.problem)));
+    warnIfErrorLeft(report, "getPartitionDevices", listed.last, "its list may be incomplete");
+    report.partitions = listed.partitions;
+}
+
+void runIsPartition(const EntryPoints& api, Report& report) {
+    if (auto problem = callInit(api, nullptr)) return fail(report, std::move(*problem));
+    ErrorOut out;
+    char parent[MAXMPIOPATHLEN] = {};
+    const int result =
+        api.isPartitionDevice(nullptr, report.argument.c_str(), parent, &out.err, out.errbuf);
+    const CallReport call = out.report(result);
+    if (result == 1) {
+        report.answer = true;
+        report.parent = std::string(parent, strnlen(parent, sizeof parent));
+        warnIfErrorLeft(report, "isPartitionDevice", call, "its answer may be wrong");
+    } else if (result == 0 && !call.errorWritten()) {
+        report.answer = false;
+        report.exitStatus = kExitNo;
+    } else if (result == 0) {
+        // Its failures return 0 too; only the written error tells them apart.
+        fail(report, problemOf("isPartitionDevice", result, call,
+                               "isPartitionDevice could not examine " + report.argument +
+                                   " or its parent node"));
+    } else {
+        fail(report, problemOf("isPartitionDevice", result, call,
+                               "isPartitionDevice gave the unexpected result " +
+                                   std::to_string(result)));
+    }
+}
+
+void runRefresh(const EntryPoints& api, Report& report) {
+    ErrorOut out;
+    const int result = api.refreshMPIO(nullptr, &out.err, out.errbuf);
+    const CallReport call = out.report(result);
+    if (result != 0)
+        fail(report, problemOf("refreshMPIO", result, call,
+                               "refreshMPIO failed with result " + std::to_string(result)));
+    else if (call.errorWritten())
+        fail(report, problemOf("refreshMPIO", result, call,
+                               "refreshMPIO returned 0 but reported an error"));
+}
+
+void runDelete(const EntryPoints& api, Report& report) {
+    ErrorOut out;
+    const int result =
+        api.deleteMPIODevice(nullptr, report.argument.c_str(), &out.err, out.errbuf);
+    const CallReport call = out.report(result);
+    // The result reports the save alone; a failed removal or release shows
+    // only in the error out-parameters.
+    if (result != 0)
+        fail(report, problemOf("deleteMPIODevice", result, call,
+                               "deleteMPIODevice failed with result " + std::to_string(result) +
+                                   ": the configuration was not saved"));
+    else if (call.errorWritten())
+        fail(report, problemOf("deleteMPIODevice", result, call,
+                               "deleteMPIODevice saved the configuration, but the removal of " +
+                                   report.argument + " or the release before the save failed"));
+}
+
+Report blankReport(const Invocation& invocation, const std::string& pluginPath) {
+    Report report;
+    report.command = invocation.command;
+    report.plugin = pluginPath;
+    report.argument = invocation.argument;
+    return report;
+}
+
+} // namespace
+
+Report runCommand(const Invocation& invocation, const EntryPoints& api,
+                  const std::string& pluginPath, const Limits& limits) {
+    Report report = blankReport(invocation, pluginPath);
+    switch (invocation.command->id) {
+    case Command::Vendor: runVendor(api, report); break;
+    case Command::Init: runInit(api, report); break;
+    case Command::Devices: runDevices(api, limits, report); break;
+    case Command::IsMpio: runIsMpio(api, report); break;
+    case Command::Paths: runPaths(api, limits, report); break;
+    case Command::Partitions: runPartitions(api, limits, report); break;
+    case Command::IsPartition: runIsPartition(api, report); break;
+    case Command::Refresh: runRefresh(api, report); break;
+    case Command::Delete: runDelete(api, report); break;
+    }
+    return report;
+}
+
+Report setupFailure(const Invocation& invocation, const std::string& pluginPath,
+                    const std::vector<std::string>& errors) {
+    Report report = blankReport(invocation, pluginPath);
+    std::string message;
+    for (const std::string& line : errors) message += (message.empty() ? "" : "\n") + line;
+    report.failure = Problem{{}, std::nullopt, std::nullopt, std::nullopt, message};
+    report.exitStatus = kExitLoadFailure;
+    return report;
+}
+
+} // namespace mpioctl

@@ -1,0 +1,196 @@
+#include "report.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string_view>
+
+#include "json.h"
+
+namespace mpioctl {
+
+std::string recordName(const TmPartInfo& record) {
+    return std::string(record.name, strnlen(record.name, sizeof record.name));
+}
+
+std::string formatTable(const std::vector<std::vector<std::string>>& rows,
+                        const std::vector<bool>& rightAligned) {
+    std::vector<std::size_t> widths;
+    for (const auto& row : rows) {
+        if (widths.size() < row.size()) widths.resize(row.size(), 0);
+        for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], row[i].size());
+    }
+    std::string out;
+    for (const auto& row : rows) {
+        std::string line;
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            const std::size_t pad = widths[i] - row[i].size();
+            const bool right = i < rightAligned.size() && rightAligned[i];
+            if (i > 0) line += "  ";
+            if (right) line.append(pad, ' ');
+            line += row[i];
+            if (!right && i + 1 < row.size()) line.append(pad, ' ');
+        }
+        out += line + "\n";
+    }
+    return out;
+}
+
+namespace {
+
+// Error texts often end in a newline of the failed command's output.
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+    return text;
+}
+
+void writeLines(std::ostream& err, std::string_view prefix, std::string_view text) {
+    for (std::size_t from = 0;;) {
+        const std::size_t end = text.find('\n', from);
+        err << prefix << text.substr(from, end - from) << '\n';
+        if (end == std::string_view::npos) break;
+        from = end + 1;
+    }
+}
+
+void writeProblem(std::ostream& err, std::string_view prefix, const Problem& problem) {
+    writeLines(err, prefix, problem.message);
+    if (problem.code && problem.text)
+        err << "mpioctl: plug-in error " << *problem.code << ": " << trimmed(*problem.text) << '\n';
+    else if (problem.code)
+        err << "mpioctl: plug-in error " << *problem.code << " (no error text)\n";
+    else if (problem.text)
+        err << "mpioctl: plug-in error text: " << trimmed(*problem.text) << '\n';
+}
+
+const char* argumentKey(Command command) {
+    switch (command) {
+    case Command::IsMpio:
+    case Command::IsPartition: return "path";
+    case Command::Paths:
+    case Command::Partitions: return "device";
+    case Command::Delete: return "name";
+    default: return nullptr;
+    }
+}
+
+void writeProblemJson(json::Writer& w, const Problem& problem) {
+    w.beginObject();
+    w.key("entryPoint");
+    problem.entryPoint.empty() ? w.null() : w.string(problem.entryPoint);
+    w.key("result");
+    problem.result ? w.number(*problem.result) : w.null();
+    w.key("code");
+    problem.code ? w.number(*problem.code) : w.null();
+    w.key("text");
+    problem.text ? w.string(*problem.text) : w.null();
+    w.key("message").string(problem.message);
+    w.endObject();
+}
+
+void writePartitionJson(json::Writer& w, const TmPartInfo& record) {
+    w.beginObject();
+    w.key("name").string(recordName(record));
+    w.key("partNo").number(record.partNo);
+    w.key("start").number(record.start);
+    w.key("size").number(record.size);
+    w.key("sectorSize").number(record.sectorSize);
+    w.key("major").number(record.major);
+    w.key("minor").number(record.minor);
+    w.endObject();
+}
+
+} // namespace
+
+void renderText(const Report& report, std::ostream& out, std::ostream& err) {
+    for (const Problem& warning : report.warnings) writeProblem(err, "mpioctl: warning: ", warning);
+    if (report.failure) {
+        writeProblem(err, "mpioctl: ", *report.failure);
+        return;
+    }
+    if (!report.command) return;
+    const std::string& arg = report.argument;
+    switch (report.command->id) {
+    case Command::Vendor:
+    case Command::Init: out << report.vendor.value_or("") << '\n'; break;
+    case Command::Devices:
+    case Command::Paths:
+        for (const std::string& path : report.paths.value_or(std::vector<std::string>{}))
+            out << path << '\n';
+        break;
+    case Command::IsMpio:
+        out << arg
+            << (report.answer.value_or(false) ? ": a PowerPath pseudo device or a partition of one"
+                                              : ": not a PowerPath pseudo device")
+            << '\n';
+        break;
+    case Command::IsPartition:
+        if (report.answer.value_or(false))
+            out << arg << ": partition of " << report.parent.value_or("") << '\n';
+        else
+            out << arg << ": not a partition of a PowerPath pseudo device\n";
+        break;
+    case Command::Partitions: {
+        std::vector<std::vector<std::string>> rows{
+            {"NAME", "PARTNO", "START", "SIZE", "SECTORSIZE", "MAJOR", "MINOR"}};
+        for (const TmPartInfo& r : report.partitions.value_or(std::vector<TmPartInfo>{}))
+            rows.push_back({recordName(r), std::to_string(r.partNo), std::to_string(r.start),
+                            std::to_string(r.size), std::to_string(r.sectorSize),
+                            std::to_string(r.major), std::to_string(r.minor)});
+        out << formatTable(rows, {false, true, true, true, true, true, true});
+        break;
+    }
+    case Command::Refresh: out << "refreshed the PowerPath configuration\n"; break;
+    case Command::Delete:
+        out << "deleted " << arg << "; the configuration was released and saved\n";
+        break;
+    }
+}
+
+void renderJson(const Report& report, std::ostream& out) {
+    json::Writer w;
+    w.beginObject();
+    w.key("command");
+    report.command ? w.string(report.command->name) : w.null();
+    w.key("plugin").string(report.plugin);
+    w.key("ok").boolean(!report.failure);
+    w.key("exitStatus").number(report.exitStatus);
+    const char* argKey = report.command ? argumentKey(report.command->id) : nullptr;
+    if (argKey) w.key(argKey).string(report.argument);
+    if (report.failure) {
+        w.key("error");
+        writeProblemJson(w, *report.failure);
+    } else if (report.command) {
+        switch (report.command->id) {
+        case Command::Vendor:
+        case Command::Init: w.key("vendor").string(report.vendor.value_or("")); break;
+        case Command::Devices:
+        case Command::Paths:
+            w.key(report.command->id == Command::Devices ? "devices" : "paths").beginArray();
+            for (const std::string& path : report.paths.value_or(std::vector<std::string>{}))
+                w.string(path);
+            w.endArray();
+            break;
+        case Command::IsMpio: w.key("mpio").boolean(report.answer.value_or(false)); break;
+        case Command::IsPartition:
+            w.key("partition").boolean(report.answer.value_or(false));
+            w.key("parent");
+            report.parent ? w.string(*report.parent) : w.null();
+            break;
+        case Command::Partitions:
+            w.key("partitions").beginArray();
+            for (const TmPartInfo& r : report.partitions.value_or(std::vector<TmPartInfo>{}))
+                writePartitionJson(w, r);
+            w.endArray();
+            break;
+        case Command::Refresh:
+        case Command::Delete: break;
+        }
+    }
+    w.key("warnings").beginArray();
+    for (const Problem& warning : report.warnings) writeProblemJson(w, warning);
+    w.endArray();
+    w.endObject();
+    out << w.text() << '\n';
+}
+
+} // namespace mpioctl

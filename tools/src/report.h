@@ -1,0 +1,55 @@
+// What one run of a command found out, and how it is shown: aligned text for
+// people or one JSON document for scripts.
+#ifndef MPIOCTL_REPORT_H
+#define MPIOCTL_REPORT_H
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "TmMPIO_EMCPowerPath.h"
+#include "cli.h"
+
+namespace mpioctl {
+
+// A failure, or a warning about a call that went on.
+struct Problem {
+    std::string entryPoint;    // the entry point concerned; empty for mpioctl's own
+    std::optional<int> result; // its result, when it returns an int
+    std::optional<int> code;   // the error code, when the plug-in wrote one
+    std::optional<std::string> text; // the error text, when the plug-in wrote one
+    std::string message;       // what went wrong, in words
+};
+
+struct Report {
+    const CommandInfo* command = nullptr;
+    std::string plugin;
+    std::string argument; // the command's PATH or NAME
+    int exitStatus = kExitOk;
+    std::optional<Problem> failure;
+    std::vector<Problem> warnings;
+
+    std::optional<std::string> vendor;             // vendor, init
+    std::optional<bool> answer;                    // is-mpio, is-partition
+    std::optional<std::string> parent;             // is-partition: yes
+    std::optional<std::vector<std::string>> paths; // devices, paths
+    std::optional<std::vector<TmPartInfo>> partitions;
+};
+
+// The text of one partition record's name, never read past its end.
+std::string recordName(const TmPartInfo& record);
+
+// Rows of cells as aligned columns, two blanks apart; the columns flagged in
+// rightAligned are right-aligned, the others left-aligned.
+std::string formatTable(const std::vector<std::vector<std::string>>& rows,
+                        const std::vector<bool>& rightAligned);
+
+// Human mode: answers on out, warnings and failures on err.
+void renderText(const Report& report, std::ostream& out, std::ostream& err);
+// JSON mode: one document on out, failures included.
+void renderJson(const Report& report, std::ostream& out);
+
+} // namespace mpioctl
+
+#endif // MPIOCTL_REPORT_H
