@@ -1,15 +1,52 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the default (optimised) build and
-# the AddressSanitizer + UndefinedBehaviorSanitizer build.
+# Builds everything and runs every test: the default (optimised) build, the
+# AddressSanitizer + UndefinedBehaviorSanitizer build and the
+# ThreadSanitizer build; then every fuzz target for a bounded time (clang,
+# libFuzzer); then valgrind memcheck over the plug-in's unit tests and the
+# reliability tests of the default build. Any failure, crash, sanitizer
+# report, leak or invalid access fails the script.
+#
+# FUZZ_SECONDS sets the seconds each fuzz target runs (default 20; the five
+# targets run two at a time, about a minute in all).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 
 jobs=$(nproc)
-for preset in default asan; do
-    echo "== $preset build"
-    cmake --preset "$preset" >/dev/null
-    cmake --build --preset "$preset" -j "$jobs"
-    echo "== $preset tests"
-    ctest --preset "$preset"
+if [ "$jobs" -gt 2 ]; then jobs=2; fi
+fuzz_seconds=${FUZZ_SECONDS:-20}
+
+timings=()
+step() { # step NAME COMMAND...: runs the command and records how long it took
+    local name=$1
+    shift
+    local start=$SECONDS
+    echo "== $name"
+    "$@"
+    timings+=("$(printf '%-22s %4d s' "$name" $((SECONDS - start)))")
+}
+
+for preset in default asan tsan; do
+    step "$preset build" bash -c "cmake --preset $preset >/dev/null && cmake --build --preset $preset -j $jobs"
+    step "$preset tests" ctest --preset "$preset"
 done
+
+# The fuzz preset builds only the plug-in's objects, the fake host and the
+# fuzz targets; each target first replays its seeds, then fuzzes.
+step "fuzz build" bash -c "cmake --preset fuzz -DMPIO_FUZZ_SECONDS=$fuzz_seconds >/dev/null &&
+                           cmake --build --preset fuzz -j $jobs"
+step "fuzz runs" ctest --preset fuzz
+
+memcheck() {
+    local program=$1
+    shift
+    valgrind --tool=memcheck --error-exitcode=99 --leak-check=full \
+        --errors-for-leak-kinds=definite,indirect --show-leak-kinds=definite,indirect \
+        --suppressions=tests/reliability/valgrind.supp --quiet \
+        "build/default/bin/$program" "$@" --gtest_brief=1
+}
+step "valgrind unit tests" memcheck plugin_unit_tests
+step "valgrind reliability" memcheck reliability_tests
+
+echo "== time per step"
+printf '   %s\n' "${timings[@]}"

@@ -1,0 +1,60 @@
+// init: the admin major discovery output, and what the partition entry
+// points make of the number it sets. Input: status selector, then the output.
+#include <cstdio>
+
+#include "fake_host.h"
+#include "fuzz_support.h"
+#include "plugin/plugin_internal.h"
+
+using namespace fuzzsupport;
+using reliability::GuardedBytes;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    Input in(data, size);
+    const int status = statusFrom(in.byte());
+    const std::string output = in.rest();
+
+    fakehost::reset();
+    constexpr int kBefore = 4242;
+    admin_major = kBefore;
+    fakehost::answer(reliability::kDiscovery, {status, output, "cat: /proc/devices: failed"});
+
+    int err = 0x5eed;
+    GuardedBytes errbuf(MAXMPIOERRORLEN);
+    const char* vendor = init(nullptr, &err, errbuf.data());
+
+    FUZZ_CHECK(err == 0x5eed && errbuf.untouched() && errbuf.guardIntact(), "init reports nothing");
+    FUZZ_CHECK(fakehost::commands() == std::vector<std::string>{reliability::kDiscovery}, "one discovery run");
+    const auto logs = fakehost::logEntries();
+    if (status != 0 || output.empty()) {
+        FUZZ_CHECK(vendor == nullptr, "a failed discovery gives null");
+        FUZZ_CHECK(admin_major.load() == kBefore, "a failed discovery leaves the number");
+        FUZZ_CHECK(logs.empty(), "nothing logged on failure");
+        return 0;
+    }
+    const int major = leadingInt(output);
+    FUZZ_CHECK(vendor == _VendorName, "the vendor name on success");
+    FUZZ_CHECK(admin_major.load() == major, std::to_string(admin_major.load()) + " for " + std::to_string(major));
+    FUZZ_CHECK(logs.size() == 1 && logs[0].tag == "init" && !logs[0].leveled, "one init entry");
+    char text[64];
+    std::snprintf(text, sizeof text, "Admin device major number :%d ", major);
+    FUZZ_CHECK(logs[0].text == text + std::string(output.c_str()) + ".", logs[0].text);
+
+    // The partition entry points recognise partitions by that number alone.
+    if (nodesAvailable()) {
+        const struct {
+            const char* path;
+            int major;
+        } partitions[] = {{"/dev/emcpowerc1", 120}, {"/dev/emcpowerb1", 121}};
+        for (const auto& p : partitions) {
+            const int got = isPartitionDevice(nullptr, p.path, nullptr, nullptr, nullptr);
+            FUZZ_CHECK(got == (major == p.major ? 1 : 0), p.path);
+        }
+        TmPartInfo records[2];
+        int count = 2;
+        fakehost::scriptPartitions("/dev/emcpowerc", 0, {});
+        const int listed = getPartitionDevices(nullptr, "/dev/emcpowerc", records, &count, 0, nullptr, nullptr);
+        FUZZ_CHECK(listed == (major == 120 ? 0 : -1), std::to_string(listed));
+    }
+    return 0;
+}

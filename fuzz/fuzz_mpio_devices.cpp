@@ -1,0 +1,65 @@
+// getMPIODevices: the filtered "powermt display dev=all" output, with a
+// fuzzed capacity. Input: capacity (signed byte), status selector, length of
+// the error text, the error text, then the output.
+#include "fake_host.h"
+#include "fuzz_support.h"
+
+using namespace fuzzsupport;
+using reliability::GuardedBytes;
+using reliability::PathSlots;
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    Input in(data, size);
+    const int capacity = in.signedByte();
+    const int status = statusFrom(in.byte());
+    const uint8_t errorLength = in.byte();
+    std::string error = in.take(errorLength);
+    if (errorLength > 250) error += std::string(1500, 'x'); // longer than the error buffer
+    const std::string output = in.rest();
+
+    fakehost::reset();
+    fakehost::answer(kPseudoListing, {status, output, error});
+
+    PathSlots slots(capacity > 0 ? static_cast<std::size_t>(capacity) : 0);
+    int count = capacity;
+    int err = 0x5eed;
+    GuardedBytes errbuf(MAXMPIOERRORLEN);
+    const int r = getMPIODevices(nullptr, slots.data(), &count, &err, errbuf.data());
+
+    FUZZ_CHECK(slots.intact() && errbuf.guardIntact(), "written past a buffer or the array");
+    FUZZ_CHECK(fakehost::commands() == std::vector<std::string>{kPseudoListing}, "one listing run");
+    if (status != 0) {
+        FUZZ_CHECK(r == failureResult(status), std::to_string(r));
+        FUZZ_CHECK(err == status, std::to_string(err));
+        FUZZ_CHECK(holdsCopy(errbuf.data(), error), "errbuf holds the error text, bounded");
+        FUZZ_CHECK(count == capacity, "count untouched on failure");
+        FUZZ_CHECK(slots.written().empty(), "no path on failure");
+        return 0;
+    }
+
+    // Segments between newlines, and the one after the last, all count.
+    std::vector<std::string> names;
+    long long segments = 0;
+    for (std::size_t from = 0;;) {
+        const std::size_t nl = output.find('\n', from);
+        const std::string segment = output.substr(from, nl == std::string::npos ? std::string::npos : nl - from);
+        if (!segment.empty()) names.push_back(segment);
+        ++segments;
+        if (nl == std::string::npos) break;
+        from = nl + 1;
+    }
+    const std::size_t room = capacity > 0 ? static_cast<std::size_t>(capacity) : 0;
+    const std::size_t stored = names.size() < room ? names.size() : room;
+    FUZZ_CHECK(r == (segments <= capacity ? 0 : segments), std::to_string(r) + " for " + std::to_string(segments));
+    FUZZ_CHECK(count == static_cast<int>(stored), std::to_string(count));
+    FUZZ_CHECK(count >= 0 && (capacity < 0 || count <= capacity), "count within the capacity");
+    for (std::size_t i = 0; i < slots.distinct(); ++i) {
+        if (i < stored) {
+            FUZZ_CHECK(holdsCopy(slots.at(i).data(), "/dev/" + names[i]), "path " + std::to_string(i));
+        } else {
+            FUZZ_CHECK(slots.at(i).untouched(), "buffer past the count written");
+        }
+    }
+    FUZZ_CHECK(err == 0x5eed && errbuf.untouched(), "success reports nothing");
+    return 0;
+}

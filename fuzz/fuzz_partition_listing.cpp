@@ -1,0 +1,98 @@
+// The /proc/partitions listing: listMPIODevices fills the device map from
+// the filtered output, FindMpDeviceName and isMPIODevice look nodes up in it.
+// Input: one status selector byte, then the output of the listing pipeline.
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <map>
+
+#include "fake_host.h"
+#include "fuzz_support.h"
+
+using namespace fuzzsupport;
+
+namespace {
+
+// The map the output describes: every line ended by a newline that splits at
+// single blanks into exactly three tokens; later lines win.
+struct Reference {
+    MpDevMap map;
+    long badLines = 0;
+};
+
+Reference expected(const std::string& output, const MpDevMap& before) {
+    Reference ref{before, 0};
+    std::size_t from = 0;
+    for (std::size_t nl; (nl = output.find('\n', from)) != std::string::npos; from = nl + 1) {
+        const std::string line = output.substr(from, nl - from);
+        std::vector<std::string> tokens;
+        std::size_t start = 0;
+        for (std::size_t blank; (blank = line.find(' ', start)) != std::string::npos; start = blank + 1)
+            tokens.push_back(line.substr(start, blank - start));
+        tokens.push_back(line.substr(start));
+        if (tokens.size() == 3)
+            ref.map[MpDev(leadingInt(tokens[0]), leadingInt(tokens[1]))] = tokens[2];
+        else
+            ++ref.badLines;
+    }
+    return ref;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    Input in(data, size);
+    const int status = statusFrom(in.byte());
+    const std::string output = in.rest();
+
+    fakehost::reset();
+    fakehost::answer(kPartitionListing, {status, output, "cat: /proc/partitions: failed"});
+
+    const MpDevMap before = {{MpDev(-7, -7), "kept"}, {MpDev(120, 0), "old"}};
+    MpDevMap map = before;
+    const int r = listMPIODevices(map);
+
+    long leveled0 = 0, leveledMinus1 = 0;
+    for (const auto& e : fakehost::logEntries()) {
+        FUZZ_CHECK(e.tag == "EMCPowerPath::listMPIODvices" && e.leveled, e.tag);
+        (e.level == 0 ? leveled0 : leveledMinus1) += 1;
+    }
+    const bool listed = status == 0 && !output.empty();
+    if (!listed) {
+        FUZZ_CHECK(r == -1, std::to_string(r));
+        FUZZ_CHECK(map == before, "a failed listing must leave the map alone");
+        FUZZ_CHECK(leveled0 == 1 && leveledMinus1 == 0, "one level-0 entry for a failed listing");
+    } else {
+        FUZZ_CHECK(r == 0, std::to_string(r));
+        const Reference ref = expected(output, before);
+        FUZZ_CHECK(map == ref.map, "the map is not the one the lines describe");
+        FUZZ_CHECK(leveled0 == 0 && leveledMinus1 == ref.badLines, "one level -1 entry per bad line");
+        for (const auto& [key, name] : map)
+            FUZZ_CHECK(name.find(' ') == std::string::npos && name.find('\n') == std::string::npos, name);
+    }
+    FUZZ_CHECK(fakehost::commands() == std::vector<std::string>{kPartitionListing}, "one listing run");
+
+    // Lookups of the nodes go by device number through the same listing.
+    MpDevMap fresh;
+    const MpDevMap listedMap = listed ? expected(output, fresh).map : fresh;
+    for (const std::string& path : nodePaths()) {
+        struct stat node;
+        const bool exists = ::stat(path.c_str(), &node) == 0;
+        const auto hit = exists ? listedMap.find(MpDev(static_cast<int>(major(node.st_rdev)),
+                                                       static_cast<int>(minor(node.st_rdev))))
+                                : listedMap.end();
+        std::string name = "junk";
+        const int found = FindMpDeviceName(path.c_str(), name);
+        if (hit != listedMap.end()) {
+            FUZZ_CHECK(found == 1 && name == hit->second, path + " -> " + name);
+        } else {
+            FUZZ_CHECK(found == 0 && name == path, path + " -> " + name);
+        }
+        int err = 0x5eed;
+        char errbuf[MAXMPIOERRORLEN] = "untouched";
+        FUZZ_CHECK(isMPIODevice(nullptr, path.c_str(), &err, errbuf) == found, path);
+        FUZZ_CHECK(err == 0x5eed && std::string(errbuf) == "untouched", "isMPIODevice reports nothing");
+    }
+    checkCommands();
+    return 0;
+}

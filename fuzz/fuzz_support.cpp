@@ -1,0 +1,109 @@
+#include "fuzz_support.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "dev_fixture.h"
+#include "fake_host.h"
+
+namespace fuzzsupport {
+namespace {
+
+bool nodesInPlace = false;
+std::vector<std::string> paths;
+
+void makeNodes() {
+    devfixture::enterPrivateDev();
+    if (!devfixture::available()) {
+        std::fprintf(stderr, "note: no private /dev, the node part is skipped: %s\n",
+                     devfixture::whyUnavailable().c_str());
+        return;
+    }
+    try {
+        const struct {
+            const char* path;
+            int major, minor;
+        } nodes[] = {{"/dev/emcpowera", 120, 0},   {"/dev/emcpowerc", 120, 32}, {"/dev/emcpowerc1", 120, 33},
+                     {"/dev/emcpowerc2", 120, 34}, {"/dev/emcpowerd1", 120, 49}, {"/dev/emcpowerb", 121, 16},
+                     {"/dev/emcpowerb1", 121, 17}, {"/dev/sdb", 8, 16},          {"/dev/sdc", 8, 32}};
+        for (const auto& n : nodes) {
+            devfixture::blockNode(n.path, n.major, n.minor);
+            paths.push_back(n.path);
+        }
+        devfixture::charNode("/dev/chr", 1, 3);
+        devfixture::symlink("../../emcpowerc", "/dev/disk/by-id/wwn-1");
+        devfixture::regularFile("/dev/file");
+        devfixture::directory("/dev/dir");
+        for (const char* p : {"/dev/chr", "/dev/disk/by-id/wwn-1", "/dev/file", "/dev/dir"}) paths.push_back(p);
+        nodesInPlace = true;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "note: device nodes could not be made, the node part is skipped: %s\n", e.what());
+        paths.clear();
+    }
+}
+
+} // namespace
+
+void fail(const char* condition, const char* file, int line, const std::string& detail) {
+    std::fprintf(stderr, "\n==== invariant broken at %s:%d: %s\n     %s\n", file, line, condition, detail.c_str());
+    std::abort();
+}
+
+bool nodesAvailable() { return nodesInPlace; }
+const std::vector<std::string>& nodePaths() { return paths; }
+
+std::string Input::take(std::size_t n) {
+    if (n > size_ - at_) n = size_ - at_;
+    std::string s(reinterpret_cast<const char*>(data_ + at_), n);
+    at_ += n;
+    return s;
+}
+
+std::string Input::upToNul() {
+    const void* nul = std::memchr(data_ + at_, 0, size_ - at_);
+    const std::size_t n = nul ? static_cast<const uint8_t*>(nul) - (data_ + at_) : size_ - at_;
+    std::string s = take(n);
+    if (nul) ++at_;
+    return s;
+}
+
+int statusFrom(uint8_t selector) {
+    static const int failures[] = {1, 2, 6, -1, -3, 127, 255, 256 + 9, 512, 514, INT_MIN, INT_MAX};
+    if (selector < 208) return 0;
+    return failures[selector % (sizeof failures / sizeof failures[0])];
+}
+
+int failureResult(int status) {
+    if (status == INT_MIN) return INT_MIN; // has no positive counterpart
+    return status < 0 ? status : -status;
+}
+
+int leadingInt(const std::string& text) {
+    errno = 0;
+    const long long v = std::strtoll(text.c_str(), nullptr, 10);
+    if (v > INT_MAX) return INT_MAX;
+    if (v < INT_MIN) return INT_MIN;
+    return static_cast<int>(v);
+}
+
+bool holdsCopy(const char* buffer, const std::string& text) {
+    const std::size_t n = text.size() < MAXMPIOPATHLEN - 1 ? text.size() : MAXMPIOPATHLEN - 1;
+    if (std::memcmp(buffer, text.data(), n) != 0) return false;
+    for (std::size_t i = n; i < MAXMPIOPATHLEN; ++i)
+        if (buffer[i] != '\0') return false;
+    return true;
+}
+
+void checkCommands() {
+    const auto faults = reliability::commandFaults(fakehost::commands());
+    FUZZ_CHECK(faults.empty(), faults.empty() ? "" : faults.front());
+}
+
+} // namespace fuzzsupport
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    fuzzsupport::makeNodes();
+    return 0;
+}
