@@ -58,6 +58,8 @@ struct DiscoveryCase {
     int major; // admin_major afterwards; it starts at 77
 };
 
+void PrintTo(const DiscoveryCase& c, std::ostream* os) { *os << c.name; }
+
 class InitDiscoveryTest : public InitTest, public ::testing::WithParamInterface<DiscoveryCase> {};
 
 TEST_P(InitDiscoveryTest, OutcomeAndAdminMajor) {

@@ -45,7 +45,7 @@ Reply replyFor(State& s, const std::string& command) {
     return Reply{127, "", "fake host: no answer scripted for [" + command + "]"};
 }
 
-std::string vformat(const char* format, va_list args) {
+__attribute__((format(printf, 1, 0))) std::string vformat(const char* format, va_list args) {
     va_list copy;
     va_copy(copy, args);
     const int n = std::vsnprintf(nullptr, 0, format, copy);
