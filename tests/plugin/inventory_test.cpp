@@ -184,6 +184,10 @@ struct CapacityCase {
     std::vector<std::string> stored;
 };
 
+void PrintTo(const CapacityCase& c, std::ostream* os) {
+    *os << ::testing::PrintToString(c.output) << " capacity " << c.capacity;
+}
+
 class GetDevicesTest : public FakeHostTest, public ::testing::WithParamInterface<CapacityCase> {};
 
 TEST_P(GetDevicesTest, StoresWhatFitsAndCountsSegments) {
