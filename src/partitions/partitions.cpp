@@ -116,7 +116,8 @@ int getPartitionDevices(void* context, const char* dev, TmPartInfo* parts, int* 
         if (isPartitionDevice(context, dev, nullptr, err, errbuf) == 1) return fail(-1, dev);
         // One reading of admin_major decides, also for a partition that init's
         // change of the number let through the partition check.
-        if (!isAdminMajor(major(node.st_rdev)) || (minor(node.st_rdev) & kPartitionMask)) return fail(-1, dev);
+        if (!isAdminMajor(major(node.st_rdev)) || (minor(node.st_rdev) & kPartitionMask))
+            return fail(-1, dev);
 
         const int found = getPartitions(dev, &slices);
         if (found < 0) return fail(found, dev);
