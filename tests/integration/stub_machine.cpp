@@ -43,6 +43,9 @@ StubMachine::StubMachine() {
     oldCwd_ = std::filesystem::current_path().string();
     for (const char* system : {"/usr/bin/powermt", "/bin/powermt"})
         if (::access(system, F_OK) == 0) throw std::runtime_error(std::string(system) + " exists: not a test machine");
+    // The private /dev starts empty; shells want /dev/null (for the input
+    // of a background job, for one).
+    if (devfixture::available()) devfixture::charNode("/dev/null", 1, 3);
     ::setenv("PATH", (dir_ + "/bin:/usr/bin:/bin").c_str(), 1);
     std::filesystem::current_path(dir_ + "/work");
     powermt("exit 0");
@@ -101,7 +104,6 @@ std::vector<std::string> StubMachine::workFiles() const {
 ::testing::AssertionResult stubPseudoDevice() {
     if (!devfixture::available())
         return ::testing::AssertionFailure() << "no private /dev: " << devfixture::whyUnavailable();
-    devfixture::charNode("/dev/null", 1, 3);
     devfixture::blockNode("/dev/emcpowera", kStubMajor, 0);
     return showProcPartitions("major minor  #blocks  name\n\n " + std::to_string(kStubMajor) +
                               "        0    1048576 emcpowera\n");

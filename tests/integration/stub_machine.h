@@ -18,8 +18,8 @@
 namespace integration {
 
 // A temporary directory with bin/powermt, the log of its calls and a working
-// directory that becomes the current one; PATH is bin:/usr/bin:/bin. All is
-// undone on destruction.
+// directory that becomes the current one; PATH is bin:/usr/bin:/bin; the
+// private /dev gets its null. All but the node is undone on destruction.
 class StubMachine {
 public:
     StubMachine();
@@ -48,8 +48,8 @@ private:
 // namespace is not there.
 ::testing::AssertionResult showProcPartitions(const std::string& text);
 
-// The /dev nodes the plug-in's tests need: null and one pseudo device node
-// (120, 0) listed in the shown /proc/partitions as emcpowera.
+// A pseudo device node /dev/emcpowera (120, 0), listed as emcpowera in the
+// shown /proc/partitions.
 constexpr int kStubMajor = 120;
 ::testing::AssertionResult stubPseudoDevice();
 
