@@ -139,8 +139,7 @@ fi
 scripts/deps.sh
 jobs=$(nproc)
 if [ "$jobs" -gt 2 ]; then jobs=2; fi
-echo "Building mpioctl, the plug-in and the simulated machine (default preset;"
-echo "a few minutes the first time)..."
+echo "Building mpioctl, the plug-in and the simulated machine (default preset)..."
 log=$(mktemp "${TMPDIR:-/tmp}/mpio-demo-build.XXXXXX")
 trap 'rm -f "$log"' EXIT
 if ! { cmake --preset default && cmake --build --preset default -j "$jobs" --target mpioctl mpio-sandbox; } >"$log" 2>&1; then
