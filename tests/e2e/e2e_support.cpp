@@ -1,0 +1,171 @@
+#include "e2e_support.h"
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <stdexcept>
+
+namespace e2e {
+
+namespace {
+
+constexpr char kMark = '~';
+
+std::string topologyPath;
+
+template <typename F>
+void bind(void* library, const char* name, F& target) {
+    void* symbol = ::dlsym(library, name);
+    if (!symbol) throw std::runtime_error(std::string("the plug-in lacks ") + name);
+    target = reinterpret_cast<F>(symbol);
+}
+
+Api load() {
+    void* library = ::dlopen(PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
+    if (!library) throw std::runtime_error(std::string("dlopen: ") + ::dlerror());
+    Api a{};
+    bind(library, "init", a.init);
+    bind(library, "getVendorName", a.getVendorName);
+    bind(library, "getMPIODevices", a.getMPIODevices);
+    bind(library, "isMPIODevice", a.isMPIODevice);
+    bind(library, "getUnderlyingDevices", a.getUnderlyingDevices);
+    bind(library, "refreshMPIO", a.refreshMPIO);
+    bind(library, "deleteMPIODevice", a.deleteMPIODevice);
+    bind(library, "isPartitionDevice", a.isPartitionDevice);
+    bind(library, "getPartitionDevices", a.getPartitionDevices);
+    bind(library, "_VendorName", a.vendorName);
+    return a;
+}
+
+bool marked(const char* begin, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i)
+        if (begin[i] != kMark) return false;
+    return true;
+}
+
+// A buffer of MAXMPIOPATHLEN bytes holding text, then NUL bytes to its end.
+::testing::AssertionResult bufferHolds(const char* buffer, const std::string& text) {
+    const std::size_t length = ::strnlen(buffer, MAXMPIOPATHLEN);
+    if (length == MAXMPIOPATHLEN) return ::testing::AssertionFailure() << "no NUL in the buffer";
+    if (std::string(buffer, length) != text)
+        return ::testing::AssertionFailure() << "holds [" << std::string(buffer, length)
+                                             << "], not [" << text << "]";
+    for (std::size_t i = length; i < MAXMPIOPATHLEN; ++i)
+        if (buffer[i] != '\0')
+            return ::testing::AssertionFailure() << "byte " << i << " after [" << text << "] is not NUL";
+    return ::testing::AssertionSuccess();
+}
+
+} // namespace
+
+void setTopologyFile(const std::string& path) { topologyPath = path; }
+
+const std::string& topologyFile() { return topologyPath; }
+
+const TopologyFacts& topology() {
+    static const TopologyFacts facts = readTopology(topologyPath);
+    return facts;
+}
+
+const Api& api() {
+    static const Api a = load();
+    return a;
+}
+
+::testing::AssertionResult initialised() {
+    static const bool done = [] {
+        int err = 0;
+        char errbuf[MAXMPIOERRORLEN] = {};
+        return api().init(nullptr, &err, errbuf) != nullptr;
+    }();
+    if (done) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "init failed in the sandbox";
+}
+
+ErrorOut::ErrorOut() { std::memset(errbuf, kMark, sizeof errbuf); }
+
+bool ErrorOut::untouched() const { return err == kUnwritten && marked(errbuf, sizeof errbuf); }
+
+::testing::AssertionResult ErrorOut::holds(int code, const std::string& text) const {
+    if (err != code) return ::testing::AssertionFailure() << "err is " << err << ", not " << code;
+    return bufferHolds(errbuf, text);
+}
+
+PathArray::PathArray(int size) : storage_(static_cast<std::size_t>(size > 0 ? size : 1)) {
+    for (auto& buffer : storage_) {
+        buffer.fill(kMark);
+        pointers_.push_back(buffer.data());
+    }
+}
+
+::testing::AssertionResult PathArray::holds(const std::vector<std::string>& paths) const {
+    if (paths.size() > storage_.size())
+        return ::testing::AssertionFailure() << "more paths expected than buffers offered";
+    for (std::size_t i = 0; i < paths.size(); ++i)
+        if (auto r = bufferHolds(storage_[i].data(), paths[i]); !r) return r << " (buffer " << i << ")";
+    for (std::size_t i = paths.size(); i < storage_.size(); ++i)
+        if (!marked(storage_[i].data(), MAXMPIOPATHLEN))
+            return ::testing::AssertionFailure() << "buffer " << i << " was written";
+    return ::testing::AssertionSuccess();
+}
+
+std::vector<TableEntry> sfdiskTable(const std::string& device) {
+    const std::string command = "sfdisk --dump " + device + " 2>/dev/null";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+    if (!pipe) throw std::runtime_error("cannot run " + command);
+    std::string dump;
+    char chunk[4096];
+    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe.get())) > 0;) dump.append(chunk, n);
+    // /dev/emcpowerbk5 : start=       69632, size=       16384, type=83
+    const std::regex line("^" + device + R"((\d+) : start= *(\d+), size= *(\d+))");
+    std::vector<TableEntry> table;
+    std::istringstream in(dump);
+    for (std::string text; std::getline(in, text);) {
+        std::smatch m;
+        if (std::regex_search(text, m, line))
+            table.push_back({std::stoi(m[1]), std::stoll(m[2]), std::stoll(m[3])});
+    }
+    if (table.empty()) throw std::runtime_error("sfdisk listed no partition of " + device + ":\n" + dump);
+    return table;
+}
+
+std::pair<int, int> deviceNumbers(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return {-1, -1};
+    return {static_cast<int>(major(st.st_rdev)), static_cast<int>(minor(st.st_rdev))};
+}
+
+int adminMajorFromProcDevices() {
+    std::ifstream in("/proc/devices");
+    bool block = false;
+    for (std::string line; std::getline(in, line);) {
+        if (line == "Block devices:") block = true;
+        std::istringstream words(line);
+        int number = 0;
+        std::string name;
+        if (block && (words >> number >> name) && name == "power2") return number;
+    }
+    return -1;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::vector<std::string> nodesOf(const std::vector<const DeviceFacts*>& devices) {
+    std::vector<std::string> out;
+    for (const DeviceFacts* d : devices) out.push_back(d->node());
+    return out;
+}
+
+} // namespace e2e

@@ -1,0 +1,91 @@
+// What the in-sandbox end-to-end tests share: the plug-in loaded with dlopen
+// as a host loads it, caller buffers that show what an entry point wrote,
+// and readings of the sandbox (stat, /proc, sfdisk).
+#ifndef TESTS_E2E_E2E_SUPPORT_H
+#define TESTS_E2E_E2E_SUPPORT_H
+
+#include <gtest/gtest.h>
+#include <sys/types.h>
+
+#include <array>
+#include <string>
+#include <vector>
+
+#include "TmMPIO_EMCPowerPath.h"
+#include "topology_facts.h"
+
+namespace e2e {
+
+// The nine entry points and _VendorName of the built library, found by name.
+struct Api {
+    decltype(&::init) init;
+    decltype(&::getVendorName) getVendorName;
+    decltype(&::getMPIODevices) getMPIODevices;
+    decltype(&::isMPIODevice) isMPIODevice;
+    decltype(&::getUnderlyingDevices) getUnderlyingDevices;
+    decltype(&::refreshMPIO) refreshMPIO;
+    decltype(&::deleteMPIODevice) deleteMPIODevice;
+    decltype(&::isPartitionDevice) isPartitionDevice;
+    decltype(&::getPartitionDevices) getPartitionDevices;
+    char** vendorName; // the exported _VendorName
+};
+
+// Loaded once; throws when the library or one of its symbols is missing.
+const Api& api();
+
+// The topology the sandbox was started with (the program's argument).
+void setTopologyFile(const std::string& path);
+const TopologyFacts& topology();
+const std::string& topologyFile();
+
+// Calls init once for the tests that need the admin major number.
+::testing::AssertionResult initialised();
+
+// An error code and error buffer filled with marks, to tell what a call wrote.
+struct ErrorOut {
+    static constexpr int kUnwritten = 0x5eed;
+    int err = kUnwritten;
+    char errbuf[MAXMPIOERRORLEN];
+
+    ErrorOut();
+    bool untouched() const;
+    // err as given, errbuf holding exactly text followed by NUL bytes to the end.
+    ::testing::AssertionResult holds(int code, const std::string& text) const;
+};
+
+// A caller's array of path buffers, each filled with marks.
+class PathArray {
+public:
+    explicit PathArray(int size);
+    char** data() { return pointers_.data(); }
+    // The first n buffers as paths; fails unless each is NUL-terminated and
+    // zero-filled after its text, and the buffers after them are untouched.
+    ::testing::AssertionResult holds(const std::vector<std::string>& paths) const;
+
+private:
+    std::vector<std::array<char, MAXMPIOPATHLEN>> storage_;
+    std::vector<char*> pointers_;
+};
+
+// One partition of a table as sfdisk --dump prints it.
+struct TableEntry {
+    int number;
+    long long start;
+    long long size;
+};
+std::vector<TableEntry> sfdiskTable(const std::string& device);
+
+// (major, minor) of the node a path leads to; {-1, -1} when stat fails.
+std::pair<int, int> deviceNumbers(const std::string& path);
+
+// The major number that /proc/devices gives the power2 block class; -1 when none.
+int adminMajorFromProcDevices();
+
+std::string readFile(const std::string& path);
+
+// The /dev/ nodes of the devices, in their order.
+std::vector<std::string> nodesOf(const std::vector<const DeviceFacts*>& devices);
+
+} // namespace e2e
+
+#endif // TESTS_E2E_E2E_SUPPORT_H

@@ -1,0 +1,307 @@
+// mpioctl as an integrator runs it: `mpio-sandbox --topology T -- mpioctl ...`
+// with the built plug-in, its text and JSON output and its exit statuses,
+// checked against the topology file and against sfdisk in the same sandbox.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <sstream>
+#include <thread>
+
+#include "json_reader.h"
+#include "run_program.h"
+#include "topology_facts.h"
+
+namespace {
+
+using e2e::DeviceFacts;
+using e2e::TopologyFacts;
+
+const std::string kDir = E2E_DIR;
+const std::string kMachine = kDir + "/e2e.topo";
+const std::string kFaults = kDir + "/faults-a.topo";
+constexpr const char* kVendor = "Trelmaron: EMC PowerPath MPIO";
+
+const TopologyFacts& facts(const std::string& file) {
+    static std::map<std::string, TopologyFacts> read;
+    if (!read.count(file)) read.emplace(file, e2e::readTopology(file));
+    return read.at(file);
+}
+
+std::vector<std::string> lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) out.push_back(line);
+    return out;
+}
+
+bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+std::vector<std::string> strings(const JsonValue& array) {
+    std::vector<std::string> out;
+    for (const JsonValue& v : array.array()) out.push_back(v.str());
+    return out;
+}
+
+std::vector<std::string> nodes(const std::vector<const DeviceFacts*>& devices) {
+    std::vector<std::string> out;
+    for (const DeviceFacts* d : devices) out.push_back(d->node());
+    return out;
+}
+
+// A command in a sandbox of the topology; MPIOCTL in its environment names the program.
+ProgramRun sandboxed(const std::string& topology, const std::vector<std::string>& command) {
+    std::vector<std::string> args = {"--topology", topology, "--"};
+    args.insert(args.end(), command.begin(), command.end());
+    return runProgram(MPIO_SANDBOX, args, {{"MPIOCTL", MPIOCTL_PATH}}, 120);
+}
+
+ProgramRun mpioctl(const std::string& topology, std::vector<std::string> args) {
+    args.insert(args.begin(), MPIOCTL_PATH);
+    return sandboxed(topology, args);
+}
+
+// The launcher exits 125 with one of these when this machine cannot make a sandbox.
+const std::string& whyNoSandbox() {
+    static const std::string reason = [] {
+        const ProgramRun probe = sandboxed(kMachine, {"true"});
+        if (probe.exitStatus == 125 && (contains(probe.err, "cannot create a mount namespace") ||
+                                        contains(probe.err, "disk-backed devices need /dev/loop-control")))
+            return probe.err;
+        return std::string();
+    }();
+    return reason;
+}
+
+#define REQUIRE_SANDBOX()                                                                  \
+    do {                                                                                   \
+        if (!whyNoSandbox().empty()) GTEST_SKIP() << "no sandbox here: " << whyNoSandbox(); \
+    } while (0)
+
+JsonValue parsed(const ProgramRun& run) {
+    try {
+        return JsonReader::parse(run.out);
+    } catch (const std::exception& e) {
+        ADD_FAILURE() << e.what() << " in: [" << run.out << "] stderr: " << run.err;
+        throw;
+    }
+}
+
+// The sections of a script's output, each ended by a line "@ STATUS".
+struct Section {
+    std::string out;
+    int status;
+};
+std::vector<Section> sections(const std::string& out) {
+    std::vector<Section> result(1);
+    for (const std::string& line : lines(out)) {
+        if (line.rfind("@ ", 0) == 0) {
+            result.back().status = std::stoi(line.substr(2));
+            result.emplace_back();
+        } else {
+            result.back().out += line + "\n";
+        }
+    }
+    result.pop_back();
+    return result;
+}
+
+TEST(MpioctlOutput, VendorAndDevices) {
+    REQUIRE_SANDBOX();
+    const std::vector<std::string> configured = nodes(facts(kMachine).configured());
+    for (const char* command : {"vendor", "init"}) {
+        const ProgramRun run = mpioctl(kMachine, {command});
+        EXPECT_EQ(run.exitStatus, 0) << run.err;
+        EXPECT_EQ(run.out, std::string(kVendor) + "\n");
+        const JsonValue doc = parsed(mpioctl(kMachine, {"--json", command}));
+        EXPECT_EQ(doc["vendor"].str(), kVendor);
+    }
+    const ProgramRun text = mpioctl(kMachine, {"devices"});
+    EXPECT_EQ(text.exitStatus, 0) << text.err;
+    EXPECT_EQ(text.err, "");
+    EXPECT_EQ(lines(text.out), configured);
+    const ProgramRun json = mpioctl(kMachine, {"devices", "--json"});
+    EXPECT_EQ(json.exitStatus, 0);
+    const JsonValue doc = parsed(json);
+    EXPECT_TRUE(doc["ok"].boolean());
+    EXPECT_EQ(strings(doc["devices"]), configured);
+}
+
+TEST(MpioctlOutput, AnswersAndExitStatuses) {
+    REQUIRE_SANDBOX();
+    const TopologyFacts& t = facts(kMachine);
+    const DeviceFacts& first = *t.configured().front();
+    const DeviceFacts& disk = *t.diskBacked().front();
+    const std::string partition = disk.node() + std::to_string(disk.partitions.back());
+    const std::string sd = "/dev/" + first.paths.front().sd;
+    struct Row {
+        std::vector<std::string> args;
+        int exitStatus;                 // 0 yes or success, 1 no, 2 failure
+        std::vector<std::string> lines; // standard output of the text form
+        std::string key;                // the JSON member that carries the answer
+    };
+    const Row rows[] = {
+        {{"is-mpio", first.byId()}, 0, {first.byId() + ": a PowerPath pseudo device or a partition of one"}, "mpio"},
+        {{"is-mpio", sd}, 1, {sd + ": not a PowerPath pseudo device"}, "mpio"},
+        {{"is-partition", partition}, 0, {partition + ": partition of " + disk.node()}, "parent"},
+        {{"is-partition", disk.node()}, 1, {disk.node() + ": not a partition of a PowerPath pseudo device"}, "partition"},
+        {{"is-partition", "/dev/emcpowerzz"}, 2, {}, "error"},
+        {{"paths", partition}, 0, disk.activePaths(), "paths"},
+        {{"paths", sd}, 2, {}, "error"},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.args[0] + " " + r.args[1]);
+        const ProgramRun text = mpioctl(kMachine, r.args);
+        EXPECT_EQ(text.exitStatus, r.exitStatus) << text.err;
+        EXPECT_EQ(lines(text.out), r.lines);
+        EXPECT_EQ(text.err.empty(), r.exitStatus != 2) << text.err;
+
+        std::vector<std::string> args = r.args;
+        args.insert(args.begin(), "--json");
+        const ProgramRun json = mpioctl(kMachine, args);
+        EXPECT_EQ(json.exitStatus, r.exitStatus);
+        const JsonValue doc = parsed(json);
+        EXPECT_EQ(doc["exitStatus"].number(), r.exitStatus);
+        EXPECT_EQ(doc["ok"].boolean(), r.exitStatus != 2);
+        const JsonValue& answer = doc[r.key];
+        if (r.key == "mpio" || r.key == "partition") {
+            EXPECT_EQ(answer.boolean(), r.exitStatus == 0);
+        } else if (r.key == "parent") {
+            EXPECT_EQ(answer.str(), disk.node());
+        } else if (r.key == "paths") {
+            EXPECT_EQ(strings(answer), r.lines);
+        } else {
+            EXPECT_EQ(answer["entryPoint"].str(), r.args[0] == "paths" ? "getUnderlyingDevices" : "isPartitionDevice");
+        }
+    }
+}
+
+TEST(MpioctlOutput, PartitionRecordsMatchTheImage) {
+    REQUIRE_SANDBOX();
+    const DeviceFacts& disk = *facts(kMachine).diskBacked().front();
+    const ProgramRun run = sandboxed(
+        kMachine, {"/bin/sh", "-c",
+                   "\"$MPIOCTL\" --json partitions " + disk.node() + "; echo \"@ $?\"; \"$MPIOCTL\" partitions " +
+                       disk.node() + "; echo \"@ $?\"; sfdisk --dump " + disk.node() + "; echo \"@ $?\"; stat -L -c '%t %T' " +
+                       disk.node() + "; echo \"@ $?\""});
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    const std::vector<Section> s = sections(run.out);
+    ASSERT_EQ(s.size(), 4u) << run.out;
+    for (const Section& section : s) EXPECT_EQ(section.status, 0) << section.out;
+
+    // The whole device's numbers, as stat prints them (hexadecimal).
+    std::istringstream numbers(s[3].out);
+    int major = 0, minor = 0;
+    numbers >> std::hex >> major >> minor;
+
+    const JsonValue doc = JsonReader::parse(s[0].out);
+    const JsonArray& records = doc["partitions"].array();
+    std::vector<std::string> table = lines(s[1].out);
+    ASSERT_FALSE(table.empty());
+    table.erase(table.begin()); // the heading
+    std::vector<std::string> dump;
+    for (const std::string& line : lines(s[2].out))
+        if (line.rfind(disk.node(), 0) == 0) dump.push_back(line);
+    ASSERT_EQ(records.size(), disk.partitions.size());
+    ASSERT_EQ(table.size(), records.size());
+    ASSERT_EQ(dump.size(), records.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const JsonValue& r = records[i];
+        const int p = disk.partitions[i];
+        SCOPED_TRACE(dump[i]);
+        EXPECT_EQ(r["name"].str(), disk.node() + std::to_string(p));
+        EXPECT_EQ(r["partNo"].number(), p);
+        long long start = 0, size = 0;
+        ASSERT_EQ(std::sscanf(dump[i].c_str() + dump[i].find("start="), "start= %lld, size= %lld", &start, &size), 2);
+        EXPECT_EQ(r["start"].number(), start);
+        EXPECT_EQ(r["size"].number(), size);
+        EXPECT_EQ(r["sectorSize"].number(), 512);
+        EXPECT_EQ(r["major"].number(), major);
+        EXPECT_EQ(r["minor"].number(), minor + p);
+        // The text table shows the same record, column by column.
+        std::istringstream row(table[i]);
+        std::vector<std::string> cells;
+        for (std::string cell; row >> cell;) cells.push_back(cell);
+        const std::vector<std::string> expected = {
+            r["name"].str(), std::to_string(p), std::to_string(start), std::to_string(size), "512",
+            std::to_string(major), std::to_string(minor + p)};
+        EXPECT_EQ(cells, expected);
+    }
+}
+
+TEST(MpioctlOutput, DeleteThenRefresh) {
+    REQUIRE_SANDBOX();
+    const TopologyFacts& t = facts(kMachine);
+    const DeviceFacts& victim = t.device("emcpowerc");
+    const ProgramRun run = sandboxed(
+        kMachine, {"/bin/sh", "-c",
+                   "M=\"$MPIOCTL\"; $M delete " + victim.name + "; echo \"@ $?\"; $M devices; echo \"@ $?\"; "
+                   "$M is-mpio " + victim.node() + "; echo \"@ $?\"; $M refresh; echo \"@ $?\"; "
+                   "$M --json devices; echo \"@ $?\"; $M is-mpio " + victim.byId() + "; echo \"@ $?\""});
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
+    const std::vector<Section> s = sections(run.out);
+    ASSERT_EQ(s.size(), 6u) << run.out << run.err;
+    std::vector<std::string> remaining;
+    for (const DeviceFacts* d : t.configured())
+        if (d != &victim) remaining.push_back(d->node());
+    std::vector<std::string> every;
+    for (const DeviceFacts& d : t.devices) every.push_back(d.node());
+
+    EXPECT_EQ(s[0].status, 0);
+    EXPECT_TRUE(contains(s[0].out, victim.name)) << s[0].out;
+    EXPECT_EQ(s[1].status, 0);
+    EXPECT_EQ(lines(s[1].out), remaining);
+    EXPECT_EQ(s[2].status, 1) << "is-mpio still says yes after the removal";
+    EXPECT_EQ(s[3].status, 0);
+    EXPECT_EQ(s[4].status, 0);
+    EXPECT_EQ(strings(JsonReader::parse(s[4].out)["devices"]), every);
+    EXPECT_EQ(s[5].status, 0) << "the by-id link did not come back";
+    EXPECT_EQ(run.err, "");
+}
+
+TEST(MpioctlOutput, InjectedFailures) {
+    REQUIRE_SANDBOX();
+    const TopologyFacts& t = facts(kFaults);
+    const auto config = t.failureOf("config");
+    const auto release = t.failureOf("release");
+    ASSERT_TRUE(config && release && !t.failureOf("save")) << kFaults << " changed";
+
+    const ProgramRun refresh = mpioctl(kFaults, {"refresh"});
+    EXPECT_EQ(refresh.exitStatus, 2);
+    EXPECT_EQ(refresh.out, "");
+    EXPECT_TRUE(contains(refresh.err, "plug-in error " + std::to_string(config->status) + ": " + config->message))
+        << refresh.err;
+    const JsonValue error = parsed(mpioctl(kFaults, {"--json", "refresh"}))["error"];
+    EXPECT_EQ(error["result"].number(), config->status);
+    EXPECT_EQ(error["code"].number(), config->status);
+    EXPECT_EQ(error["text"].str(), config->message + "\n");
+
+    // The save succeeds, so deleteMPIODevice returns 0; mpioctl still fails
+    // on the error that the release left.
+    const std::string victim = t.configured().front()->name;
+    const ProgramRun del = mpioctl(kFaults, {"--json", "delete", victim});
+    EXPECT_EQ(del.exitStatus, 2);
+    const JsonValue deleted = parsed(del)["error"];
+    EXPECT_EQ(deleted["result"].number(), 0);
+    EXPECT_EQ(deleted["code"].number(), release->status);
+    EXPECT_EQ(deleted["text"].str(), release->message + "\n");
+}
+
+// Every sandbox of this program released the loop devices of its images.
+class LoopDevicesReleased : public ::testing::Environment {
+public:
+    void TearDown() override {
+        for (const DeviceFacts* d : facts(kMachine).diskBacked()) {
+            const std::string backing = "/sys/block/loop" + std::to_string(16 * d->index) + "/loop/backing_file";
+            struct stat st;
+            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (::stat(backing.c_str(), &st) == 0 && std::chrono::steady_clock::now() < end)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            EXPECT_NE(::stat(backing.c_str(), &st), 0) << backing << ": the loop device is still attached";
+        }
+    }
+};
+const auto* const kLoopCheck = ::testing::AddGlobalTestEnvironment(new LoopDevicesReleased);
+
+} // namespace

@@ -1,0 +1,534 @@
+// The built plug-in on the simulated PowerPath machine: this program runs
+// inside mpio-sandbox, loads the library with dlopen as a host does (the host
+// stand-in linked in provides its services) and calls every entry point over
+// real shells, the powermt simulator, device nodes and disk images. Expected
+// answers come from the topology file the sandbox was made from and from the
+// sandbox itself (stat, /proc, sfdisk).
+//
+// Usage: e2e_sandbox_tests [GoogleTest options] TOPOLOGY
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+#include "e2e_support.h"
+#include "tmhost/TmHost.h"
+
+namespace e2e {
+namespace {
+
+constexpr const char* kVendor = "Trelmaron: EMC PowerPath MPIO";
+
+std::string partitionNode(const DeviceFacts& d, int p) { return d.node() + std::to_string(p); }
+std::string partitionLink(const DeviceFacts& d, int p) { return d.byId() + "-part" + std::to_string(p); }
+
+struct Listing {
+    int result;
+    int count;
+    std::vector<std::string> paths;
+};
+
+// getMPIODevices with a fresh array of the given capacity; the buffers and
+// the error out-parameters are checked for what must stay untouched.
+Listing listDevices(int capacity) {
+    PathArray array(capacity);
+    ErrorOut out;
+    Listing l{0, capacity, {}};
+    l.result = api().getMPIODevices(nullptr, array.data(), &l.count, &out.err, out.errbuf);
+    EXPECT_TRUE(out.untouched());
+    for (int i = 0; i < l.count; ++i) l.paths.emplace_back(array.data()[i]);
+    EXPECT_TRUE(array.holds(l.paths));
+    return l;
+}
+
+// Every name a configured device answers to, with the device it is.
+struct Named {
+    std::string path;
+    const DeviceFacts* device;
+};
+std::vector<Named> namesOfConfiguredDevices(bool withPartitions) {
+    std::vector<Named> names;
+    for (const DeviceFacts* d : topology().configured()) {
+        names.push_back({d->node(), d});
+        names.push_back({d->byId(), d});
+        if (!withPartitions) continue;
+        for (int p : d->partitions) {
+            names.push_back({partitionNode(*d, p), d});
+            names.push_back({partitionLink(*d, p), d});
+        }
+    }
+    return names;
+}
+
+// ---------------------------------------------------------------- the frame
+
+TEST(Frame, InitTakesTheAdminMajorFromProcDevices) {
+    const int major = adminMajorFromProcDevices();
+    ASSERT_GT(major, 0) << "the sandbox's /proc/devices has no power2 line";
+
+    char logName[] = "/tmp/e2e-init-log.XXXXXX";
+    const int fd = ::mkstemp(logName);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    std::string why;
+    ASSERT_TRUE(tmhost::configureLog(tmhost::LogSink::File, 0, logName, &why)) << why;
+    ErrorOut out;
+    const char* vendor = api().init(nullptr, &out.err, out.errbuf);
+    tmhost::configureLog(tmhost::LogSink::Off, 0);
+    const std::string log = readFile(logName);
+    ::unlink(logName);
+
+    ASSERT_NE(vendor, nullptr);
+    EXPECT_EQ(vendor, *api().vendorName);
+    EXPECT_STREQ(vendor, kVendor);
+    EXPECT_EQ(api().getVendorName(), vendor);
+    EXPECT_TRUE(out.untouched());
+    // The number and the captured output as they came, newline included.
+    const std::string m = std::to_string(major);
+    EXPECT_NE(log.find("[init] 0: Admin device major number :" + m + " " + m + "\n."), std::string::npos)
+        << log;
+    // The number it took is what the partition entry points now go by.
+    const DeviceFacts& d = *topology().configured().front();
+    if (!d.partitions.empty()) {
+        EXPECT_EQ(api().isPartitionDevice(nullptr, partitionNode(d, d.partitions[0]).c_str(), nullptr,
+                                          nullptr, nullptr),
+                  1);
+    }
+}
+
+// ------------------------------------------------------ pseudo-device inventory
+
+TEST(Inventory, ListingNegotiatesCapacity) {
+    const std::vector<std::string> all = nodesOf(topology().configured());
+    const int n = static_cast<int>(all.size());
+    // Every name is followed by a newline, so the output has n + 1 segments:
+    // only an array larger than n is enough, and a result of n + 1 asks for one.
+    for (const int capacity : {0, 1, n - 1, n, n + 1, 4 * n}) {
+        SCOPED_TRACE("capacity " + std::to_string(capacity));
+        const Listing l = listDevices(capacity);
+        const int stored = std::min(capacity, n);
+        EXPECT_EQ(l.result, capacity > n ? 0 : n + 1);
+        EXPECT_EQ(l.count, stored);
+        EXPECT_EQ(l.paths, std::vector<std::string>(all.begin(), all.begin() + stored));
+    }
+}
+
+TEST(Inventory, LookupGoesByDeviceNumber) {
+    struct Row {
+        std::string path;
+        int expected;
+    };
+    std::vector<Row> rows;
+    for (const Named& n : namesOfConfiguredDevices(true)) rows.push_back({n.path, 1});
+    const DeviceFacts& first = *topology().configured().front();
+    rows.push_back({first.name, 1});                   // a bare name is looked up under /dev/
+    rows.push_back({"/somewhere/" + first.name, 1});   // so is any path that names one
+    for (const DeviceFacts& d : topology().devices) {
+        for (const PathFacts& p : d.paths) {
+            rows.push_back({"/dev/" + p.sd, 0});
+            for (int part : d.partitions) rows.push_back({"/dev/" + p.sd + std::to_string(part), 0});
+        }
+        if (!d.configured) {
+            rows.push_back({d.node(), 0});
+            rows.push_back({d.byId(), 0});
+        }
+    }
+    rows.push_back({"/dev/null", 0});
+    rows.push_back({"/dev/disk/by-id", 0});
+    rows.push_back({"/dev/emcpowerzz", 0}); // no such node
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.path);
+        ErrorOut out;
+        EXPECT_EQ(api().isMPIODevice(nullptr, r.path.c_str(), &out.err, out.errbuf), r.expected);
+        EXPECT_TRUE(out.untouched());
+    }
+}
+
+// ------------------------------------------------------------ physical paths
+
+TEST(Paths, ActivePathsBehindEveryNameOfADevice) {
+    ASSERT_TRUE(initialised());
+    std::vector<Named> names = namesOfConfiguredDevices(true);
+    names.push_back({topology().configured().front()->name, topology().configured().front()});
+    for (const Named& n : names) {
+        SCOPED_TRACE(n.path);
+        const std::vector<std::string> expected = n.device->activePaths();
+        PathArray array(8);
+        int count = 8;
+        ErrorOut out;
+        EXPECT_EQ(api().getUnderlyingDevices(nullptr, n.path.c_str(), array.data(), &count, &out.err,
+                                             out.errbuf),
+                  0);
+        EXPECT_EQ(count, static_cast<int>(expected.size()));
+        EXPECT_TRUE(array.holds(expected));
+        EXPECT_TRUE(out.untouched());
+    }
+}
+
+TEST(Paths, ArrayTooSmallAsksForMore) {
+    const auto configured = topology().configured();
+    const auto many = std::find_if(configured.begin(), configured.end(),
+                                   [](const DeviceFacts* d) { return d->activePaths().size() >= 2; });
+    ASSERT_NE(many, configured.end()) << "the topology needs a device with two active paths";
+    const std::vector<std::string> all = (*many)->activePaths();
+    for (const int capacity : {-1, 0, 1, static_cast<int>(all.size()) - 1}) {
+        SCOPED_TRACE("capacity " + std::to_string(capacity));
+        PathArray array(capacity);
+        int count = capacity;
+        ErrorOut out;
+        EXPECT_EQ(api().getUnderlyingDevices(nullptr, (*many)->node().c_str(), array.data(), &count,
+                                             &out.err, out.errbuf),
+                  static_cast<int>(all.size()));
+        const int stored = std::max(capacity, 0);
+        EXPECT_EQ(count, stored);
+        EXPECT_TRUE(array.holds(std::vector<std::string>(all.begin(), all.begin() + stored)));
+        EXPECT_TRUE(out.untouched());
+    }
+}
+
+TEST(Paths, NotAPseudoDevice) {
+    std::vector<std::string> paths = {"/dev/emcpowerzz", "/dev/null"};
+    for (const DeviceFacts& d : topology().devices) {
+        paths.push_back("/dev/" + d.paths.front().sd);
+        if (!d.configured) paths.push_back(d.node());
+    }
+    for (const std::string& path : paths) {
+        SCOPED_TRACE(path);
+        PathArray array(4);
+        int count = 4;
+        ErrorOut out;
+        EXPECT_EQ(api().getUnderlyingDevices(nullptr, path.c_str(), array.data(), &count, &out.err,
+                                             out.errbuf),
+                  -6);
+        EXPECT_EQ(count, 4);
+        EXPECT_TRUE(array.holds({}));
+        EXPECT_TRUE(out.untouched());
+    }
+}
+
+// ---------------------------------------------------------------- partitions
+
+TEST(Partitions, RecognisedByDeviceNumber) {
+    ASSERT_TRUE(initialised());
+    struct Row {
+        std::string path;
+        std::string parent; // empty: not a partition of a pseudo device
+    };
+    std::vector<Row> rows;
+    for (const DeviceFacts* d : topology().configured()) {
+        rows.push_back({d->node(), ""});
+        rows.push_back({d->byId(), ""});
+        for (int p : d->partitions) {
+            rows.push_back({partitionNode(*d, p), d->node()});
+            rows.push_back({partitionLink(*d, p), d->node()});
+            rows.push_back({"/dev/" + d->paths.front().sd + std::to_string(p), ""});
+        }
+    }
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.path);
+        char parent[MAXMPIOPATHLEN];
+        std::memset(parent, '~', sizeof parent);
+        ErrorOut out;
+        const int result = api().isPartitionDevice(nullptr, r.path.c_str(), parent, &out.err, out.errbuf);
+        EXPECT_EQ(result, r.parent.empty() ? 0 : 1);
+        if (r.parent.empty()) {
+            EXPECT_EQ(parent[0], '~');
+        } else {
+            EXPECT_EQ(std::string(parent), r.parent);
+        }
+        EXPECT_TRUE(out.untouched());
+    }
+
+    const std::string missing = "/dev/emcpowera99";
+    ErrorOut out;
+    EXPECT_EQ(api().isPartitionDevice(nullptr, missing.c_str(), nullptr, &out.err, out.errbuf), 0);
+    EXPECT_TRUE(out.holds(ENOENT, "Stat " + missing + " failed:" + std::to_string(ENOENT)));
+}
+
+TEST(Partitions, ParentNodeMissing) {
+    ASSERT_TRUE(initialised());
+    // A partition node of a pseudo device that has no node of its own.
+    const std::string parentName = "emcpowerzz";
+    const std::string orphan = "/dev/orphan-partition";
+    const int minorNumber = static_cast<int>(16 * pseudoIndex(parentName) + 3);
+    ASSERT_EQ(::mknod(orphan.c_str(), S_IFBLK | 0600, makedev(adminMajorFromProcDevices(), minorNumber)), 0)
+        << std::strerror(errno);
+
+    char parent[MAXMPIOPATHLEN] = {};
+    ErrorOut out;
+    EXPECT_EQ(api().isPartitionDevice(nullptr, orphan.c_str(), parent, &out.err, out.errbuf), 0);
+    EXPECT_EQ(std::string(parent), "/dev/" + parentName);
+    EXPECT_TRUE(out.holds(ENOENT, "pdev stat failed " + orphan + "(parent:/dev/" + parentName +
+                                      ") :" + std::to_string(ENOENT)));
+    // Without a parent buffer the parent is not looked for.
+    ErrorOut unasked;
+    EXPECT_EQ(api().isPartitionDevice(nullptr, orphan.c_str(), nullptr, &unasked.err, unasked.errbuf), 1);
+    EXPECT_TRUE(unasked.untouched());
+    ::unlink(orphan.c_str());
+}
+
+TEST(Partitions, RecordsMatchTheImageTable) {
+    ASSERT_TRUE(initialised());
+    ASSERT_FALSE(topology().diskBacked().empty()) << "the topology needs a disk-backed device";
+    for (const DeviceFacts* d : topology().diskBacked()) {
+        const std::vector<TableEntry> table = sfdiskTable(d->node());
+        std::vector<int> numbers;
+        for (const TableEntry& e : table) numbers.push_back(e.number);
+        EXPECT_EQ(numbers, d->partitions) << "the image of " << d->name << " is not what its image line says";
+        const auto [wholeMajor, wholeMinor] = deviceNumbers(d->node());
+
+        // Names are made from the path as given; numbers from the node it leads to.
+        for (const std::string& dev : {d->node(), d->byId()}) {
+            SCOPED_TRACE(dev);
+            std::vector<TmPartInfo> records(table.size() + 2);
+            std::memset(static_cast<void*>(records.data()), '~', records.size() * sizeof(TmPartInfo));
+            int count = static_cast<int>(records.size());
+            ErrorOut out;
+            const int result = api().getPartitionDevices(nullptr, dev.c_str(), records.data(), &count, 0,
+                                                         &out.err, out.errbuf);
+            ASSERT_EQ(result, static_cast<int>(table.size()));
+            EXPECT_EQ(count, result);
+            EXPECT_TRUE(out.untouched());
+            for (std::size_t i = 0; i < table.size(); ++i) {
+                const TmPartInfo& r = records[i];
+                const TableEntry& e = table[i];
+                SCOPED_TRACE("partition " + std::to_string(e.number));
+                EXPECT_EQ(std::string(r.name), dev + std::to_string(e.number));
+                EXPECT_EQ(r.partNo, e.number);
+                EXPECT_EQ(r.start, e.start);
+                EXPECT_EQ(r.size, e.size);
+                EXPECT_EQ(r.sectorSize, 512);
+                EXPECT_EQ(r.major, wholeMajor);
+                EXPECT_EQ(r.minor, wholeMinor + e.number);
+                // The record's numbers are those of the partition's own node.
+                EXPECT_EQ(deviceNumbers(partitionNode(*d, e.number)), std::make_pair(r.major, r.minor));
+            }
+            EXPECT_EQ(records[table.size()].name[0], '~') << "a record written past the partitions";
+        }
+    }
+}
+
+TEST(Partitions, RecordsCutToCapacity) {
+    ASSERT_TRUE(initialised());
+    ASSERT_FALSE(topology().diskBacked().empty());
+    const DeviceFacts& d = *topology().diskBacked().front();
+    const std::vector<TableEntry> table = sfdiskTable(d.node());
+    ASSERT_GT(table.size(), 2u);
+    for (const int capacity : {0, 2}) {
+        SCOPED_TRACE("capacity " + std::to_string(capacity));
+        std::vector<TmPartInfo> records(table.size());
+        std::memset(static_cast<void*>(records.data()), '~', records.size() * sizeof(TmPartInfo));
+        int count = capacity;
+        ErrorOut out;
+        EXPECT_EQ(api().getPartitionDevices(nullptr, d.node().c_str(), records.data(), &count, 0, &out.err,
+                                            out.errbuf),
+                  static_cast<int>(table.size()));
+        EXPECT_EQ(count, static_cast<int>(table.size()));
+        for (int i = 0; i < capacity; ++i) EXPECT_EQ(records[i].partNo, table[i].number);
+        EXPECT_EQ(records[capacity].name[0], '~');
+        EXPECT_TRUE(out.untouched());
+    }
+}
+
+TEST(Partitions, RefusedDevices) {
+    ASSERT_TRUE(initialised());
+    const DeviceFacts& d = *topology().diskBacked().front();
+    const std::string refused[] = {partitionNode(d, d.partitions.front()),
+                                   partitionLink(d, d.partitions.front()),
+                                   "/dev/" + d.paths.front().sd, "/dev/emcpowerzz", "/dev/null"};
+    for (const std::string& dev : refused) {
+        SCOPED_TRACE(dev);
+        TmPartInfo record;
+        std::memset(static_cast<void*>(&record), '~', sizeof record);
+        int count = 1;
+        ErrorOut out;
+        EXPECT_EQ(api().getPartitionDevices(nullptr, dev.c_str(), &record, &count, 0, &out.err, out.errbuf), -1);
+        EXPECT_EQ(count, 0);
+        EXPECT_TRUE(out.holds(-1, dev));
+        EXPECT_EQ(record.name[0], '~');
+    }
+}
+
+// ------------------------------------------------- removal and rescan (they change the machine)
+
+// Whether /proc/partitions has a line for the device or one of its partitions.
+bool listed(const std::string& name) {
+    std::istringstream in(readFile("/proc/partitions"));
+    for (std::string line; std::getline(in, line);) {
+        std::istringstream words(line);
+        std::string major, minor, blocks, device;
+        if ((words >> major >> minor >> blocks >> device) && device.rfind(name, 0) == 0 &&
+            device.find_first_not_of("0123456789", name.size()) == std::string::npos)
+            return true;
+    }
+    return false;
+}
+
+// The device names of powermt's saved configuration, one device a line.
+std::vector<std::string> savedDevices() {
+    std::vector<std::string> names;
+    std::istringstream in(readFile(std::string(std::getenv("POWERMT_SIM_STATE")) + "/powermt.custom"));
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty() && line[0] != '#') names.push_back(line.substr(0, line.find(' ')));
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(Changes, DeleteThenRefreshBringsDevicesBack) {
+    const TopologyFacts& t = topology();
+    const DeviceFacts& victim = t.device("emcpowerc");
+    ASSERT_TRUE(victim.configured && !victim.partitions.empty());
+    const int n = static_cast<int>(t.devices.size());
+    {
+        ErrorOut out;
+        EXPECT_EQ(api().deleteMPIODevice(nullptr, victim.node().c_str(), &out.err, out.errbuf), 0);
+        EXPECT_TRUE(out.untouched());
+    }
+    std::vector<std::string> remaining;
+    for (const DeviceFacts* d : t.configured())
+        if (d != &victim) remaining.push_back(d->node());
+    const Listing afterRemoval = listDevices(n);
+    EXPECT_EQ(afterRemoval.result, 0);
+    EXPECT_EQ(afterRemoval.paths, remaining);
+    EXPECT_FALSE(listed(victim.name));
+    std::vector<std::string> saved;
+    for (const std::string& node : remaining) saved.push_back(node.substr(std::strlen("/dev/")));
+    std::sort(saved.begin(), saved.end());
+    EXPECT_EQ(savedDevices(), saved) << "the configuration was not saved without " << victim.name;
+    for (const std::string& gone : {victim.node(), victim.byId(), partitionNode(victim, victim.partitions[0])}) {
+        SCOPED_TRACE(gone);
+        ErrorOut out;
+        EXPECT_EQ(api().isMPIODevice(nullptr, gone.c_str(), &out.err, out.errbuf), 0);
+        PathArray array(4);
+        int count = 4;
+        EXPECT_EQ(api().getUnderlyingDevices(nullptr, gone.c_str(), array.data(), &count, &out.err, out.errbuf), -6);
+        EXPECT_TRUE(out.untouched());
+    }
+    {
+        // A second removal fails in powermt; the release and the save still
+        // run and succeed, so only err and errbuf tell.
+        ErrorOut out;
+        EXPECT_EQ(api().deleteMPIODevice(nullptr, victim.name.c_str(), &out.err, out.errbuf), 0);
+        EXPECT_EQ(out.err, 1);
+        EXPECT_NE(std::string(out.errbuf).find(victim.name), std::string::npos) << out.errbuf;
+    }
+    {
+        ErrorOut out;
+        EXPECT_EQ(api().refreshMPIO(nullptr, &out.err, out.errbuf), 0);
+        EXPECT_TRUE(out.untouched());
+    }
+    // Every device of the topology now: the removed one and the unconfigured ones too.
+    std::vector<const DeviceFacts*> everyDevice;
+    for (const DeviceFacts& d : t.devices) everyDevice.push_back(&d);
+    const Listing afterRescan = listDevices(n + 1);
+    EXPECT_EQ(afterRescan.result, 0);
+    EXPECT_EQ(afterRescan.paths, nodesOf(everyDevice));
+    for (const DeviceFacts& d : t.devices) {
+        if (d.configured && &d != &victim) continue;
+        SCOPED_TRACE(d.name);
+        EXPECT_TRUE(listed(d.name));
+        ErrorOut out;
+        EXPECT_EQ(api().isMPIODevice(nullptr, d.byId().c_str(), &out.err, out.errbuf), 1);
+        PathArray array(8);
+        int count = 8;
+        EXPECT_EQ(api().getUnderlyingDevices(nullptr, d.node().c_str(), array.data(), &count, &out.err, out.errbuf), 0);
+        EXPECT_TRUE(array.holds(d.activePaths()));
+        EXPECT_TRUE(out.untouched());
+    }
+}
+
+// ------------------------------------------- failures injected into powermt
+
+TEST(Injected, FailuresReachTheEntryPoints) {
+    const TopologyFacts& t = topology();
+    ASSERT_FALSE(t.failures.empty()) << topologyFile() << " injects no failure";
+    const DeviceFacts& first = *t.configured().front();
+    const int n = static_cast<int>(t.configured().size());
+    // A failed run leaves its status, and its text: what powermt printed on
+    // standard error, or the runner's own words when it printed nothing.
+    auto textOf = [](const FailureFacts& f) {
+        return f.message.empty() ? "exit status " + std::to_string(f.status) : f.message + "\n";
+    };
+
+    ASSERT_TRUE(initialised()); // /proc/devices is not powermt's
+
+    // The display runs in a pipeline whose status is that of its last
+    // command: a failing powermt shows as empty output, not as an error.
+    const bool displayFails = t.failureOf("display").has_value();
+    {
+        SCOPED_TRACE("getMPIODevices");
+        const Listing l = listDevices(n + 1);
+        EXPECT_EQ(l.result, 0);
+        EXPECT_EQ(l.paths, displayFails ? std::vector<std::string>{} : nodesOf(t.configured()));
+    }
+    {
+        SCOPED_TRACE("getUnderlyingDevices");
+        PathArray array(8);
+        int count = 8;
+        ErrorOut out;
+        EXPECT_EQ(api().getUnderlyingDevices(nullptr, first.node().c_str(), array.data(), &count, &out.err,
+                                             out.errbuf),
+                  0);
+        EXPECT_TRUE(array.holds(displayFails ? std::vector<std::string>{} : first.activePaths()));
+        EXPECT_TRUE(out.untouched());
+    }
+    {
+        SCOPED_TRACE("isMPIODevice");
+        ErrorOut out;
+        EXPECT_EQ(api().isMPIODevice(nullptr, first.node().c_str(), &out.err, out.errbuf), 1);
+    }
+    {
+        SCOPED_TRACE("refreshMPIO");
+        ErrorOut out;
+        const auto config = t.failureOf("config");
+        EXPECT_EQ(api().refreshMPIO(nullptr, &out.err, out.errbuf), config ? config->status : 0);
+        if (config) {
+            EXPECT_TRUE(out.holds(config->status, textOf(*config)));
+        } else {
+            EXPECT_TRUE(out.untouched());
+        }
+    }
+    {
+        SCOPED_TRACE("deleteMPIODevice");
+        // All three commands run; the result is the save's, and the last
+        // failure's status and text are what remain.
+        std::optional<FailureFacts> last;
+        for (const char* step : {"remove", "release", "save"})
+            if (auto f = t.failureOf(step)) last = f;
+        const auto save = t.failureOf("save");
+        ErrorOut out;
+        EXPECT_EQ(api().deleteMPIODevice(nullptr, first.node().c_str(), &out.err, out.errbuf),
+                  save ? save->status : 0);
+        if (last) {
+            EXPECT_TRUE(out.holds(last->status, textOf(*last)));
+        } else {
+            EXPECT_TRUE(out.untouched());
+        }
+        // A removal that failed removed nothing.
+        if (t.failureOf("remove") && !displayFails) {
+            EXPECT_EQ(listDevices(n + 1).paths, nodesOf(t.configured()));
+        }
+    }
+}
+
+} // namespace
+} // namespace e2e
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s [GoogleTest options] TOPOLOGY (inside mpio-sandbox)\n", argv[0]);
+        return 2;
+    }
+    if (!std::getenv("POWERMT_SIM_STATE")) {
+        std::fprintf(stderr, "%s: run me inside mpio-sandbox --topology %s\n", argv[0], argv[1]);
+        return 2;
+    }
+    e2e::setTopologyFile(argv[1]);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,313 @@
+// Faults of the process runner as the plug-in sees them: a powermt that
+// fails, dies, hangs, floods or is missing, and a shell that cannot start.
+// The runner itself is the oracle for its codes and texts (TmProcess::system
+// on the same command line); the plug-in must hand them on as its entry
+// points say, and the host must never hang or leak.
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <optional>
+#include <sstream>
+
+#include "TmHostServices.h"
+#include "stub_machine.h"
+#include "tmhost/TmHost.h"
+
+namespace integration {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+struct RunnerSays {
+    int code;
+    std::string text;
+};
+RunnerSays runnerOn(const std::string& command) {
+    std::string out, err;
+    const int code = TmProcess::system(command.c_str(), &out, &err, 0, false);
+    return {code, err};
+}
+
+// What powermt prints for a device with one active and one standby path.
+const char* const kDisplay =
+    "echo 'Pseudo name=emcpowera'; echo 'Pseudo name=emcpowerb'\n"
+    "echo '   0 qla2xxx   sdb   FA  7eA   active  alive   0  0'\n"
+    "echo '   1 lpfc      sdc   FA  8eA   standby alive   0  0'\n";
+
+class RunnerFaults : public ::testing::Test {
+protected:
+    void SetUp() override { tmhost::setDefaultTimeout(1); }
+    void TearDown() override { tmhost::setDefaultTimeout(0); }
+    StubMachine machine;
+};
+
+// A powermt that fails or does not exist, as refreshMPIO and deleteMPIODevice
+// see it: each runs powermt directly, so its status is the run's result.
+TEST_F(RunnerFaults, DirectCommandsHandOnTheRunnersCodeAndText) {
+    struct Row {
+        const char* what;
+        std::string stub; // empty: no powermt on PATH
+        std::optional<int> code; // as the runner must give it, where it is fixed
+        bool hostIgnoresChildren = false; // SIGCHLD set to SIG_IGN around the calls
+    };
+    const Row rows[] = {
+        {"exits 3 with a text", "echo 'array said no' >&2; exit 3", 3},
+        {"exits 3 silently", "exit 3", 3},
+        {"dies by a signal", "kill -KILL $$", std::nullopt},
+        {"hangs past the timeout", "sleep 30", tmhost::kTimedOut},
+        {"leaves a child holding its output", "sleep 30 & exit 0", tmhost::kTimedOut},
+        {"floods standard error", "awk 'BEGIN { while (n++ < 5242880) printf \"e\" }' >&2; exit 1", 1},
+        {"is not found", "", 127},
+        {"succeeds silently", "exit 0", 0},
+        // The kernel then reaps the shell itself, and its status is lost.
+        {"succeeds, in a host that ignores SIGCHLD", "exit 0", tmhost::kCaptureFailed, true},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        if (r.stub.empty())
+            machine.removePowermt();
+        else
+            machine.powermt(r.stub);
+        struct sigaction hostChildren {};
+        if (r.hostIgnoresChildren) {
+            struct sigaction ignore {};
+            ignore.sa_handler = SIG_IGN;
+            ::sigaction(SIGCHLD, &ignore, &hostChildren);
+        }
+        const RunnerSays runner = runnerOn("powermt config");
+        if (r.code) {
+            EXPECT_EQ(runner.code, *r.code) << runner.text;
+        }
+        EXPECT_TRUE(runner.code == 0 || !runner.text.empty()) << "a failure without a text";
+
+        auto expectReported = [&](int result, const ErrorOut& out) {
+            EXPECT_EQ(result, runner.code);
+            if (runner.code == 0) {
+                EXPECT_TRUE(out.untouched());
+            } else {
+                EXPECT_TRUE(out.holds(runner.code, runner.text.substr(0, MAXMPIOERRORLEN - 1)));
+            }
+        };
+        auto start = Clock::now();
+        ErrorOut refresh;
+        expectReported(refreshMPIO(nullptr, &refresh.err, refresh.errbuf), refresh);
+        EXPECT_LT(secondsSince(start), 3.0);
+
+        // The removal, the release and the save all fail alike; the save's
+        // result is returned and its status and text remain.
+        start = Clock::now();
+        ErrorOut removal;
+        expectReported(deleteMPIODevice(nullptr, "emcpowera", &removal.err, removal.errbuf), removal);
+        EXPECT_LT(secondsSince(start), 7.0);
+        if (r.hostIgnoresChildren) ::sigaction(SIGCHLD, &hostChildren, nullptr);
+    }
+}
+
+// getMPIODevices and getUnderlyingDevices run powermt in a pipeline, whose
+// status is that of its last command: only a fault of the whole run (here a
+// timeout) is an error; a failing or missing powermt shows in the output alone.
+TEST_F(RunnerFaults, PipelinesReportTheRunAndParseWhatCameOut) {
+    ASSERT_TRUE(stubPseudoDevice());
+    struct Row {
+        const char* what;
+        std::string stub; // empty: no powermt on PATH
+        int code;         // the run's result: 0 or the runner's code
+        std::vector<std::string> devices, paths;
+    };
+    const Row rows[] = {
+        {"answers", kDisplay, 0, {"/dev/emcpowera", "/dev/emcpowerb"}, {"/dev/sdb"}},
+        {"answers, then exits 3 with a text", std::string(kDisplay) + "echo broken >&2; exit 3", 0,
+         {"/dev/emcpowera", "/dev/emcpowerb"}, {"/dev/sdb"}},
+        {"dies by a signal before answering", "kill -KILL $$", 0, {}, {}},
+        {"prints nothing", "exit 0", 0, {}, {}},
+        {"is not found", "", 0, {}, {}},
+        {"hangs past the timeout", std::string(kDisplay) + "sleep 30", tmhost::kTimedOut, {}, {}},
+    };
+    const std::string timedOut = "timed out after 1 s; process group killed";
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        if (r.stub.empty())
+            machine.removePowermt();
+        else
+            machine.powermt(r.stub);
+
+        char storage[4][MAXMPIOPATHLEN];
+        char* buffers[] = {storage[0], storage[1], storage[2], storage[3]};
+        int count = 4;
+        ErrorOut listing;
+        auto start = Clock::now();
+        const int listed = getMPIODevices(nullptr, buffers, &count, &listing.err, listing.errbuf);
+        EXPECT_LT(secondsSince(start), 3.0);
+        if (r.code != 0) {
+            EXPECT_EQ(listed, -r.code);
+            EXPECT_EQ(count, 4);
+            EXPECT_TRUE(listing.holds(r.code, timedOut));
+        } else {
+            EXPECT_EQ(listed, 0);
+            ASSERT_EQ(count, static_cast<int>(r.devices.size()));
+            for (int i = 0; i < count; ++i) EXPECT_EQ(std::string(buffers[i]), r.devices[i]);
+            EXPECT_TRUE(listing.untouched());
+        }
+
+        count = 4;
+        ErrorOut paths;
+        start = Clock::now();
+        const int found = getUnderlyingDevices(nullptr, "/dev/emcpowera", buffers, &count, &paths.err, paths.errbuf);
+        EXPECT_LT(secondsSince(start), 3.0);
+        if (r.code != 0) {
+            EXPECT_EQ(found, -r.code);
+            EXPECT_EQ(count, 4);
+            EXPECT_TRUE(paths.holds(r.code, timedOut));
+        } else {
+            EXPECT_EQ(found, 0);
+            ASSERT_EQ(count, static_cast<int>(r.paths.size()));
+            for (int i = 0; i < count; ++i) EXPECT_EQ(std::string(buffers[i]), r.paths[i]);
+            EXPECT_TRUE(paths.untouched());
+        }
+    }
+}
+
+TEST_F(RunnerFaults, MegabytesOfNamesAreCountedInFull) {
+    tmhost::setDefaultTimeout(120); // a bound, not a test of speed
+    ASSERT_TRUE(stubPseudoDevice());
+    // 1.9 million names (53 MB of powermt output), and 300,000 path lines.
+    constexpr int kNames = 1900000, kPaths = 300000;
+    machine.powermt("case \"$*\" in\n"
+                    "'display dev=all') awk 'BEGIN { for (i = 0; i < " + std::to_string(kNames) +
+                    "; i++) printf \"Pseudo name=emcpower%07d\\n\", i }' ;;\n"
+                    "*) awk 'BEGIN { for (i = 0; i < " + std::to_string(kPaths) +
+                    "; i++) printf \"   %d qla2xxx   sd%07d   FA  7eA   active  alive   0  0\\n\", i, i }' ;;\n"
+                    "esac");
+    constexpr int kCapacity = 3;
+    char storage[kCapacity][MAXMPIOPATHLEN];
+    char* buffers[] = {storage[0], storage[1], storage[2]};
+    char name[32];
+
+    int count = kCapacity;
+    ErrorOut listing;
+    // Each name ends in a newline: one segment more than names.
+    EXPECT_EQ(getMPIODevices(nullptr, buffers, &count, &listing.err, listing.errbuf), kNames + 1);
+    EXPECT_EQ(count, kCapacity);
+    for (int i = 0; i < kCapacity; ++i) {
+        std::snprintf(name, sizeof name, "/dev/emcpower%07d", i);
+        EXPECT_STREQ(buffers[i], name);
+    }
+    EXPECT_TRUE(listing.untouched());
+
+    count = kCapacity;
+    ErrorOut paths;
+    EXPECT_EQ(getUnderlyingDevices(nullptr, "/dev/emcpowera", buffers, &count, &paths.err, paths.errbuf), kPaths);
+    EXPECT_EQ(count, kCapacity);
+    for (int i = 0; i < kCapacity; ++i) {
+        std::snprintf(name, sizeof name, "/dev/sd%07d", i);
+        EXPECT_STREQ(buffers[i], name);
+    }
+    EXPECT_TRUE(paths.untouched());
+}
+
+// The shell itself cannot be started: hidden in a mount namespace of a child
+// process, which reports what every entry point answered.
+TEST_F(RunnerFaults, ShellThatCannotStart) {
+    ASSERT_TRUE(stubPseudoDevice());
+    int pipe[2];
+    ASSERT_EQ(::pipe(pipe), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::close(pipe[0]);
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("none", "/bin", "tmpfs", 0, "size=1m") != 0)
+            ::_exit(77);
+        std::ostringstream report;
+        auto line = [&](const char* what, int result, const ErrorOut& out) {
+            report << what << ' ' << result << ' ' << (out.untouched() ? "untouched" : std::to_string(out.err)) << ' '
+                   << (out.untouched() ? "" : out.errbuf) << '\n';
+        };
+        char storage[MAXMPIOPATHLEN];
+        char* buffers[] = {storage};
+        int count = 1;
+        ErrorOut a, b, c, d, e, f;
+        line("getMPIODevices", getMPIODevices(nullptr, buffers, &count, &a.err, a.errbuf), a);
+        line("refreshMPIO", refreshMPIO(nullptr, &b.err, b.errbuf), b);
+        line("deleteMPIODevice", deleteMPIODevice(nullptr, "emcpowera", &c.err, c.errbuf), c);
+        line("getUnderlyingDevices", getUnderlyingDevices(nullptr, "/dev/emcpowera", buffers, &count, &d.err, d.errbuf), d);
+        line("isMPIODevice", isMPIODevice(nullptr, "/dev/emcpowera", &e.err, e.errbuf), e);
+        line("init", init(nullptr, &f.err, f.errbuf) == nullptr ? 0 : 1, f);
+        const std::string text = report.str();
+        (void)!::write(pipe[1], text.data(), text.size());
+        ::_exit(0);
+    }
+    ::close(pipe[1]);
+    std::string text;
+    char chunk[4096];
+    for (ssize_t n; (n = ::read(pipe[0], chunk, sizeof chunk)) > 0;) text.append(chunk, static_cast<std::size_t>(n));
+    ::close(pipe[0]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no mount namespace for the child here";
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+
+    const int code = tmhost::kSpawnFailed;
+    const std::string why = std::string("could not start /bin/sh: ") + std::strerror(ENOENT);
+    const std::string c = std::to_string(code);
+    std::istringstream got(text);
+    std::vector<std::string> lines;
+    for (std::string l; std::getline(got, l);) lines.push_back(l);
+    const std::vector<std::string> expected = {
+        "getMPIODevices -" + c + " " + c + " " + why,
+        "refreshMPIO " + c + " " + c + " " + why,
+        "deleteMPIODevice " + c + " " + c + " " + why,
+        // The listing behind the lookup cannot run, so nothing is a pseudo device.
+        "getUnderlyingDevices -6 untouched ",
+        "isMPIODevice 0 untouched ",
+        "init 0 untouched ",
+    };
+    EXPECT_EQ(lines, expected);
+}
+
+TEST_F(RunnerFaults, ThousandsOfCallsLeaveNoDescriptorAndNoChild) {
+    ASSERT_TRUE(stubPseudoDevice());
+    machine.powermt(std::string("case \"$STUB_MODE\" in\n"
+                                "fail) echo 'no array' >&2; exit 4 ;;\n"
+                                "signal) kill -TERM $$ ;;\n"
+                                "*) ") + kDisplay + " ;;\nesac");
+    const int before = openDescriptors();
+    const char* const modes[] = {"answer", "fail", "signal"};
+    char storage[2][MAXMPIOPATHLEN];
+    char* buffers[] = {storage[0], storage[1]};
+    int failures = 0;
+    for (int i = 0; i < 3000; ++i) {
+        ::setenv("STUB_MODE", modes[i % 3], 1);
+        ErrorOut out;
+        int count = 2;
+        switch (i % 5) {
+        case 0: failures += refreshMPIO(nullptr, &out.err, out.errbuf) != 0; break;
+        case 1: failures += deleteMPIODevice(nullptr, "emcpowera", &out.err, out.errbuf) != 0; break;
+        case 2: getMPIODevices(nullptr, buffers, &count, &out.err, out.errbuf); break;
+        case 3: getUnderlyingDevices(nullptr, "/dev/emcpowera", buffers, &count, &out.err, out.errbuf); break;
+        case 4: isMPIODevice(nullptr, "/dev/emcpowera", &out.err, out.errbuf); break;
+        }
+    }
+    ::unsetenv("STUB_MODE");
+    // Two thirds of the 1,200 refreshes and removals failed, as the stub said.
+    EXPECT_EQ(failures, 800);
+    machine.powermt("sleep 30");
+    ErrorOut hung;
+    EXPECT_EQ(refreshMPIO(nullptr, &hung.err, hung.errbuf), tmhost::kTimedOut);
+    EXPECT_EQ(openDescriptors(), before);
+    EXPECT_EQ(childrenLeft(), std::vector<std::string>{});
+}
+
+} // namespace
+} // namespace integration

@@ -1,0 +1,162 @@
+#include "stub_machine.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "dev_fixture.h"
+
+namespace integration {
+namespace {
+
+constexpr char kMark = '~';
+
+void writeFile(const std::string& path, const std::string& text, mode_t mode = 0644) {
+    {
+        std::ofstream out(path, std::ios::trunc);
+        out << text;
+        if (!out) throw std::runtime_error("cannot write " + path);
+    }
+    ::chmod(path.c_str(), mode);
+}
+
+} // namespace
+
+StubMachine::StubMachine() {
+    std::string templ = (std::filesystem::temp_directory_path() / "mpio-stub.XXXXXX").string();
+    if (!::mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
+    dir_ = templ;
+    std::filesystem::create_directories(dir_ + "/bin");
+    std::filesystem::create_directories(dir_ + "/work");
+    writeFile(dir_ + "/calls", "");
+    if (const char* path = std::getenv("PATH")) oldPath_ = path;
+    oldCwd_ = std::filesystem::current_path().string();
+    for (const char* system : {"/usr/bin/powermt", "/bin/powermt"})
+        if (::access(system, F_OK) == 0) throw std::runtime_error(std::string(system) + " exists: not a test machine");
+    // The private /dev starts empty; shells want /dev/null (for the input
+    // of a background job, for one).
+    if (devfixture::available()) devfixture::charNode("/dev/null", 1, 3);
+    ::setenv("PATH", (dir_ + "/bin:/usr/bin:/bin").c_str(), 1);
+    std::filesystem::current_path(dir_ + "/work");
+    powermt("exit 0");
+}
+
+StubMachine::~StubMachine() {
+    std::error_code ec;
+    std::filesystem::current_path(oldCwd_, ec);
+    ::setenv("PATH", oldPath_.c_str(), 1);
+    std::filesystem::remove_all(dir_, ec);
+}
+
+void StubMachine::powermt(const std::string& body) {
+    writeFile(dir_ + "/bin/powermt",
+              "#!/bin/sh\nprintf '%s\\n' \"$*\" >> '" + dir_ + "/calls'\n" + body + "\n", 0755);
+}
+
+void StubMachine::removePowermt() { std::filesystem::remove(dir_ + "/bin/powermt"); }
+
+std::vector<std::string> StubMachine::calls() const {
+    std::ifstream in(dir_ + "/calls");
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+void StubMachine::clearCalls() { writeFile(dir_ + "/calls", ""); }
+
+std::vector<std::string> StubMachine::workFiles() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_ + "/work"))
+        names.push_back(entry.path().filename().string());
+    return names;
+}
+
+::testing::AssertionResult showProcPartitions(const std::string& text) {
+    if (!devfixture::available())
+        return ::testing::AssertionFailure() << "no private mount namespace: " << devfixture::whyUnavailable();
+    // The file lies in the private /dev, so that it goes with the namespace.
+    static const std::string shown = [] {
+        const std::string file = "/dev/.proc-partitions";
+        devfixture::regularFile(file);
+        if (::mount(file.c_str(), "/proc/partitions", nullptr, MS_BIND, nullptr) != 0)
+            return std::string("bind mount over /proc/partitions: ") + std::strerror(errno);
+        return std::string();
+    }();
+    if (!shown.empty()) return ::testing::AssertionFailure() << shown;
+    // Rewritten in place: the bind mount shows this inode.
+    std::ofstream out("/dev/.proc-partitions", std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out) return ::testing::AssertionFailure() << "cannot write the shown /proc/partitions";
+    return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult stubPseudoDevice() {
+    if (!devfixture::available())
+        return ::testing::AssertionFailure() << "no private /dev: " << devfixture::whyUnavailable();
+    devfixture::blockNode("/dev/emcpowera", kStubMajor, 0);
+    return showProcPartitions("major minor  #blocks  name\n\n " + std::to_string(kStubMajor) +
+                              "        0    1048576 emcpowera\n");
+}
+
+ErrorOut::ErrorOut() { std::memset(errbuf, kMark, sizeof errbuf); }
+
+bool ErrorOut::untouched() const {
+    if (err != kUnwritten) return false;
+    for (char c : errbuf)
+        if (c != kMark) return false;
+    return true;
+}
+
+::testing::AssertionResult ErrorOut::holds(int code, const std::string& text) const {
+    if (err != code) return ::testing::AssertionFailure() << "err is " << err << ", not " << code;
+    const std::size_t length = ::strnlen(errbuf, sizeof errbuf);
+    if (length == sizeof errbuf) return ::testing::AssertionFailure() << "no NUL in errbuf";
+    if (std::string(errbuf, length) != text)
+        return ::testing::AssertionFailure() << "errbuf holds [" << std::string(errbuf, length).substr(0, 200)
+                                             << "], not [" << text.substr(0, 200) << "]";
+    for (std::size_t i = length; i < sizeof errbuf; ++i)
+        if (errbuf[i] != '\0') return ::testing::AssertionFailure() << "errbuf byte " << i << " is not NUL";
+    return ::testing::AssertionSuccess();
+}
+
+int openDescriptors() {
+    int n = 0;
+    if (DIR* d = ::opendir("/proc/self/fd")) {
+        while (::readdir(d)) ++n;
+        ::closedir(d);
+    }
+    return n;
+}
+
+std::vector<std::string> childrenLeft() {
+    std::vector<std::string> left;
+    const pid_t self = ::getpid();
+    DIR* d = ::opendir("/proc");
+    if (!d) return {"cannot read /proc"};
+    while (dirent* e = ::readdir(d)) {
+        if (e->d_name[0] < '1' || e->d_name[0] > '9') continue;
+        std::ifstream in(std::string("/proc/") + e->d_name + "/stat");
+        std::string stat;
+        if (!std::getline(in, stat) || stat.rfind(')') == std::string::npos) continue;
+        std::istringstream rest(stat.substr(stat.rfind(')') + 2)); // after the command name
+        char state = 0;
+        pid_t parent = 0;
+        rest >> state >> parent;
+        if (parent == self) left.push_back(std::string(e->d_name) + " " + state);
+    }
+    ::closedir(d);
+    return left;
+}
+
+} // namespace integration

@@ -1,0 +1,100 @@
+// Device names go into shell command lines unquoted, so a name that is not a
+// plain device name must never reach the shell: each attempt below would
+// create the file PWNED in the working directory if it did.
+#include <gtest/gtest.h>
+
+#include "dev_fixture.h"
+#include "stub_machine.h"
+
+namespace integration {
+namespace {
+
+class UnsafeNames : public ::testing::Test {
+protected:
+    StubMachine machine;
+};
+
+const std::vector<std::string> kInjections = {
+    "emcpowera;touch PWNED",
+    "emcpowera$(touch PWNED)",
+    "emcpowera`touch PWNED`",
+    "emcpowera && touch PWNED",
+    "emcpowera || touch PWNED",
+    "emcpowera|touch PWNED",
+    "emcpowera>PWNED",
+    "emcpowera&touch PWNED",
+    "emcpowera;touch${IFS}PWNED",
+    "emcpowera'$(touch PWNED)'",
+    "emcpowera\"$(touch PWNED)\"",
+    "$(touch PWNED)emcpowera",
+    "emcpowera\ntouch PWNED\n", // only the last newline is cut
+    "emcpowera\ttouch PWNED",
+    "-emcpowera", // would be taken as an option
+};
+
+TEST_F(UnsafeNames, DeleteRefusesThemBeforeAnyCommandRuns) {
+    for (const std::string& name : kInjections) {
+        SCOPED_TRACE(name);
+        ErrorOut out;
+        EXPECT_EQ(deleteMPIODevice(nullptr, name.c_str(), &out.err, out.errbuf), -1);
+        EXPECT_EQ(out.err, -1);
+        EXPECT_NE(out.errbuf[0], '\0') << "refused without saying why";
+        EXPECT_EQ(machine.calls(), std::vector<std::string>{});
+        EXPECT_EQ(machine.workFiles(), std::vector<std::string>{});
+    }
+}
+
+TEST_F(UnsafeNames, KernelNamesAreCheckedTooBeforeTheDisplay) {
+    // getUnderlyingDevices asks powermt about the name /proc/partitions gives
+    // the node's device number, which is just as much outside the plug-in.
+    ASSERT_TRUE(stubPseudoDevice());
+    std::string table = "major minor  #blocks  name\n\n";
+    std::vector<std::string> nodes;
+    int minor = 16;
+    for (const char* name : {"emcpowerb$(touch${IFS}PWNED)", "emcpowerc;touch${IFS}PWNED", "emcpowerd`touch${IFS}PWNED`"}) {
+        table += " " + std::to_string(kStubMajor) + "  " + std::to_string(minor) + "  1048576 " + name + "\n";
+        nodes.push_back("/dev/hostile" + std::to_string(minor));
+        devfixture::blockNode(nodes.back(), kStubMajor, minor);
+        minor += 16;
+    }
+    ASSERT_TRUE(showProcPartitions(table));
+    for (const std::string& node : nodes) {
+        SCOPED_TRACE(node);
+        char buffer[MAXMPIOPATHLEN] = {};
+        char* paths[] = {buffer};
+        int count = 1;
+        ErrorOut out;
+        EXPECT_EQ(getUnderlyingDevices(nullptr, node.c_str(), paths, &count, &out.err, out.errbuf), -1);
+        EXPECT_EQ(out.err, -1);
+        EXPECT_EQ(count, 1);
+        EXPECT_EQ(machine.calls(), std::vector<std::string>{});
+        EXPECT_EQ(machine.workFiles(), std::vector<std::string>{});
+    }
+}
+
+TEST_F(UnsafeNames, PlainNamesReachPowermtWithTheirExactArguments) {
+    const std::vector<std::string> expected = {"remove force dev=emcpowera", "release", "save"};
+    for (const char* name : {"emcpowera", "/dev/emcpowera", "emcpowera\n"}) {
+        SCOPED_TRACE(name);
+        machine.clearCalls();
+        ErrorOut out;
+        EXPECT_EQ(deleteMPIODevice(nullptr, name, &out.err, out.errbuf), 0);
+        EXPECT_TRUE(out.untouched());
+        EXPECT_EQ(machine.calls(), expected);
+    }
+
+    ASSERT_TRUE(stubPseudoDevice());
+    machine.clearCalls();
+    machine.powermt("echo '   0 qla2xxx   sdb   FA  7eA   active  alive   0  0'");
+    char buffer[MAXMPIOPATHLEN] = {};
+    char* paths[] = {buffer};
+    int count = 1;
+    ErrorOut out;
+    EXPECT_EQ(getUnderlyingDevices(nullptr, "/dev/emcpowera", paths, &count, &out.err, out.errbuf), 0);
+    EXPECT_EQ(count, 1);
+    EXPECT_STREQ(buffer, "/dev/sdb");
+    EXPECT_EQ(machine.calls(), std::vector<std::string>{"display dev=emcpowera"});
+}
+
+} // namespace
+} // namespace integration
