@@ -8,6 +8,8 @@
 //   bare pipe the same command by posix_spawn of /bin/sh -c, its standard
 //             output read through a plain pipe and thrown away: the ceiling
 //             that the pipe and head themselves set
+//   bare kept the same, but every byte appended to one std::string, as a
+//             capture must keep it: the cost of storing the output
 // Throughput is in MB/s of 10^6 bytes. Every run is checked: status 0 and
 // every byte captured, else the program stops with status 1.
 #include <fcntl.h>
@@ -63,8 +65,8 @@ double captured(std::size_t bytes, bool both) {
     return static_cast<double>(both ? 2 * bytes : bytes) / seconds;
 }
 
-// Bytes per second through a bare pipe, read and thrown away.
-double barePipe(std::size_t bytes) {
+// Bytes per second through a bare pipe, read and thrown away or kept.
+double barePipe(std::size_t bytes, bool keep) {
     const std::string command = "head -c " + std::to_string(bytes) + " /dev/zero";
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) fail("pipe2 failed");
@@ -81,17 +83,23 @@ double barePipe(std::size_t bytes) {
     ::close(fds[1]);
     if (rc != 0) fail("posix_spawn failed");
     std::size_t total = 0;
+    std::string kept;
     for (;;) {
         const ssize_t n = ::read(fds[0], chunk.data(), chunk.size());
-        if (n > 0) total += static_cast<std::size_t>(n);
-        else if (n == 0 || errno != EINTR) break;
+        if (n > 0) {
+            total += static_cast<std::size_t>(n);
+            if (keep) kept.append(chunk.data(), static_cast<std::size_t>(n));
+        } else if (n == 0 || errno != EINTR) {
+            break;
+        }
     }
     ::close(fds[0]);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0)
         if (errno != EINTR) fail("waitpid failed");
     const double seconds = secondsSince(start);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || total != bytes) fail("[" + command + "] failed");
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || total != bytes || (keep && kept.size() != bytes))
+        fail("[" + command + "] failed");
     return static_cast<double>(bytes) / seconds;
 }
 
@@ -121,18 +129,19 @@ int main(int argc, char** argv) {
     if (sizes.empty()) sizes = {1, 10, 100, 1024};
 
     std::printf("Capture throughput, MB/s (10^6 bytes), median of %d run(s)\n", repetitions);
-    std::printf("%10s %12s %12s %12s\n", "size", "stdout", "both", "bare pipe");
+    std::printf("%10s %12s %12s %12s %12s\n", "size", "stdout", "both", "bare pipe", "bare kept");
     for (const long mib : sizes) {
         const std::size_t bytes = static_cast<std::size_t>(mib) * 1024 * 1024;
-        std::vector<double> out, both, bare;
-        // Interleaved, so that a slow moment of the machine touches all three.
+        std::vector<double> out, both, bare, kept;
+        // Interleaved, so that a slow moment of the machine touches all four.
         for (int r = 0; r < repetitions; ++r) {
             out.push_back(captured(bytes, false));
             both.push_back(captured(bytes, true));
-            bare.push_back(barePipe(bytes));
+            bare.push_back(barePipe(bytes, false));
+            kept.push_back(barePipe(bytes, true));
         }
-        std::printf("%6ld MiB %12.0f %12.0f %12.0f\n", mib, median(out) / 1e6, median(both) / 1e6,
-                    median(bare) / 1e6);
+        std::printf("%6ld MiB %12.0f %12.0f %12.0f %12.0f\n", mib, median(out) / 1e6, median(both) / 1e6,
+                    median(bare) / 1e6, median(kept) / 1e6);
     }
     return 0;
 }
