@@ -1,0 +1,496 @@
+// Whole calls of the real plug-in, loaded with dlopen beside the real host
+// stand-in (TmHost), on a simulated machine: the time of getMPIODevices,
+// isMPIODevice and getUnderlyingDevices, beside the time of the very
+// pipelines they run, started bare. The plug-in's own share of a call is
+//     (call time - bare pipeline time) / call time,
+// with two bare baselines: the pipelines run through the host's runner
+// (TmProcess::system, which captures their output as the plug-in's calls
+// do: what is left is the plug-in's own work), and the pipelines run by a
+// bare posix_spawn of /bin/sh -c with the output sent to /dev/null (what is
+// left then is the plug-in's work and the runner's capture together).
+//
+// Run inside mpio-sandbox:
+//     mpio-sandbox --topology FILE -- call_bench [--rounds N] [--machine N]
+//         [--plugin PATH]
+// --rounds N   measured rounds (default 20), after 2 rounds of warm-up; in
+//              each round every case runs once by each method, in an order
+//              that rotates from round to round. Figures are medians.
+// --machine N  the simulator knows at most 256 pseudo devices (one sd path
+//              each, sda to sdiv), so for larger machines the program makes
+//              one itself, in the sandbox only: N pseudo devices with 3
+//              partitions and one path each, a partition table bound over
+//              /proc/partitions, their nodes in the sandbox's /dev, and a
+//              powermt stand-in first on PATH that prints the simulator's
+//              Symmetrix blocks from prepared files. It refuses to run
+//              outside mpio-sandbox (a mount namespace of its own, /dev a
+//              tmpfs, POWERMT_SIM_STATE set); everything it makes lies in
+//              the sandbox's state directory and goes with it.
+// --plugin     the plug-in to load (default: the one built beside it).
+//
+// Exit status 0; 1 when a call or a baseline does not give the expected
+// result (a check of what was timed), 2 for a bad command line.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "TmHostServices.h"
+#include "TmMPIO_EMCPowerPath.h"
+
+#ifndef TMPFS_MAGIC
+#define TMPFS_MAGIC 0x01021994
+#endif
+
+extern char** environ;
+
+namespace {
+
+// The pipelines the plug-in runs, exactly as it builds them.
+const std::string kPartitionListing =
+    "cat /proc/partitions | grep \"emcpower\" | awk '{print $1\" \"$2\" \"$4}'";
+const std::string kPseudoListing =
+    "powermt display dev=all | grep 'Pseudo' | awk 'BEGIN {FS=\"=\";} {print $2;}'";
+std::string pathQuery(const std::string& bareName) {
+    return "powermt display dev=" + bareName +
+           " | grep -v '=' | grep 'sd' | awk '/active|passive/ { print $3 }' ";
+}
+
+constexpr double kShareTarget = 0.05;
+constexpr int kWarmupRounds = 2;
+
+using Clock = std::chrono::steady_clock;
+
+[[noreturn]] void fail(const std::string& why) {
+    std::fprintf(stderr, "call_bench: %s\n", why.c_str());
+    std::exit(1);
+}
+
+// Bijective base 26, as the kernel names emcpower and sd devices.
+std::string letters(long index) {
+    std::string s;
+    for (unsigned long n = static_cast<unsigned long>(index);;) {
+        s.insert(s.begin(), static_cast<char>('a' + n % 26));
+        n /= 26;
+        if (n == 0) break;
+        --n;
+    }
+    return s;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void writeFile(const std::string& path, const std::string& text, mode_t mode = 0644) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+    if (fd < 0) fail("cannot create " + path + ": " + std::strerror(errno));
+    for (std::size_t done = 0; done < text.size();) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) fail("cannot write " + path + ": " + std::strerror(errno));
+        done += static_cast<std::size_t>(n);
+    }
+    if (::close(fd) != 0) fail("cannot close " + path + ": " + std::strerror(errno));
+}
+
+long countLines(const std::string& text) {
+    long lines = 0;
+    std::size_t from = 0;
+    for (std::size_t nl; (nl = text.find('\n', from)) != std::string::npos; from = nl + 1)
+        if (nl > from) ++lines;
+    if (from < text.size()) ++lines;
+    return lines;
+}
+
+// The number of the first "power2" line of /proc/devices.
+int adminMajor() {
+    std::istringstream devices(readFile("/proc/devices"));
+    std::string line;
+    while (std::getline(devices, line)) {
+        int number = 0;
+        char name[64] = {};
+        if (std::sscanf(line.c_str(), "%d %63s", &number, name) == 2 && std::strcmp(name, "power2") == 0)
+            return number;
+    }
+    fail("no power2 line in /proc/devices: not run inside mpio-sandbox?");
+}
+
+// ---- The bench-made machine (--machine N) ----
+
+std::string namespaceOf(const char* process) {
+    char target[256] = {};
+    const std::string link = std::string("/proc/") + process + "/ns/mnt";
+    const ssize_t n = ::readlink(link.c_str(), target, sizeof target - 1);
+    return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
+}
+
+std::string sdName(long disk) { return "sd" + letters(disk); }
+
+// The sd driver's numbers for the first 256 disks (as the simulator gives
+// them); the disks beyond, which the kernel numbers under blkext, get
+// consecutive minors of 259 here: only their lines' text matters.
+std::pair<int, int> sdNumber(long disk, int partition) {
+    if (disk < 16) return {8, static_cast<int>(disk * 16 + partition)};
+    if (disk < 128) return {static_cast<int>(64 + disk / 16), static_cast<int>(disk % 16 * 16 + partition)};
+    if (disk < 256)
+        return {static_cast<int>(128 + (disk - 128) / 16), static_cast<int>(disk % 16 * 16 + partition)};
+    return {259, static_cast<int>((disk - 256) * 4 + partition)};
+}
+
+// One block of "powermt display", as powermt-sim prints a Symmetrix device
+// with one alive, active path.
+std::string displayBlock(long i) {
+    char ldev[32];
+    std::snprintf(ldev, sizeof ldev, "L%05ld", i);
+    char pathLine[128];
+    std::snprintf(pathLine, sizeof pathLine, "   0 %-21s %-12s %-9s %-7s %-7s %5d %6d\n", "qla2xxx",
+                  sdName(i).c_str(), "FA  7eA", "active", "alive", 0, 0);
+    return "Pseudo name=emcpower" + letters(i) + "\nSymmetrix ID=000190300123\nLogical device ID=" + ldev +
+           "\nstate=alive; policy=SymmOpt; priority=0; queued-IOs=0\n"
+           "==============================================================================\n"
+           "--------------- Host ---------------   - Stor -   -- I/O Path --  -- Stats ---\n"
+           "###  HW Path               I/O Paths    Interf.   Mode    State   Q-IOs Errors\n"
+           "==============================================================================\n" +
+           pathLine + "\n";
+}
+
+const char* const kPowermtStandIn = R"(#!/bin/sh
+# powermt stand-in of call_bench's bench-made machine: prints prepared blocks.
+dir=$(dirname "$0")/../display
+if [ "$1" = display ]; then
+    case "$2" in
+    dev=all) exec cat "$dir/all" ;;
+    dev=*)
+        name=${2#dev=}
+        name=${name#/dev/}
+        case "$name" in
+        emcpower*[!a-z]* | "") ;;
+        emcpower*) [ -f "$dir/$name" ] && exec cat "$dir/$name" ;;
+        esac
+        echo "Bad dev value $name, or not under Powerpath control." >&2
+        exit 1 ;;
+    esac
+fi
+echo "powermt stand-in: only display dev=NAME|all" >&2
+exit 2
+)";
+
+void makeMachine(long devices) {
+    const char* state = std::getenv("POWERMT_SIM_STATE");
+    struct statfs dev;
+    if (state == nullptr || *state == '\0') fail("--machine: POWERMT_SIM_STATE unset: run inside mpio-sandbox");
+    if (namespaceOf("self").empty() || namespaceOf("self") == namespaceOf("1"))
+        fail("--machine: not in a mount namespace of its own: run inside mpio-sandbox");
+    if (::statfs("/dev", &dev) != 0 || dev.f_type != TMPFS_MAGIC)
+        fail("--machine: /dev is not the sandbox's tmpfs: run inside mpio-sandbox");
+    const int major = adminMajor();
+
+    const std::string dir = std::string(state) + "/bench-machine";
+    for (const std::string& d : {dir, dir + "/bin", dir + "/display"})
+        if (::mkdir(d.c_str(), 0755) != 0) fail("cannot make " + d + ": " + std::strerror(errno));
+
+    // The partition table: every sd path with its partitions, then every
+    // pseudo device with its partitions, as the simulator lists them.
+    constexpr unsigned long long kDeviceKiB = 1024 * 1024;
+    constexpr unsigned long long kPartitionKiB = (kDeviceKiB - 1024) / 3;
+    std::string table = "major minor  #blocks  name\n\n";
+    char line[128];
+    auto add = [&](int ma, int mi, unsigned long long kib, const std::string& name) {
+        std::snprintf(line, sizeof line, "%4d  %7d %10llu %s\n", ma, mi, kib, name.c_str());
+        table += line;
+    };
+    for (long k = 0; k < devices; ++k)
+        for (int p = 0; p <= 3; ++p) {
+            const auto [ma, mi] = sdNumber(k, p);
+            add(ma, mi, p ? kPartitionKiB : kDeviceKiB, sdName(k) + (p ? std::to_string(p) : ""));
+        }
+    for (long i = 0; i < devices; ++i)
+        for (int p = 0; p <= 3; ++p)
+            add(major, static_cast<int>(16 * i + p), p ? kPartitionKiB : kDeviceKiB,
+                "emcpower" + letters(i) + (p ? std::to_string(p) : ""));
+    writeFile(dir + "/partitions", table);
+    if (::mount((dir + "/partitions").c_str(), "/proc/partitions", nullptr, MS_BIND, nullptr) != 0)
+        fail(std::string("cannot bind the partition table over /proc/partitions: ") + std::strerror(errno));
+    if (readFile("/proc/partitions") != table) fail("/proc/partitions does not show the bench-made table");
+
+    // The pseudo devices' nodes; those of the sandbox's topology are there
+    // already and must carry the same numbers.
+    for (long i = 0; i < devices; ++i)
+        for (int p = 0; p <= 3; ++p) {
+            const std::string node = "/dev/emcpower" + letters(i) + (p ? std::to_string(p) : "");
+            const dev_t number = makedev(static_cast<unsigned>(major), static_cast<unsigned>(16 * i + p));
+            if (::mknod(node.c_str(), S_IFBLK | 0640, number) == 0) continue;
+            struct stat there;
+            if (errno != EEXIST || ::stat(node.c_str(), &there) != 0 || !S_ISBLK(there.st_mode) ||
+                there.st_rdev != number)
+                fail("cannot make the node " + node);
+        }
+
+    std::string all;
+    for (long i = 0; i < devices; ++i) {
+        const std::string block = displayBlock(i);
+        writeFile(dir + "/display/emcpower" + letters(i), block);
+        all += block;
+    }
+    writeFile(dir + "/display/all", all);
+    writeFile(dir + "/bin/powermt", kPowermtStandIn, 0755);
+    const char* path = std::getenv("PATH");
+    const std::string searched = dir + "/bin" + (path ? std::string(":") + path : std::string());
+    if (::setenv("PATH", searched.c_str(), 1) != 0) fail("cannot set PATH");
+}
+
+// ---- The plug-in ----
+
+struct Plugin {
+    decltype(&::init) init = nullptr;
+    decltype(&::getMPIODevices) getMPIODevices = nullptr;
+    decltype(&::isMPIODevice) isMPIODevice = nullptr;
+    decltype(&::getUnderlyingDevices) getUnderlyingDevices = nullptr;
+};
+
+template <typename Function>
+void bind(void* handle, const char* name, Function& slot) {
+    void* symbol = ::dlsym(handle, name);
+    if (symbol == nullptr) fail(std::string("the plug-in lacks ") + name);
+    slot = reinterpret_cast<Function>(symbol);
+}
+
+Plugin load(const std::string& path) {
+    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        const char* why = ::dlerror();
+        fail("cannot load " + path + ": " + (why ? why : "unknown error"));
+    }
+    Plugin p;
+    bind(handle, "init", p.init);
+    bind(handle, "getMPIODevices", p.getMPIODevices);
+    bind(handle, "isMPIODevice", p.isMPIODevice);
+    bind(handle, "getUnderlyingDevices", p.getUnderlyingDevices);
+    return p;
+}
+
+// A caller's array of MAXMPIOPATHLEN-byte buffers.
+struct PathArray {
+    std::vector<std::unique_ptr<char[]>> buffers;
+    std::vector<char*> pointers;
+    explicit PathArray(long n) {
+        for (long i = 0; i < n; ++i) {
+            buffers.emplace_back(new char[MAXMPIOPATHLEN]());
+            pointers.push_back(buffers.back().get());
+        }
+    }
+    int size() const { return static_cast<int>(pointers.size()); }
+};
+
+// ---- The bare baselines ----
+
+// The pipeline through the host's runner, as the plug-in runs it.
+std::string runnerOutput(const std::string& command) {
+    std::string out;
+    std::string err;
+    const int status = TmProcess::system(command.c_str(), &out, &err, 0, false);
+    if (status != 0) fail("bare run of [" + command + "] failed: " + std::to_string(status) + " " + err);
+    return out;
+}
+
+// The pipeline by /bin/sh -c, started with posix_spawn, output to /dev/null.
+void shellToDevNull(const std::string& command) {
+    posix_spawn_file_actions_t actions;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    ::posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    ::posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(command.c_str()),
+                    nullptr};
+    pid_t pid = 0;
+    const int rc = ::posix_spawn(&pid, "/bin/sh", &actions, nullptr, argv, environ);
+    ::posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) fail(std::string("posix_spawn /bin/sh: ") + std::strerror(rc));
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR) fail(std::string("waitpid: ") + std::strerror(errno));
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) fail("bare /bin/sh -c [" + command + "] failed");
+}
+
+// ---- Measurement ----
+
+struct Case {
+    std::string name;
+    std::function<void()> call;   // the plug-in's entry point, checked
+    std::vector<std::string> pipelines; // what the call runs, in order
+    std::vector<double> callMs, runnerMs, shellMs;
+};
+
+double msSince(Clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+double minimum(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int rounds = 20;
+    long machine = 0;
+    std::string pluginPath = CALL_BENCH_PLUGIN;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if ((arg == "--rounds" || arg == "--machine" || arg == "--plugin") && i + 1 < argc) {
+            const std::string value = argv[++i];
+            if (arg == "--plugin") {
+                pluginPath = value;
+                continue;
+            }
+            char* end = nullptr;
+            const long n = std::strtol(value.c_str(), &end, 10);
+            if (*end != '\0' || n < 1 || n > 1000000) {
+                std::fprintf(stderr, "call_bench: %s needs a number from 1 to 1000000\n", arg.c_str());
+                return 2;
+            }
+            if (arg == "--rounds") rounds = static_cast<int>(n);
+            else machine = n;
+        } else {
+            std::fprintf(stderr, "usage: call_bench [--rounds N] [--machine N] [--plugin PATH]\n");
+            return 2;
+        }
+    }
+
+    if (machine > 0) makeMachine(machine);
+    const Plugin plugin = load(pluginPath);
+    int err = 0;
+    char errbuf[MAXMPIOERRORLEN] = {};
+    if (plugin.init(nullptr, &err, errbuf) == nullptr) fail("init failed");
+
+    // The host's capacity negotiation: a count first, then the whole array.
+    PathArray probe(1);
+    int count = 0;
+    const int needed = plugin.getMPIODevices(nullptr, probe.pointers.data(), &count, &err, errbuf);
+    if (needed <= 0) fail("getMPIODevices found no pseudo device");
+    PathArray devices(needed);
+    count = devices.size();
+    if (plugin.getMPIODevices(nullptr, devices.pointers.data(), &count, &err, errbuf) != 0 || count < 1)
+        fail("getMPIODevices failed with room for every device");
+    const long deviceCount = count;
+    // The last device: the listing is read whole either way.
+    const std::string device = devices.pointers[static_cast<std::size_t>(count - 1)];
+    const std::string bare = device.substr(device.rfind('/') + 1);
+
+    const long listedPseudo = countLines(runnerOutput(kPseudoListing));
+    if (listedPseudo != deviceCount)
+        fail("getMPIODevices stored " + std::to_string(deviceCount) + " names, the bare pipeline printed " +
+             std::to_string(listedPseudo));
+    const long partitionLines = countLines(runnerOutput(kPartitionListing));
+    const long pathLines = countLines(runnerOutput(pathQuery(bare)));
+
+    PathArray paths(64);
+    std::vector<Case> cases;
+    cases.push_back({"getMPIODevices", [&] {
+                         int n = devices.size();
+                         if (plugin.getMPIODevices(nullptr, devices.pointers.data(), &n, &err, errbuf) != 0 ||
+                             n != deviceCount)
+                             fail("getMPIODevices: unexpected result");
+                     },
+                     {kPseudoListing}, {}, {}, {}});
+    // The negotiation's first call: every name counted, four stored.
+    PathArray four(4);
+    cases.push_back({"getMPIODevices/count", [&] {
+                         int n = four.size();
+                         if (plugin.getMPIODevices(nullptr, four.pointers.data(), &n, &err, errbuf) !=
+                                 (needed > 4 ? needed : 0) ||
+                             n != std::min<long>(4, deviceCount))
+                             fail("getMPIODevices with room for four: unexpected result");
+                     },
+                     {kPseudoListing}, {}, {}, {}});
+    cases.push_back({"isMPIODevice", [&] {
+                         if (plugin.isMPIODevice(nullptr, device.c_str(), &err, errbuf) != 1)
+                             fail("isMPIODevice(" + device + ") is not 1");
+                     },
+                     {kPartitionListing}, {}, {}, {}});
+    cases.push_back({"getUnderlyingDevices", [&] {
+                         int n = paths.size();
+                         if (plugin.getUnderlyingDevices(nullptr, device.c_str(), paths.pointers.data(), &n,
+                                                         &err, errbuf) != 0 ||
+                             n != pathLines || n < 1)
+                             fail("getUnderlyingDevices(" + device + "): unexpected result");
+                     },
+                     {kPartitionListing, pathQuery(bare)}, {}, {}, {}});
+
+    // Every round runs each case once by each method; the order of the
+    // runs rotates so that no method always follows the same one.
+    for (int round = 0; round < kWarmupRounds + rounds; ++round) {
+        const bool kept = round >= kWarmupRounds;
+        std::vector<std::function<void()>> runs;
+        for (Case& c : cases) {
+            runs.push_back([&c, kept] {
+                const auto start = Clock::now();
+                c.call();
+                if (kept) c.callMs.push_back(msSince(start));
+            });
+            runs.push_back([&c, kept] {
+                const auto start = Clock::now();
+                for (const std::string& p : c.pipelines) runnerOutput(p);
+                if (kept) c.runnerMs.push_back(msSince(start));
+            });
+            runs.push_back([&c, kept] {
+                const auto start = Clock::now();
+                for (const std::string& p : c.pipelines) shellToDevNull(p);
+                if (kept) c.shellMs.push_back(msSince(start));
+            });
+        }
+        std::rotate(runs.begin(), runs.begin() + round % static_cast<int>(runs.size()), runs.end());
+        for (auto& run : runs) run();
+    }
+
+    std::printf("machine: %ld pseudo devices, %ld emcpower lines in /proc/partitions, %ld path(s) of %s; %s\n",
+                deviceCount, partitionLines, pathLines, bare.c_str(),
+                machine > 0 ? "bench-made in mpio-sandbox (powermt stand-in)" : "simulated by mpio-sandbox (powermt-sim)");
+    std::printf("%d rounds after %d of warm-up; times in ms, median (minimum)\n\n", rounds, kWarmupRounds);
+    std::printf("%-21s %17s %17s %17s %13s %13s  %s\n", "call", "plug-in call", "runner, bare", "sh, bare",
+                "share/runner", "share/sh", "share < 5%");
+    bool allMet = true;
+    for (const Case& c : cases) {
+        const double call = median(c.callMs), runner = median(c.runnerMs), shell = median(c.shellMs);
+        const double share = (call - runner) / call;
+        const double shareShell = (call - shell) / call;
+        const bool met = share < kShareTarget;
+        allMet = allMet && met;
+        char callText[32], runnerText[32], shellText[32];
+        std::snprintf(callText, sizeof callText, "%.3f (%.3f)", call, minimum(c.callMs));
+        std::snprintf(runnerText, sizeof runnerText, "%.3f (%.3f)", runner, minimum(c.runnerMs));
+        std::snprintf(shellText, sizeof shellText, "%.3f (%.3f)", shell, minimum(c.shellMs));
+        std::printf("%-21s %17s %17s %17s %12.1f%% %12.1f%%  %s\n", c.name.c_str(), callText, runnerText,
+                    shellText, share * 100, shareShell * 100, met ? "met" : "MISSED");
+    }
+    std::printf("\nshare/runner = (call - the same pipelines through TmProcess::system) / call: the plug-in's own work\n"
+                "share/sh     = (call - the same pipelines by /bin/sh -c > /dev/null) / call: plug-in and capture\n"
+                "plug-in share under 5%% of a call: %s\n",
+                allMet ? "met for every call" : "MISSED for at least one call");
+    return 0;
+}

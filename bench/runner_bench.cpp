@@ -1,0 +1,175 @@
+// The host's process runner (TmProcess::system) beside a bare start of the
+// same command line, per call:
+//   BM_Runner     TmProcess::system(command, &out, &err, 0, false)
+//   BM_BarePipe   posix_spawn of /bin/sh -c command with its standard output
+//                 read through one pipe into a string, then waitpid: the
+//                 least a capturing runner must do
+//   BM_BareNull   posix_spawn of /bin/sh -c command with its output to
+//                 /dev/null, then waitpid: no capture at all
+// Times are wall-clock (the work is in the child processes). After the run
+// the program prints, per command, the runner's overhead over each bare
+// start, from the medians over the repetitions.
+#include <benchmark/benchmark.h>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+
+#include "TmHostServices.h"
+#include "bench_summary.h"
+
+extern char** environ;
+
+namespace {
+
+int waitFor(pid_t pid) {
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0)
+        if (errno != EINTR) return -1;
+    return status;
+}
+
+// 0 when the shell ran the command and exited 0.
+int spawnShell(const char* command, posix_spawn_file_actions_t* actions, pid_t& pid) {
+    char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(command), nullptr};
+    return ::posix_spawn(&pid, "/bin/sh", actions, nullptr, argv, environ);
+}
+
+void BM_Runner(benchmark::State& state, const char* command) {
+    std::string out;
+    std::string err;
+    for (auto _ : state) {
+        if (TmProcess::system(command, &out, &err, 0, false) != 0) {
+            state.SkipWithError("the runner reported a failure");
+            break;
+        }
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+
+void BM_BarePipe(benchmark::State& state, const char* command) {
+    std::string out;
+    char chunk[65536];
+    for (auto _ : state) {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) != 0) {
+            state.SkipWithError("pipe2 failed");
+            break;
+        }
+        posix_spawn_file_actions_t actions;
+        ::posix_spawn_file_actions_init(&actions);
+        ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        ::posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+        ::posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        pid_t pid = 0;
+        const int rc = spawnShell(command, &actions, pid);
+        ::posix_spawn_file_actions_destroy(&actions);
+        ::close(fds[1]);
+        if (rc != 0) {
+            ::close(fds[0]);
+            state.SkipWithError("posix_spawn failed");
+            break;
+        }
+        out.clear();
+        for (;;) {
+            const ssize_t n = ::read(fds[0], chunk, sizeof chunk);
+            if (n > 0) out.append(chunk, static_cast<std::size_t>(n));
+            else if (n == 0 || errno != EINTR) break;
+        }
+        ::close(fds[0]);
+        const int status = waitFor(pid);
+        if (status < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            state.SkipWithError("the command failed");
+            break;
+        }
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+
+void BM_BareNull(benchmark::State& state, const char* command) {
+    for (auto _ : state) {
+        posix_spawn_file_actions_t actions;
+        ::posix_spawn_file_actions_init(&actions);
+        ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        ::posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        ::posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        pid_t pid = 0;
+        const int rc = spawnShell(command, &actions, pid);
+        ::posix_spawn_file_actions_destroy(&actions);
+        if (rc != 0) {
+            state.SkipWithError("posix_spawn failed");
+            break;
+        }
+        const int status = waitFor(pid);
+        if (status < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            state.SkipWithError("the command failed");
+            break;
+        }
+    }
+}
+
+// The commands, by the names the benchmarks carry.
+struct Command {
+    const char* name;
+    const char* line;
+};
+constexpr Command kCommands[] = {
+    {"true", "true"},
+    {"echo", "echo x"},
+    {"pipeline", "echo x | grep x | awk '{print $1}'"},
+};
+
+void registerAll() {
+    for (const Command& c : kCommands) {
+        const std::string suffix = std::string("/") + c.name;
+        benchmark::RegisterBenchmark(("BM_Runner" + suffix).c_str(), BM_Runner, c.line)
+            ->UseRealTime()
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(("BM_BarePipe" + suffix).c_str(), BM_BarePipe, c.line)
+            ->UseRealTime()
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark(("BM_BareNull" + suffix).c_str(), BM_BareNull, c.line)
+            ->UseRealTime()
+            ->Unit(benchmark::kMicrosecond);
+    }
+}
+
+void printSummary(const benchsummary::Reporter& reporter) {
+    const auto entries = reporter.entries();
+    // Median in microseconds, or nothing when the benchmark did not run.
+    auto median = [&](const std::string& family, const std::string& name) -> std::optional<double> {
+        for (const auto& e : entries)
+            if (e.family == family && e.args == name) return e.median / 1e3;
+        return std::nullopt;
+    };
+    std::printf("\nPer call, median wall-clock time over the repetitions, in microseconds\n");
+    std::printf("%-10s %-38s %9s %9s %9s %22s %22s\n", "command", "line", "runner", "bare pipe",
+                "bare null", "runner - bare pipe", "runner - bare null");
+    for (const Command& c : kCommands) {
+        const auto r = median("BM_Runner", c.name);
+        const auto p = median("BM_BarePipe", c.name);
+        const auto n = median("BM_BareNull", c.name);
+        if (!r || !p || !n) continue;
+        std::printf("%-10s %-38s %9.1f %9.1f %9.1f %11.1f (%+6.1f%%) %11.1f (%+6.1f%%)\n", c.name, c.line, *r,
+                    *p, *n, *r - *p, (*r - *p) / *p * 100, *r - *n, (*r - *n) / *n * 100);
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    registerAll();
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchsummary::Reporter reporter(benchsummary::realNanoseconds);
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    printSummary(reporter);
+    return 0;
+}

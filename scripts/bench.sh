@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# Runs every benchmark of bench/ against the default build, in a few
+# minutes. Needs the packages of scripts/deps.sh, a default build
+# (cmake --preset default && cmake --build --preset default) and root, for
+# the sandbox's mount namespace and device nodes. Not part of CI.
+#
+#  1. parse_bench    the plug-in's own parsing cost per line, 100 to 100,000
+#                    pseudo devices, through the fake host
+#  2. call_bench     whole calls of the built plug-in inside mpio-sandbox,
+#                    beside the pipelines they run: simulated machines of 16,
+#                    64 and 256 pseudo devices (the simulator's most: one sd
+#                    path each, sda to sdiv), then machines of 256, 1,000 and
+#                    10,000 that call_bench makes inside the sandbox
+#  3. runner_bench   the process runner beside a bare posix_spawn + waitpid
+#  4. capture_bench  the runner's capture throughput, 1 MiB to 1 GiB
+#
+# Everything printed is also written to build/default/bench.log (BENCH_LOG
+# names another file). REPETITIONS (default 5) sets the repetitions of
+# parse_bench, RUNNER_REPETITIONS (default 15, of 0.1 s each) those of
+# runner_bench, ROUNDS (default 30) call_bench's rounds. The repetitions of
+# both Google Benchmark programs are interleaved at random, so that a busy
+# moment of the shared machine touches every benchmark alike; each step
+# prints the load average it started at.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bin=build/default/bin
+log=${BENCH_LOG:-build/default/bench.log}
+repetitions=${REPETITIONS:-5}
+runner_repetitions=${RUNNER_REPETITIONS:-15}
+rounds=${ROUNDS:-30}
+
+for program in parse_bench call_bench runner_bench capture_bench mpio-sandbox powermt-sim; do
+    if [ ! -x "$bin/$program" ]; then
+        echo "bench.sh: $bin/$program is missing: build first (cmake --preset default && cmake --build --preset default)" >&2
+        exit 1
+    fi
+done
+if [ "$(id -u)" -ne 0 ]; then
+    echo "bench.sh: mpio-sandbox needs root" >&2
+    exit 1
+fi
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/mpio-bench.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+# topology N: N Symmetrix pseudo devices of 1 GiB, emcpowera onwards, each
+# with 3 equal partitions and one alive, active path sda onwards.
+topology() {
+    awk -v n="$1" '
+        function letters(i,   s) {
+            s = ""
+            for (;;) { s = sprintf("%c", 97 + i % 26) s; i = int(i / 26); if (i == 0) break; i-- }
+            return s
+        }
+        BEGIN {
+            print "admin-major 120"
+            for (i = 0; i < n; i++) {
+                printf "device emcpower%s symmetrix id=000190300123 ldev=L%05d size=1G\n", letters(i), i
+                printf "  path sd%s qla2xxx \"FA  7eA\" active alive\n", letters(i)
+                print "  partitions 3"
+            }
+        }'
+}
+
+: >"$log"
+timings=()
+step() { # step NAME COMMAND...: runs the command, shows and logs its output, times it
+    local name=$1
+    shift
+    local start=$SECONDS
+    printf '\n== %s (load %s)\n$ %s\n' "$name" "$(cut -d' ' -f1-3 /proc/loadavg)" "$*" | tee -a "$log"
+    "$@" 2>&1 | tee -a "$log"
+    timings+=("$(printf '%-34s %4d s' "$name" $((SECONDS - start)))")
+}
+
+{
+    echo "bench.sh, $(date -u +%Y-%m-%dT%H:%M:%SZ), commit $(git rev-parse --short HEAD 2>/dev/null || echo unknown)"
+    echo "machine: $(nproc) cores ($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')), $(free -g | awk '/^Mem:/ {print $2}') GiB, load $(cut -d' ' -f1-3 /proc/loadavg)"
+} | tee -a "$log"
+
+step "parse_bench" "$bin/parse_bench" --benchmark_repetitions="$repetitions" \
+    --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
+
+for n in 16 64 256; do
+    topology "$n" >"$work/sim-$n.topo"
+    step "call_bench, simulated, $n devices" "$bin/mpio-sandbox" --topology "$work/sim-$n.topo" -- \
+        "$bin/call_bench" --rounds $((rounds * 2))
+done
+for n in 256 1000 10000; do
+    step "call_bench, bench-made, $n devices" "$bin/mpio-sandbox" --topology "$work/sim-16.topo" -- \
+        "$bin/call_bench" --rounds "$rounds" --machine "$n"
+done
+
+step "runner_bench" "$bin/runner_bench" --benchmark_repetitions="$runner_repetitions" \
+    --benchmark_min_time=0.1 --benchmark_enable_random_interleaving=true \
+    --benchmark_report_aggregates_only=true
+step "capture_bench" "$bin/capture_bench" --repetitions 3 1 10 100 1024
+
+{
+    echo
+    echo "== time taken"
+    printf '%s\n' "${timings[@]}"
+    echo "log: $log"
+} | tee -a "$log"
