@@ -84,11 +84,20 @@ public:
         return out;
     }
 
-    // The entries of one family, in the order they ran.
+    // The entries of one family, smallest argument first when every
+    // argument is a number (repetitions may run interleaved at random),
+    // else in the order they ran.
     std::vector<Entry> series(const std::string& family) const {
         std::vector<Entry> out;
         for (const Entry& e : entries())
             if (e.family == family) out.push_back(e);
+        const auto numeric = [](const Entry& e) {
+            return !e.args.empty() && e.args.find_first_not_of("0123456789") == std::string::npos;
+        };
+        if (std::all_of(out.begin(), out.end(), numeric))
+            std::stable_sort(out.begin(), out.end(), [](const Entry& a, const Entry& b) {
+                return std::stoll(a.args) < std::stoll(b.args);
+            });
         return out;
     }
 

@@ -20,6 +20,7 @@
 #include "TmMPIO_EMCPowerPath.h"
 #include "bench_summary.h"
 #include "fake_host.h"
+#include "inventory/listing.h"
 #include "partitions/partitions_internal.h"
 
 namespace {
@@ -68,6 +69,23 @@ void BM_PartitionListing(benchmark::State& state) {
         MpDevMap devices;
         benchmark::DoNotOptimize(listMPIODevices(devices));
         benchmark::DoNotOptimize(devices.size());
+    }
+    perLine(state, n * (1 + kPartitionsPerDevice));
+}
+
+// The lookup behind isMPIODevice and getUnderlyingDevices: the listing
+// walked for the key of the last partition, the worst case.
+void BM_ListedDeviceLookup(benchmark::State& state) {
+    const long n = state.range(0);
+    fakehost::reset();
+    fakehost::answer(kPartitionListing, {0, partitionListing(n), ""});
+    const MpDev last(120, static_cast<int>((n - 1) * 16 + kPartitionsPerDevice));
+    const std::string expected = "emcpower" + getAAName(n - 1) + std::to_string(kPartitionsPerDevice);
+    for (auto _ : state) {
+        std::string name;
+        if (findListedDevice(last, name) != 1 || name != expected)
+            state.SkipWithError("the lookup missed the last partition");
+        benchmark::DoNotOptimize(name.data());
     }
     perLine(state, n * (1 + kPartitionsPerDevice));
 }
@@ -132,6 +150,7 @@ void BM_PseudoDeviceCounting(benchmark::State& state) {
 
 BENCHMARK(BM_PseudoDeviceCounting)->RangeMultiplier(10)->Range(100, 100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PartitionListing)->RangeMultiplier(10)->Range(100, 100000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ListedDeviceLookup)->RangeMultiplier(10)->Range(100, 100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PseudoDeviceListing)->RangeMultiplier(10)->Range(100, 100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CallerBufferFill)->RangeMultiplier(10)->Range(100, 100000)->Unit(benchmark::kMillisecond);
 
@@ -143,7 +162,7 @@ void printSummary(const benchsummary::Reporter& reporter) {
     std::printf("\nCost per line, median over the repetitions (target: largest/smallest <= %.1f)\n",
                 kFlatTarget);
     std::printf("%-26s %12s %12s %8s  %s\n", "series", "smallest", "largest", "ratio", "verdict");
-    for (const char* family : {"BM_PseudoDeviceCounting", "BM_PartitionListing",
+    for (const char* family : {"BM_PseudoDeviceCounting", "BM_PartitionListing", "BM_ListedDeviceLookup",
                                "BM_PseudoDeviceListing", "BM_CallerBufferFill"}) {
         const auto series = reporter.series(family);
         if (series.size() < 2) continue;

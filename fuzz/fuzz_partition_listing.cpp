@@ -8,6 +8,7 @@
 
 #include "fake_host.h"
 #include "fuzz_support.h"
+#include "inventory/listing.h"
 
 using namespace fuzzsupport;
 
@@ -71,6 +72,31 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             FUZZ_CHECK(name.find(' ') == std::string::npos && name.find('\n') == std::string::npos, name);
     }
     FUZZ_CHECK(fakehost::commands() == std::vector<std::string>{kPartitionListing}, "one listing run");
+
+    // The lookup's own walk of the listing answers as the map does, and logs
+    // what the listing logs, for every listed key and one that is not listed.
+    if (listed) {
+        const MpDevMap ref = expected(output, MpDevMap{}).map;
+        const std::size_t logsOfOneListing = fakehost::logEntries().size();
+        std::vector<MpDev> keys = {MpDev(120, 0), MpDev(-1, -1)};
+        for (const auto& entry : ref) keys.push_back(entry.first);
+        if (keys.size() > 34) keys.resize(34);
+        for (const MpDev key : keys) {
+            fakehost::reset();
+            fakehost::answer(kPartitionListing, {status, output, ""});
+            std::string name = "untouched";
+            const int found = findListedDevice(key, name);
+            const auto hit = ref.find(key);
+            if (hit != ref.end()) {
+                FUZZ_CHECK(found == 1 && name == hit->second, name);
+            } else {
+                FUZZ_CHECK(found == 0 && name == "untouched", name);
+            }
+            FUZZ_CHECK(fakehost::logEntries().size() == logsOfOneListing, "the lookup logs as the listing");
+        }
+        fakehost::reset();
+        fakehost::answer(kPartitionListing, {status, output, "cat: /proc/partitions: failed"});
+    }
 
     // Lookups of the nodes go by device number through the same listing.
     MpDevMap fresh;

@@ -1,12 +1,15 @@
 // The two listings of pseudo devices: the device map from the kernel's
 // partition table, and the names PowerPath reports, for the host.
+#include <cstring>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "TmHostServices.h"
 #include "TmMPIO_EMCPowerPath.h"
 #include "inventory/device_names.h"
+#include "inventory/listing.h"
 #include "plugin/plugin_internal.h"
 
 namespace {
@@ -31,35 +34,108 @@ void setEntry(std::map<MpDev, std::string>& devices, MpDev key, std::string name
 
 int clampToInt(long long n) { return n > 0x7fffffff ? 0x7fffffff : static_cast<int>(n); }
 
-} // namespace
-
-int listMPIODevices(std::map<MpDev, std::string>& devices) {
-    std::string output;
+// Runs the partition listing into output. A failed command, or one that
+// printed nothing, is logged and gives false.
+bool runPartitionListing(std::string& output) {
     std::string error;
     const int status = TmProcess::system(partitionListing_cmd, &output, &error, 0, false);
     if (status != 0 || output.empty()) {
         EvDebug(nullptr).DebugLvl(listingTag, 0, "Failed to execute command=[%s], error=[%s]",
                                   partitionListing_cmd, error.c_str());
-        return -1;
+        return false;
     }
+    return true;
+}
+
+// Hands every usable line of the listing to use(key, name), in output order;
+// a line that does not split into three tokens is logged and skipped. Only
+// lines ended by a newline count; text after the last one is unused. A line
+// for which handled(line) is true has been dealt with by the caller already
+// and is not split.
+template <typename Handled, typename Use>
+void forEachListedDevice(const std::string& output, Handled&& handled, Use&& use) {
     // One token list serves every line; each split replaces its contents.
     std::vector<std::string> tokens;
     std::string line;
     const std::string separator = " ";
-    // Only lines ended by a newline count; text after the last one is unused.
-    for (std::size_t from = 0, newline; (newline = output.find('\n', from)) != std::string::npos;
+    const std::string_view text = output;
+    for (std::size_t from = 0, newline; (newline = text.find('\n', from)) != std::string_view::npos;
          from = newline + 1) {
+        if (handled(text.substr(from, newline - from))) continue;
         line.assign(output, from, newline - from);
         FXString::Split(line, separator, tokens, 0);
         if (tokens.size() == 3) {
-            setEntry(devices, MpDev(parseLeadingInt(tokens[0]), parseLeadingInt(tokens[1])),
-                     std::move(tokens[2]));
+            use(MpDev(parseLeadingInt(tokens[0]), parseLeadingInt(tokens[1])), tokens[2]);
         } else {
             EvDebug(nullptr).DebugLvl(listingTag, -1, "Invalid token count=[%ld] for '%s'",
                                       static_cast<long>(tokens.size()), line.c_str());
         }
     }
+}
+
+// A line of the listing's usual shape: a major and a minor number of one to
+// nine digits and a non-empty name without blanks, separated by single
+// blanks. Splitting such a line at " " gives exactly these three pieces, and
+// their numbers read as the digits say, so its key and name can be taken
+// without splitting. Every other line gives false.
+bool readPlainLine(std::string_view line, MpDev& key, std::string_view& name) {
+    const char* p = line.data();
+    const char* const end = p + line.size();
+    int numbers[2];
+    for (int& number : numbers) {
+        const char* const start = p;
+        int value = 0;
+        // Nine digits cannot overflow an int; a tenth fails the blank test.
+        while (p != end && p - start < 9 && static_cast<unsigned char>(*p - '0') < 10)
+            value = value * 10 + (*p++ - '0');
+        if (p == start || p == end || *p != ' ') return false;
+        ++p;
+        number = value;
+    }
+    if (p == end || std::memchr(p, ' ', static_cast<std::size_t>(end - p)) != nullptr) return false;
+    key = MpDev(numbers[0], numbers[1]);
+    name = std::string_view(p, static_cast<std::size_t>(end - p));
+    return true;
+}
+
+} // namespace
+
+int listMPIODevices(std::map<MpDev, std::string>& devices) {
+    std::string output;
+    if (!runPartitionListing(output)) return -1;
+    forEachListedDevice(
+        output, [](std::string_view) { return false; },
+        [&](MpDev key, std::string& name) { setEntry(devices, key, std::move(name)); });
     return 0;
+}
+
+int findListedDevice(MpDev key, std::string& name) {
+    std::string output;
+    if (!runPartitionListing(output)) return -1;
+    // A later line with the same key replaces an earlier one in the map, so
+    // the last match is the one the map would hold.
+    bool found = false;
+    const auto matches = [&](MpDev listed) { return listed.major == key.major && listed.minor == key.minor; };
+    // Lines of the usual shape, nearly all of them, are read in place: one
+    // device among tens of thousands is looked for, and splitting every line
+    // would cost more than the listing command itself takes.
+    const auto readInPlace = [&](std::string_view line) {
+        MpDev listed;
+        std::string_view listedName;
+        if (!readPlainLine(line, listed, listedName)) return false;
+        if (matches(listed)) {
+            name.assign(listedName);
+            found = true;
+        }
+        return true;
+    };
+    forEachListedDevice(output, readInPlace, [&](MpDev listed, std::string& listedName) {
+        if (matches(listed)) {
+            name = std::move(listedName);
+            found = true;
+        }
+    });
+    return found ? 1 : 0;
 }
 
 int getMPIODevices(void* /*context*/, char** devices, int* count, int* err, char* errbuf) {

@@ -8,6 +8,7 @@
 #include "TmHostServices.h"
 #include "TmMPIO_EMCPowerPath.h"
 #include "inventory/device_names.h"
+#include "inventory/listing.h"
 #include "plugin/plugin_internal.h"
 
 int FindMpDeviceName(const char* path, std::string& name) {
@@ -24,13 +25,9 @@ int FindMpDeviceName(const char* path, std::string& name) {
                                error, errnoText(error).c_str());
         return 0;
     }
-    MpDevMap devices;
-    if (listMPIODevices(devices) != 0) return 0;
-    const auto hit = devices.find(MpDev(static_cast<int>(major(node.st_rdev)),
-                                        static_cast<int>(minor(node.st_rdev))));
-    if (hit == devices.end()) return 0;
-    name = hit->second;
-    return 1;
+    // The listing's answer for this one key, without a map of every device.
+    const MpDev key(static_cast<int>(major(node.st_rdev)), static_cast<int>(minor(node.st_rdev)));
+    return findListedDevice(key, name) == 1 ? 1 : 0;
 }
 
 int isMPIODevice(void* /*context*/, const char* path, int* err, char* errbuf) {

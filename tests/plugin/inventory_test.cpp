@@ -1,8 +1,10 @@
 // Device identity, name normalisation, both listings and the lookup.
 #include <algorithm>
+#include <climits>
 #include <random>
 
 #include "inventory/device_names.h"
+#include "inventory/listing.h"
 #include "plugin_test_util.h"
 
 namespace {
@@ -173,6 +175,100 @@ TEST_F(ListingTest, FailureOrEmptyOutputLeavesTheMapAndLogs) {
         EXPECT_EQ(logs[0].tag, "EMCPowerPath::listMPIODvices");
         EXPECT_EQ(logs[0].text, "Failed to execute command=[" + kPartitionListing + "], error=[" + r.error + "]");
     }
+}
+
+// ---- findListedDevice: the lookup's walk of the same listing -------------
+
+// What a lookup leaves behind, to compare with a map filled from the listing.
+struct LookupOutcome {
+    int result;
+    std::string name;
+    std::vector<std::string> logs; // "level tag text"
+    bool operator==(const LookupOutcome&) const = default;
+};
+
+std::vector<std::string> loggedLines() {
+    std::vector<std::string> out;
+    for (const auto& e : fakehost::logEntries())
+        out.push_back(std::to_string(e.level) + " " + e.tag + " " + e.text);
+    return out;
+}
+
+LookupOutcome lookUp(const std::string& output, MpDev key) {
+    fakehost::reset();
+    fakehost::answer(kPartitionListing, {0, output, ""});
+    LookupOutcome o{0, "before", {}};
+    o.result = findListedDevice(key, o.name);
+    o.logs = loggedLines();
+    return o;
+}
+
+LookupOutcome throughTheMap(const std::string& output, MpDev key) {
+    fakehost::reset();
+    fakehost::answer(kPartitionListing, {0, output, ""});
+    MpDevMap map;
+    LookupOutcome o{listMPIODevices(map), "before", {}};
+    if (o.result == 0) {
+        const auto hit = map.find(key);
+        if (hit != map.end()) {
+            o.result = 1;
+            o.name = hit->second;
+        }
+    }
+    o.logs = loggedLines();
+    return o;
+}
+
+// Every key the map holds and a few it does not: the lookup must answer as
+// the map would and log exactly what the listing logs.
+void expectLookupMatchesTheMap(const std::string& output) {
+    std::vector<MpDev> keys = {MpDev(120, 0), MpDev(0, 0), MpDev(120, 7), MpDev(-1, 0), MpDev(INT_MAX, 0)};
+    {
+        fakehost::reset();
+        fakehost::answer(kPartitionListing, {0, output, ""});
+        MpDevMap map;
+        listMPIODevices(map);
+        for (const auto& entry : map) keys.push_back(entry.first);
+    }
+    for (const MpDev key : keys)
+        EXPECT_EQ(lookUp(output, key), throughTheMap(output, key))
+            << "key " << key.major << ":" << key.minor << " in [" << output << "]";
+}
+
+TEST_F(FakeHostTest, LookupAnswersAsTheFilledMapWould) {
+    const std::string outputs[] = {
+        "120 0 emcpowera\n120 1 emcpowera1\n120 16 emcpowerb\n",
+        "120 0 emcpowera\n120 0 emcpowerq\n",           // the later line wins
+        "120 007 emcpowerh\n0120 7 emcpoweri\n",        // leading zeros
+        "120 123456789 x\n120 1234567890 y\n120 99999999999 z\n", // nine, ten, eleven digits
+        "+120 0 a\n-1 0 b\n120 -0 c\n 120 0 d\n",       // signs and a leading blank
+        "120  0 a\n120 0  b\n120 0 \n120 0 b \n",      // doubled, missing and trailing blanks
+        "120\t0 a\n120 0 a\tb\n120 0 a\r\n",            // other white space stays in the tokens
+        "x y emcpowere\n120 16\n\n120 32 emcpowerc x\n", // non-numbers and bad token counts
+        "120 0 emcpowera\n120 16 emcpowerb",              // last line without a newline
+        "\n\n\n",
+    };
+    for (const std::string& output : outputs) expectLookupMatchesTheMap(output);
+}
+
+TEST_F(FakeHostTest, LookupMatchesTheMapOnRandomListings) {
+    std::mt19937 random(20261208);
+    const std::string alphabet = "0120 9 x+-\t\n";
+    for (int round = 0; round < 400; ++round) {
+        std::string output;
+        const int length = static_cast<int>(random() % 60);
+        for (int i = 0; i < length; ++i) output += alphabet[random() % alphabet.size()];
+        expectLookupMatchesTheMap(output);
+    }
+}
+
+TEST_F(FakeHostTest, LookupOfAFailedListingAnswersMinusOneAndLogsIt) {
+    fakehost::answer(kPartitionListing, {2, "120 0 emcpowera\n", "cat: failed"});
+    std::string name = "kept";
+    EXPECT_EQ(findListedDevice(MpDev(120, 0), name), -1);
+    EXPECT_EQ(name, "kept");
+    ASSERT_EQ(fakehost::logEntries().size(), 1u);
+    EXPECT_EQ(fakehost::logEntries()[0].level, 0);
 }
 
 // ---- getMPIODevices ---------------------------------------------------------
