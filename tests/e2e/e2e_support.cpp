@@ -16,7 +16,8 @@ namespace e2e {
 
 namespace {
 
-constexpr char kMark = '~';
+using callermarks::kMark;
+using callermarks::marked;
 
 std::string topologyPath;
 
@@ -44,23 +45,9 @@ Api load() {
     return a;
 }
 
-bool marked(const char* begin, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i)
-        if (begin[i] != kMark) return false;
-    return true;
-}
-
 // A buffer of MAXMPIOPATHLEN bytes holding text, then NUL bytes to its end.
 ::testing::AssertionResult bufferHolds(const char* buffer, const std::string& text) {
-    const std::size_t length = ::strnlen(buffer, MAXMPIOPATHLEN);
-    if (length == MAXMPIOPATHLEN) return ::testing::AssertionFailure() << "no NUL in the buffer";
-    if (std::string(buffer, length) != text)
-        return ::testing::AssertionFailure() << "holds [" << std::string(buffer, length)
-                                             << "], not [" << text << "]";
-    for (std::size_t i = length; i < MAXMPIOPATHLEN; ++i)
-        if (buffer[i] != '\0')
-            return ::testing::AssertionFailure() << "byte " << i << " after [" << text << "] is not NUL";
-    return ::testing::AssertionSuccess();
+    return callermarks::bufferHolds(buffer, MAXMPIOPATHLEN, text);
 }
 
 } // namespace
@@ -87,15 +74,6 @@ const Api& api() {
     }();
     if (done) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "init failed in the sandbox";
-}
-
-ErrorOut::ErrorOut() { std::memset(errbuf, kMark, sizeof errbuf); }
-
-bool ErrorOut::untouched() const { return err == kUnwritten && marked(errbuf, sizeof errbuf); }
-
-::testing::AssertionResult ErrorOut::holds(int code, const std::string& text) const {
-    if (err != code) return ::testing::AssertionFailure() << "err is " << err << ", not " << code;
-    return bufferHolds(errbuf, text);
 }
 
 PathArray::PathArray(int size) : storage_(static_cast<std::size_t>(size > 0 ? size : 1)) {

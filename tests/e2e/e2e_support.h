@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "TmMPIO_EMCPowerPath.h"
+#include "caller_marks.h"
 #include "topology_facts.h"
 
 namespace e2e {
@@ -41,17 +42,9 @@ const std::string& topologyFile();
 // Calls init once for the tests that need the admin major number.
 ::testing::AssertionResult initialised();
 
-// An error code and error buffer filled with marks, to tell what a call wrote.
-struct ErrorOut {
-    static constexpr int kUnwritten = 0x5eed;
-    int err = kUnwritten;
-    char errbuf[MAXMPIOERRORLEN];
+// Error out-parameters filled with marks.
+using callermarks::ErrorOut;
 
-    ErrorOut();
-    bool untouched() const;
-    // err as given, errbuf holding exactly text followed by NUL bytes to the end.
-    ::testing::AssertionResult holds(int code, const std::string& text) const;
-};
 
 // A caller's array of path buffers, each filled with marks.
 class PathArray {

@@ -20,9 +20,12 @@
 #include <vector>
 
 #include "TmHostServices.h"
+#include "caller_marks.h"
 #include "tmhost/TmHost.h"
 
 namespace {
+
+using callermarks::openDescriptors;
 
 struct Outcome {
     int status;
@@ -37,15 +40,6 @@ Outcome run(const std::string& command, int timeout = 0, bool merge = false) {
     o.status = TmProcess::system(command.c_str(), &o.out, &o.err, timeout, merge);
     o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return o;
-}
-
-int openDescriptors() {
-    int n = 0;
-    if (DIR* d = ::opendir("/proc/self/fd")) {
-        while (::readdir(d)) ++n;
-        ::closedir(d);
-    }
-    return n;
 }
 
 // True when no child of this process, running or zombie, is left.

@@ -19,8 +19,6 @@
 namespace integration {
 namespace {
 
-constexpr char kMark = '~';
-
 void writeFile(const std::string& path, const std::string& text, mode_t mode = 0644) {
     {
         std::ofstream out(path, std::ios::trunc);
@@ -109,35 +107,6 @@ std::vector<std::string> StubMachine::workFiles() const {
                               "        0    1048576 emcpowera\n");
 }
 
-ErrorOut::ErrorOut() { std::memset(errbuf, kMark, sizeof errbuf); }
-
-bool ErrorOut::untouched() const {
-    if (err != kUnwritten) return false;
-    for (char c : errbuf)
-        if (c != kMark) return false;
-    return true;
-}
-
-::testing::AssertionResult ErrorOut::holds(int code, const std::string& text) const {
-    if (err != code) return ::testing::AssertionFailure() << "err is " << err << ", not " << code;
-    const std::size_t length = ::strnlen(errbuf, sizeof errbuf);
-    if (length == sizeof errbuf) return ::testing::AssertionFailure() << "no NUL in errbuf";
-    if (std::string(errbuf, length) != text)
-        return ::testing::AssertionFailure() << "errbuf holds [" << std::string(errbuf, length).substr(0, 200)
-                                             << "], not [" << text.substr(0, 200) << "]";
-    for (std::size_t i = length; i < sizeof errbuf; ++i)
-        if (errbuf[i] != '\0') return ::testing::AssertionFailure() << "errbuf byte " << i << " is not NUL";
-    return ::testing::AssertionSuccess();
-}
-
-int openDescriptors() {
-    int n = 0;
-    if (DIR* d = ::opendir("/proc/self/fd")) {
-        while (::readdir(d)) ++n;
-        ::closedir(d);
-    }
-    return n;
-}
 
 std::vector<std::string> childrenLeft() {
     std::vector<std::string> left;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "TmMPIO_EMCPowerPath.h"
+#include "caller_marks.h"
 
 namespace integration {
 
@@ -53,19 +54,10 @@ private:
 constexpr int kStubMajor = 120;
 ::testing::AssertionResult stubPseudoDevice();
 
-// An error code and error buffer filled with marks, to tell what a call wrote.
-struct ErrorOut {
-    static constexpr int kUnwritten = 0x5eed;
-    int err = kUnwritten;
-    char errbuf[MAXMPIOERRORLEN];
+// Error out-parameters filled with marks; the open-descriptor count.
+using callermarks::ErrorOut;
+using callermarks::openDescriptors;
 
-    ErrorOut();
-    bool untouched() const;
-    // err as given, errbuf holding exactly text followed by NUL bytes to the end.
-    ::testing::AssertionResult holds(int code, const std::string& text) const;
-};
-
-int openDescriptors();
 // Children of this process still in the process table (zombies included),
 // as "pid state" strings.
 std::vector<std::string> childrenLeft();
