@@ -63,6 +63,13 @@ void StubMachine::powermt(const std::string& body) {
 
 void StubMachine::removePowermt() { std::filesystem::remove(dir_ + "/bin/powermt"); }
 
+void StubMachine::powermtOrNone(const std::string& body) {
+    if (body.empty())
+        removePowermt();
+    else
+        powermt(body);
+}
+
 std::vector<std::string> StubMachine::calls() const {
     std::ifstream in(dir_ + "/calls");
     std::vector<std::string> lines;

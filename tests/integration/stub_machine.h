@@ -32,6 +32,8 @@ public:
     void powermt(const std::string& body);
     // No powermt on PATH any more.
     void removePowermt();
+    // powermt(body), or no powermt at all when body is empty.
+    void powermtOrNone(const std::string& body);
 
     std::vector<std::string> calls() const; // one line per run: its arguments
     void clearCalls();
