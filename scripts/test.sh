@@ -40,7 +40,8 @@ step "fuzz runs" ctest --preset fuzz
 memcheck() {
     local program=$1
     shift
-    valgrind --tool=memcheck --error-exitcode=99 --leak-check=full \
+    # Under valgrind the threads of the race tests run one at a time: fewer rounds.
+    MPIO_RACE_ROUNDS=${MPIO_RACE_ROUNDS:-150} valgrind --tool=memcheck --error-exitcode=99 --leak-check=full \
         --errors-for-leak-kinds=definite,indirect --show-leak-kinds=definite,indirect \
         --suppressions=tests/reliability/valgrind.supp --quiet \
         "build/default/bin/$program" "$@" --gtest_brief=1

@@ -291,7 +291,7 @@ TEST_F(RaceTest, EveryEntryPointFromEightThreadsAnswersAsSingleThreaded) {
     ASSERT_EQ(answerOf("isPartitionDevice partition"), "r=1 parent=[/dev/emcpowerc] err untouched");
     ASSERT_EQ(answerOf("deleteMPIODevice failing removal"), "0 err=1 text=[powermt: emcpowerz not found]");
 
-    const auto mismatches = hammer(calls, single, rounds(150));
+    const auto mismatches = hammer(calls, single, rounds(1000));
     EXPECT_EQ(mismatches, std::vector<std::string>{});
     EXPECT_EQ(reliability::commandFaults(fakehost::commands()), std::vector<std::string>{});
 }
@@ -358,7 +358,7 @@ TEST_F(InitRaceTest, EveryAnswerIsOneOfTheTwoValidOnes) {
 
     std::atomic<long> inits{0};
     std::atomic<long> failedInits{0};
-    const auto mismatches = hammer(calls, valid, rounds(400), [&] {
+    const auto mismatches = hammer(calls, valid, rounds(1000), [&] {
         ErrorOut e;
         if (init(nullptr, &e.err, e.errbuf()) != _VendorName || !e.untouched()) ++failedInits;
         ++inits;
