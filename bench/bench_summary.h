@@ -15,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "bench_common.h"
+
 namespace benchsummary {
 
 // The figure kept from one run, e.g. seconds per line from a counter.
@@ -76,7 +78,7 @@ public:
             const std::string key = args.empty() ? family : family + "/" + args;
             const auto runs = samples_.find(key);
             if (runs != samples_.end() && !runs->second.empty()) {
-                out.push_back({family, args, median(runs->second), static_cast<int>(runs->second.size())});
+                out.push_back({family, args, bench::median(runs->second), static_cast<int>(runs->second.size())});
             } else if (const auto m = reportedMedian_.find(key); m != reportedMedian_.end()) {
                 out.push_back({family, args, m->second.first, static_cast<int>(m->second.second)});
             }
@@ -99,12 +101,6 @@ public:
                 return std::stoll(a.args) < std::stoll(b.args);
             });
         return out;
-    }
-
-    static double median(std::vector<double> values) {
-        std::sort(values.begin(), values.end());
-        const std::size_t n = values.size();
-        return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
     }
 
 private:

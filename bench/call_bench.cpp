@@ -35,13 +35,10 @@
 // Exit status 0; 1 when a call or a baseline does not give the expected
 // result (a check of what was timed), 2 for a bad command line.
 #include <dlfcn.h>
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -50,8 +47,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <ctime>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <sstream>
@@ -60,12 +57,15 @@
 
 #include "TmHostServices.h"
 #include "TmMPIO_EMCPowerPath.h"
+#include "bench_common.h"
+#include "names.h"
+#include "render.h"
+#include "sysfiles.h"
+#include "topology.h"
 
 #ifndef TMPFS_MAGIC
 #define TMPFS_MAGIC 0x01021994
 #endif
-
-extern char** environ;
 
 namespace {
 
@@ -89,37 +89,6 @@ using Clock = std::chrono::steady_clock;
     std::exit(1);
 }
 
-// Bijective base 26, as the kernel names emcpower and sd devices.
-std::string letters(long index) {
-    std::string s;
-    for (unsigned long n = static_cast<unsigned long>(index);;) {
-        s.insert(s.begin(), static_cast<char>('a' + n % 26));
-        n /= 26;
-        if (n == 0) break;
-        --n;
-    }
-    return s;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-void writeFile(const std::string& path, const std::string& text, mode_t mode = 0644) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0) fail("cannot create " + path + ": " + std::strerror(errno));
-    for (std::size_t done = 0; done < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) fail("cannot write " + path + ": " + std::strerror(errno));
-        done += static_cast<std::size_t>(n);
-    }
-    if (::close(fd) != 0) fail("cannot close " + path + ": " + std::strerror(errno));
-}
-
 long countLines(const std::string& text) {
     long lines = 0;
     std::size_t from = 0;
@@ -131,7 +100,7 @@ long countLines(const std::string& text) {
 
 // The number of the first "power2" line of /proc/devices.
 int adminMajor() {
-    std::istringstream devices(readFile("/proc/devices"));
+    std::istringstream devices(sim::readFile("/proc/devices"));
     std::string line;
     while (std::getline(devices, line)) {
         int number = 0;
@@ -151,34 +120,36 @@ std::string namespaceOf(const char* process) {
     return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
 }
 
-std::string sdName(long disk) { return "sd" + letters(disk); }
+std::string sdName(long disk) { return "sd" + sim::letterName(static_cast<unsigned long>(disk)); }
 
-// The sd driver's numbers for the first 256 disks (as the simulator gives
-// them); the disks beyond, which the kernel numbers under blkext, get
-// consecutive minors of 259 here: only their lines' text matters.
+// The simulator's sd numbers for the first 256 disks; the disks beyond, which
+// the kernel numbers under blkext, get consecutive minors of 259 here: only
+// their lines' text matters.
 std::pair<int, int> sdNumber(long disk, int partition) {
-    if (disk < 16) return {8, static_cast<int>(disk * 16 + partition)};
-    if (disk < 128) return {static_cast<int>(64 + disk / 16), static_cast<int>(disk % 16 * 16 + partition)};
-    if (disk < 256)
-        return {static_cast<int>(128 + (disk - 128) / 16), static_cast<int>(disk % 16 * 16 + partition)};
-    return {259, static_cast<int>((disk - 256) * 4 + partition)};
+    if (disk < sim::kSdDiskLimit) {
+        const sim::DevNumber n = sim::sdNumber(static_cast<unsigned long>(disk));
+        return {n.major, static_cast<int>(n.minor) + partition};
+    }
+    return {259, static_cast<int>((disk - sim::kSdDiskLimit) * 4 + partition)};
 }
 
-// One block of "powermt display", as powermt-sim prints a Symmetrix device
-// with one alive, active path.
+// One block of "powermt display" as powermt-sim prints it: a Symmetrix
+// device with one alive, active path.
 std::string displayBlock(long i) {
     char ldev[32];
     std::snprintf(ldev, sizeof ldev, "L%05ld", i);
-    char pathLine[128];
-    std::snprintf(pathLine, sizeof pathLine, "   0 %-21s %-12s %-9s %-7s %-7s %5d %6d\n", "qla2xxx",
-                  sdName(i).c_str(), "FA  7eA", "active", "alive", 0, 0);
-    return "Pseudo name=emcpower" + letters(i) + "\nSymmetrix ID=000190300123\nLogical device ID=" + ldev +
-           "\nstate=alive; policy=SymmOpt; priority=0; queued-IOs=0\n"
-           "==============================================================================\n"
-           "--------------- Host ---------------   - Stor -   -- I/O Path --  -- Stats ---\n"
-           "###  HW Path               I/O Paths    Interf.   Mode    State   Q-IOs Errors\n"
-           "==============================================================================\n" +
-           pathLine + "\n";
+    sim::Device device;
+    device.name = sim::pseudoName(static_cast<unsigned long>(i));
+    device.index = static_cast<unsigned long>(i);
+    device.arrayId = "000190300123";
+    device.ldev = ldev;
+    sim::Path path;
+    path.sd = sdName(i);
+    path.disk = static_cast<unsigned long>(i);
+    path.driver = "qla2xxx";
+    path.port = "FA  7eA";
+    device.paths.push_back(path);
+    return sim::displayBlock(device);
 }
 
 const char* const kPowermtStandIn = R"(#!/bin/sh
@@ -234,17 +205,17 @@ void makeMachine(long devices) {
     for (long i = 0; i < devices; ++i)
         for (int p = 0; p <= 3; ++p)
             add(major, static_cast<int>(16 * i + p), p ? kPartitionKiB : kDeviceKiB,
-                "emcpower" + letters(i) + (p ? std::to_string(p) : ""));
-    writeFile(dir + "/partitions", table);
+                sim::pseudoName(static_cast<unsigned long>(i)) + (p ? std::to_string(p) : ""));
+    sim::writeNewFile(dir + "/partitions", table);
     if (::mount((dir + "/partitions").c_str(), "/proc/partitions", nullptr, MS_BIND, nullptr) != 0)
         fail(std::string("cannot bind the partition table over /proc/partitions: ") + std::strerror(errno));
-    if (readFile("/proc/partitions") != table) fail("/proc/partitions does not show the bench-made table");
+    if (sim::readFile("/proc/partitions") != table) fail("/proc/partitions does not show the bench-made table");
 
     // The pseudo devices' nodes; those of the sandbox's topology are there
     // already and must carry the same numbers.
     for (long i = 0; i < devices; ++i)
         for (int p = 0; p <= 3; ++p) {
-            const std::string node = "/dev/emcpower" + letters(i) + (p ? std::to_string(p) : "");
+            const std::string node = "/dev/" + sim::pseudoName(static_cast<unsigned long>(i)) + (p ? std::to_string(p) : "");
             const dev_t number = makedev(static_cast<unsigned>(major), static_cast<unsigned>(16 * i + p));
             if (::mknod(node.c_str(), S_IFBLK | 0640, number) == 0) continue;
             struct stat there;
@@ -256,11 +227,11 @@ void makeMachine(long devices) {
     std::string all;
     for (long i = 0; i < devices; ++i) {
         const std::string block = displayBlock(i);
-        writeFile(dir + "/display/emcpower" + letters(i), block);
+        sim::writeNewFile(dir + "/display/" + sim::pseudoName(static_cast<unsigned long>(i)), block);
         all += block;
     }
-    writeFile(dir + "/display/all", all);
-    writeFile(dir + "/bin/powermt", kPowermtStandIn, 0755);
+    sim::writeNewFile(dir + "/display/all", all);
+    sim::writeNewFile(dir + "/bin/powermt", kPowermtStandIn, 0755);
     const char* path = std::getenv("PATH");
     const std::string searched = dir + "/bin" + (path ? std::string(":") + path : std::string());
     if (::setenv("PATH", searched.c_str(), 1) != 0) fail("cannot set PATH");
@@ -322,21 +293,8 @@ std::string runnerOutput(const std::string& command) {
 
 // The pipeline by /bin/sh -c, started with posix_spawn, output to /dev/null.
 void shellToDevNull(const std::string& command) {
-    posix_spawn_file_actions_t actions;
-    ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    ::posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    ::posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(command.c_str()),
-                    nullptr};
-    pid_t pid = 0;
-    const int rc = ::posix_spawn(&pid, "/bin/sh", &actions, nullptr, argv, environ);
-    ::posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) fail(std::string("posix_spawn /bin/sh: ") + std::strerror(rc));
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR) fail(std::string("waitpid: ") + std::strerror(errno));
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) fail("bare /bin/sh -c [" + command + "] failed");
+    const bench::BareRun run = bench::runBareShell(command, bench::BareOutput::DevNull);
+    if (!run.ok) fail(run.why);
 }
 
 // ---- Measurement ----
@@ -359,12 +317,6 @@ double threadCpuMs() {
     timespec t{};
     ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const std::size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
 double minimum(const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); }
@@ -397,7 +349,14 @@ int main(int argc, char** argv) {
         }
     }
 
-    if (machine > 0) makeMachine(machine);
+    if (machine > 0) {
+        // The simulator's file helpers throw on a failed write or read.
+        try {
+            makeMachine(machine);
+        } catch (const std::exception& e) {
+            fail(std::string("--machine: ") + e.what());
+        }
+    }
     const Plugin plugin = load(pluginPath);
     int err = 0;
     char errbuf[MAXMPIOERRORLEN] = {};
@@ -495,12 +454,12 @@ int main(int argc, char** argv) {
                 "sh, bare", "share/runner", "share/sh", "own CPU", "share", "share < 5%");
     bool allMet = true;
     for (const Case& c : cases) {
-        const double call = median(c.callMs), runner = median(c.runnerMs), shell = median(c.shellMs);
+        const double call = bench::median(c.callMs), runner = bench::median(c.runnerMs), shell = bench::median(c.shellMs);
         const double share = (call - runner) / call;
         const double shareShell = (call - shell) / call;
         // The plug-in's own work: the CPU this thread spends in the call
         // beyond what the same pipelines through the runner cost it.
-        const double ownCpu = median(c.callCpuMs) - median(c.runnerCpuMs);
+        const double ownCpu = bench::median(c.callCpuMs) - bench::median(c.runnerCpuMs);
         const double ownShare = ownCpu / call;
         const bool met = ownShare < kShareTarget;
         allMet = allMet && met;

@@ -12,23 +12,14 @@
 //             capture must keep it: the cost of storing the output
 // Throughput is in MB/s of 10^6 bytes. Every run is checked: status 0 and
 // every byte captured, else the program stops with status 1.
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "TmHostServices.h"
-
-extern char** environ;
+#include "bench_common.h"
 
 namespace {
 
@@ -41,12 +32,6 @@ double secondsSince(Clock::time_point start) {
 [[noreturn]] void fail(const std::string& why) {
     std::fprintf(stderr, "capture_bench: %s\n", why.c_str());
     std::exit(1);
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    const std::size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
 // Bytes per second of one captured run.
@@ -68,38 +53,12 @@ double captured(std::size_t bytes, bool both) {
 // Bytes per second through a bare pipe, read and thrown away or kept.
 double barePipe(std::size_t bytes, bool keep) {
     const std::string command = "head -c " + std::to_string(bytes) + " /dev/zero";
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) fail("pipe2 failed");
-    posix_spawn_file_actions_t actions;
-    ::posix_spawn_file_actions_init(&actions);
-    ::posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(command.c_str()),
-                    nullptr};
-    static std::vector<char> chunk(256 * 1024);
     const auto start = Clock::now();
-    pid_t pid = 0;
-    const int rc = ::posix_spawn(&pid, "/bin/sh", &actions, nullptr, argv, environ);
-    ::posix_spawn_file_actions_destroy(&actions);
-    ::close(fds[1]);
-    if (rc != 0) fail("posix_spawn failed");
-    std::size_t total = 0;
-    std::string kept;
-    for (;;) {
-        const ssize_t n = ::read(fds[0], chunk.data(), chunk.size());
-        if (n > 0) {
-            total += static_cast<std::size_t>(n);
-            if (keep) kept.append(chunk.data(), static_cast<std::size_t>(n));
-        } else if (n == 0 || errno != EINTR) {
-            break;
-        }
-    }
-    ::close(fds[0]);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR) fail("waitpid failed");
+    const bench::BareRun run =
+        bench::runBareShell(command, keep ? bench::BareOutput::Keep : bench::BareOutput::Discard);
     const double seconds = secondsSince(start);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || total != bytes || (keep && kept.size() != bytes))
-        fail("[" + command + "] failed");
+    if (!run.ok) fail(run.why);
+    if (run.bytes != bytes || (keep && run.kept.size() != bytes)) fail("[" + command + "]: short output");
     return static_cast<double>(bytes) / seconds;
 }
 
@@ -140,8 +99,8 @@ int main(int argc, char** argv) {
             bare.push_back(barePipe(bytes, false));
             kept.push_back(barePipe(bytes, true));
         }
-        std::printf("%6ld MiB %12.0f %12.0f %12.0f %12.0f\n", mib, median(out) / 1e6, median(both) / 1e6,
-                    median(bare) / 1e6, median(kept) / 1e6);
+        std::printf("%6ld MiB %12.0f %12.0f %12.0f %12.0f\n", mib, bench::median(out) / 1e6, bench::median(both) / 1e6,
+                    bench::median(bare) / 1e6, bench::median(kept) / 1e6);
     }
     return 0;
 }

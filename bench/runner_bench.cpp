@@ -10,36 +10,16 @@
 // the program prints, per command, the runner's overhead over each bare
 // start, from the medians over the repetitions.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <string>
 
 #include "TmHostServices.h"
+#include "bench_common.h"
 #include "bench_summary.h"
 
-extern char** environ;
-
 namespace {
-
-int waitFor(pid_t pid) {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR) return -1;
-    return status;
-}
-
-// 0 when the shell ran the command and exited 0.
-int spawnShell(const char* command, posix_spawn_file_actions_t* actions, pid_t& pid) {
-    char* argv[] = {const_cast<char*>("sh"), const_cast<char*>("-c"), const_cast<char*>(command), nullptr};
-    return ::posix_spawn(&pid, "/bin/sh", actions, nullptr, argv, environ);
-}
 
 void BM_Runner(benchmark::State& state, const char* command) {
     std::string out;
@@ -53,65 +33,21 @@ void BM_Runner(benchmark::State& state, const char* command) {
     }
 }
 
-void BM_BarePipe(benchmark::State& state, const char* command) {
-    std::string out;
-    char chunk[65536];
+void BM_Bare(benchmark::State& state, const char* command, bench::BareOutput output) {
     for (auto _ : state) {
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) != 0) {
-            state.SkipWithError("pipe2 failed");
+        const bench::BareRun run = bench::runBareShell(command, output);
+        if (!run.ok) {
+            state.SkipWithError(run.why.c_str());
             break;
         }
-        posix_spawn_file_actions_t actions;
-        ::posix_spawn_file_actions_init(&actions);
-        ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        ::posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-        ::posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        pid_t pid = 0;
-        const int rc = spawnShell(command, &actions, pid);
-        ::posix_spawn_file_actions_destroy(&actions);
-        ::close(fds[1]);
-        if (rc != 0) {
-            ::close(fds[0]);
-            state.SkipWithError("posix_spawn failed");
-            break;
-        }
-        out.clear();
-        for (;;) {
-            const ssize_t n = ::read(fds[0], chunk, sizeof chunk);
-            if (n > 0) out.append(chunk, static_cast<std::size_t>(n));
-            else if (n == 0 || errno != EINTR) break;
-        }
-        ::close(fds[0]);
-        const int status = waitFor(pid);
-        if (status < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-            state.SkipWithError("the command failed");
-            break;
-        }
-        benchmark::DoNotOptimize(out.data());
+        benchmark::DoNotOptimize(run.kept.data());
     }
 }
 
+void BM_BarePipe(benchmark::State& state, const char* command) { BM_Bare(state, command, bench::BareOutput::Keep); }
+
 void BM_BareNull(benchmark::State& state, const char* command) {
-    for (auto _ : state) {
-        posix_spawn_file_actions_t actions;
-        ::posix_spawn_file_actions_init(&actions);
-        ::posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        ::posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        ::posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        pid_t pid = 0;
-        const int rc = spawnShell(command, &actions, pid);
-        ::posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0) {
-            state.SkipWithError("posix_spawn failed");
-            break;
-        }
-        const int status = waitFor(pid);
-        if (status < 0 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-            state.SkipWithError("the command failed");
-            break;
-        }
-    }
+    BM_Bare(state, command, bench::BareOutput::DevNull);
 }
 
 // The commands, by the names the benchmarks carry.

@@ -47,32 +47,6 @@ bool runPartitionListing(std::string& output) {
     return true;
 }
 
-// Hands every usable line of the listing to use(key, name), in output order;
-// a line that does not split into three tokens is logged and skipped. Only
-// lines ended by a newline count; text after the last one is unused. A line
-// for which handled(line) is true has been dealt with by the caller already
-// and is not split.
-template <typename Handled, typename Use>
-void forEachListedDevice(const std::string& output, Handled&& handled, Use&& use) {
-    // One token list serves every line; each split replaces its contents.
-    std::vector<std::string> tokens;
-    std::string line;
-    const std::string separator = " ";
-    const std::string_view text = output;
-    for (std::size_t from = 0, newline; (newline = text.find('\n', from)) != std::string_view::npos;
-         from = newline + 1) {
-        if (handled(text.substr(from, newline - from))) continue;
-        line.assign(output, from, newline - from);
-        FXString::Split(line, separator, tokens, 0);
-        if (tokens.size() == 3) {
-            use(MpDev(parseLeadingInt(tokens[0]), parseLeadingInt(tokens[1])), tokens[2]);
-        } else {
-            EvDebug(nullptr).DebugLvl(listingTag, -1, "Invalid token count=[%ld] for '%s'",
-                                      static_cast<long>(tokens.size()), line.c_str());
-        }
-    }
-}
-
 // A line of the listing's usual shape: a major and a minor number of one to
 // nine digits and a non-empty name without blanks, separated by single
 // blanks. Splitting such a line at " " gives exactly these three pieces, and
@@ -98,40 +72,61 @@ bool readPlainLine(std::string_view line, MpDev& key, std::string_view& name) {
     return true;
 }
 
+// Hands every usable line of the listing to use(key, name), in output order;
+// a line that does not split into three tokens is logged and skipped. Only
+// lines ended by a newline count; text after the last one is unused. With
+// readPlainInPlace, a line of the usual shape is read by readPlainLine
+// instead of being split, which gives the same key and name.
+template <typename Use>
+void forEachListedDevice(const std::string& output, bool readPlainInPlace, Use&& use) {
+    // One token list serves every line; each split replaces its contents.
+    std::vector<std::string> tokens;
+    std::string line;
+    const std::string separator = " ";
+    const std::string_view text = output;
+    for (std::size_t from = 0, newline; (newline = text.find('\n', from)) != std::string_view::npos;
+         from = newline + 1) {
+        MpDev key;
+        std::string_view name;
+        if (readPlainInPlace && readPlainLine(text.substr(from, newline - from), key, name)) {
+            use(key, name);
+            continue;
+        }
+        line.assign(output, from, newline - from);
+        FXString::Split(line, separator, tokens, 0);
+        if (tokens.size() == 3) {
+            use(MpDev(parseLeadingInt(tokens[0]), parseLeadingInt(tokens[1])), std::string_view(tokens[2]));
+        } else {
+            EvDebug(nullptr).DebugLvl(listingTag, -1, "Invalid token count=[%ld] for '%s'",
+                                      static_cast<long>(tokens.size()), line.c_str());
+        }
+    }
+}
+
 } // namespace
 
 int listMPIODevices(std::map<MpDev, std::string>& devices) {
     std::string output;
     if (!runPartitionListing(output)) return -1;
-    forEachListedDevice(
-        output, [](std::string_view) { return false; },
-        [&](MpDev key, std::string& name) { setEntry(devices, key, std::move(name)); });
+    // The exported listing splits every line with the host's splitter.
+    forEachListedDevice(output, false, [&](MpDev key, std::string_view name) {
+        setEntry(devices, key, std::string(name));
+    });
     return 0;
 }
 
 int findListedDevice(MpDev key, std::string& name) {
     std::string output;
     if (!runPartitionListing(output)) return -1;
-    // A later line with the same key replaces an earlier one in the map, so
-    // the last match is the one the map would hold.
+    // One device among tens of thousands is looked for: lines of the usual
+    // shape, nearly all of them, are read in place, as splitting every line
+    // would cost more than the listing command itself takes. A later line
+    // with the same key replaces an earlier one in the map, so the last match
+    // is the one the map would hold.
     bool found = false;
-    const auto matches = [&](MpDev listed) { return listed.major == key.major && listed.minor == key.minor; };
-    // Lines of the usual shape, nearly all of them, are read in place: one
-    // device among tens of thousands is looked for, and splitting every line
-    // would cost more than the listing command itself takes.
-    const auto readInPlace = [&](std::string_view line) {
-        MpDev listed;
-        std::string_view listedName;
-        if (!readPlainLine(line, listed, listedName)) return false;
-        if (matches(listed)) {
+    forEachListedDevice(output, true, [&](MpDev listed, std::string_view listedName) {
+        if (listed.major == key.major && listed.minor == key.minor) {
             name.assign(listedName);
-            found = true;
-        }
-        return true;
-    };
-    forEachListedDevice(output, readInPlace, [&](MpDev listed, std::string& listedName) {
-        if (matches(listed)) {
-            name = std::move(listedName);
             found = true;
         }
     });
