@@ -28,7 +28,7 @@ namespace {
 const std::string kPartitionListing =
     "cat /proc/partitions | grep \"emcpower\" | awk '{print $1\" \"$2\" \"$4}'";
 const std::string kPseudoListing =
-    "powermt display dev=all | grep 'Pseudo' | awk 'BEGIN {FS=\"=\";} {print $2;}'";
+    "powermt display dev=all | grep -a 'Pseudo' | awk 'BEGIN {FS=\"=\";} {print $2;}'";
 
 constexpr int kPartitionsPerDevice = 3;
 

@@ -27,8 +27,8 @@ seed() {
 # The pipelines exactly as the plug-in runs them.
 partitions="cat /proc/partitions | grep \"emcpower\" | awk '{print \$1\" \"\$2\" \"\$4}'"
 admin="cat /proc/devices | grep 'power2' | awk '{print \$1}'"
-pseudo="powermt display dev=all | grep 'Pseudo' | awk 'BEGIN {FS=\"=\";} {print \$2;}'"
-paths() { echo "powermt display dev=$1 | grep -v '=' | grep 'sd' | awk '/active|passive/ { print \$3 }' "; }
+pseudo="powermt display dev=all | grep -a 'Pseudo' | awk 'BEGIN {FS=\"=\";} {print \$2;}'"
+paths() { echo "powermt display dev=$1 | grep -a -v '=' | grep -a 'sd' | awk '/active|passive/ { print \$3 }' "; }
 
 # partition_listing: status selector 0 (success), then the listing.
 seed partition_listing listing '\000' "$partitions"

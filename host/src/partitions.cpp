@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <list>
 
 #include "TmHostServices.h"
@@ -28,6 +29,22 @@ private:
 
 // libblkid does not always set errno on failure.
 int failure() { return errno > 0 ? -errno : -EIO; }
+
+// The kernel ignores a table entry that is empty or reaches past the end of
+// the disk; so does the reader, and it says why in the log. Sizes in 512-byte
+// sectors; the sum is formed so that it cannot overflow.
+bool fitsOnDevice(const slice& s, std::int64_t deviceSectors, const char* device) {
+    const char* why = nullptr;
+    if (s.size <= 0) why = "its size is not positive";
+    else if (s.start < 0) why = "its start is negative";
+    else if (s.start > deviceSectors || s.size > deviceSectors - s.start) why = "it ends beyond the device";
+    if (why == nullptr) return true;
+    EvDebug(nullptr).DebugLvl("getPartitions", 0,
+                              "%s: partition %d (start %lld, %lld sectors) ignored: %s; the device has %lld sectors",
+                              device, s.partNo, static_cast<long long>(s.start), static_cast<long long>(s.size), why,
+                              static_cast<long long>(deviceSectors));
+    return false;
+}
 
 } // namespace
 
@@ -64,6 +81,9 @@ int getPartitions(const char* device, std::list<slice>* slices) {
     if (!table) return failure();
     const int count = ::blkid_partlist_numof_partitions(table);
     if (count < 0) return -EIO;
+    const blkid_loff_t deviceBytes = ::blkid_probe_get_size(probe.get());
+    if (deviceBytes < 0) return -EIO;
+    const std::int64_t deviceSectors = deviceBytes / 512;
 
     // Collected apart so that a failure leaves the caller's list untouched.
     std::list<slice> found;
@@ -74,8 +94,9 @@ int getPartitions(const char* device, std::list<slice>* slices) {
         s.start = ::blkid_partition_get_start(part); // libblkid counts 512-byte sectors
         s.size = ::blkid_partition_get_size(part);
         s.partNo = ::blkid_partition_get_partno(part);
-        found.push_back(s);
+        if (fitsOnDevice(s, deviceSectors, device)) found.push_back(s);
     }
+    const int kept = static_cast<int>(found.size());
     slices->splice(slices->end(), found);
-    return count;
+    return kept;
 }

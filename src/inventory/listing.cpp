@@ -21,7 +21,10 @@ const char* const partitionListing_cmd =
 const char* const listingTag = "EMCPowerPath::listMPIODvices";
 
 // The text after the first "=" of every line that names a pseudo device.
-const char* const pseudoNameFilter = " | grep 'Pseudo' | awk 'BEGIN {FS=\"=\";} {print $2;}'";
+// grep -a, since powermt's output may hold bytes that are not text in the
+// locale (a NUL, an array name in Latin-1), after which plain grep would stop
+// printing or drop lines.
+const char* const pseudoNameFilter = " | grep -a 'Pseudo' | awk 'BEGIN {FS=\"=\";} {print $2;}'";
 
 // The kernel lists devices in ascending order, so a new key usually goes at
 // the end of the map: inserting there with a hint costs constant time.

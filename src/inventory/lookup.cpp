@@ -25,6 +25,9 @@ int FindMpDeviceName(const char* path, std::string& name) {
                                error, errnoText(error).c_str());
         return 0;
     }
+    // Only a block device can be a pseudo device: a character device or any
+    // other node that happens to carry a pseudo device's numbers is not one.
+    if (!S_ISBLK(node.st_mode)) return 0;
     // The listing's answer for this one key, without a map of every device.
     const MpDev key(static_cast<int>(major(node.st_rdev)), static_cast<int>(minor(node.st_rdev)));
     return findListedDevice(key, name) == 1 ? 1 : 0;

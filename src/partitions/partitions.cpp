@@ -18,8 +18,26 @@ namespace {
 constexpr unsigned kPartitionBits = 4;
 constexpr unsigned kPartitionMask = (1u << kPartitionBits) - 1;
 
-bool isAdminMajor(unsigned majorNumber) {
-    return majorNumber == static_cast<unsigned>(admin_major.load());
+// A block device under the admin major: a pseudo device or one of its
+// partitions. Other nodes that carry the same numbers (a character device, or
+// a regular file's 0 before init) are not.
+bool isPseudoDeviceNode(const struct stat& node) {
+    return S_ISBLK(node.st_mode) && major(node.st_rdev) == static_cast<unsigned>(admin_major.load());
+}
+
+// A pseudo device has partition minors 1 to 15 only, and a partition has a
+// positive size. Other entries (GPT numbers them up to 128; a damaged table
+// may give any size) would be handed on with another device's minor or as
+// nothing at all: they are logged and dropped. Returns how many were.
+std::size_t leaveOutImpossibleSlices(std::list<slice>& slices, const char* dev) {
+    return slices.remove_if([dev](const slice& s) {
+        const bool numbered = s.partNo >= 1 && static_cast<unsigned>(s.partNo) <= kPartitionMask;
+        if (numbered && s.size > 0) return false;
+        EvDebug(nullptr).DebugLvl("EMCPowerPath::getPartitionDevices", -1,
+                                  "Partition %d of %s left out: %s", s.partNo, dev,
+                                  numbered ? "its size is not positive" : "no minor number of the device holds it");
+        return true;
+    });
 }
 
 } // namespace
@@ -55,7 +73,7 @@ int isPartitionDevice(void* /*context*/, const char* path, char* parent, int* er
             return 0;
         }
         const unsigned minorNumber = minor(node.st_rdev);
-        if (!isAdminMajor(major(node.st_rdev)) || (minorNumber & kPartitionMask) == 0) return 0;
+        if (!isPseudoDeviceNode(node) || (minorNumber & kPartitionMask) == 0) return 0;
 
         const std::string parentPath = "/dev/emcpower" + getAAName(minorNumber >> kPartitionBits);
         if (parent == nullptr) return 1;
@@ -110,17 +128,18 @@ int getPartitionDevices(void* context, const char* dev, TmPartInfo* parts, int* 
         std::list<slice> slices;
         struct stat node;
         std::memset(&node, 0, sizeof node);
-        // A path that cannot be examined keeps device number 0 and is
-        // refused below by its major number once init has run.
+        // A path that cannot be examined keeps a zeroed record, which is no
+        // block device, and is refused below.
         (void)::stat(dev, &node);
         if (isPartitionDevice(context, dev, nullptr, err, errbuf) == 1) return fail(-1, dev);
         // One reading of admin_major decides, also for a partition that init's
         // change of the number let through the partition check.
-        if (!isAdminMajor(major(node.st_rdev)) || (minor(node.st_rdev) & kPartitionMask))
-            return fail(-1, dev);
+        if (!isPseudoDeviceNode(node) || (minor(node.st_rdev) & kPartitionMask)) return fail(-1, dev);
 
-        const int found = getPartitions(dev, &slices);
-        if (found < 0) return fail(found, dev);
+        const int read = getPartitions(dev, &slices);
+        if (read < 0) return fail(read, dev);
+        const long long left = static_cast<long long>(read) - static_cast<long long>(leaveOutImpossibleSlices(slices, dev));
+        const int found = left > 0 ? static_cast<int>(left) : 0;
 
         // Without a count or an array there is no room: no record is written.
         const int capacity = (count != nullptr && parts != nullptr) ? *count : 0;

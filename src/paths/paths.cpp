@@ -12,8 +12,11 @@ namespace {
 
 // Keeps the third field (the sd name) of every active or passive path line of
 // "powermt display dev=NAME". Both blanks at the ends belong to the command.
+// -a makes grep match text as text whatever the bytes and the locale: without
+// it, a NUL byte ends its output and, in a UTF-8 locale, a line with a
+// Latin-1 HBA or port name is dropped.
 const char* const underlyingPathFilter =
-    " | grep -v '=' | grep 'sd' | awk '/active|passive/ { print $3 }' ";
+    " | grep -a -v '=' | grep -a 'sd' | awk '/active|passive/ { print $3 }' ";
 
 constexpr int kNotAPseudoDevice = -6;
 

@@ -24,6 +24,9 @@ char vendorNameText[] = "Trelmaron: EMC PowerPath MPIO";
 // First field of every /proc/devices line that names the PowerPath class.
 const char* const adminMajorDiscovery_cmd =
     "cat /proc/devices | grep 'power2' | awk '{print $1}'";
+
+// The text before the first newline.
+std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
 } // namespace
 
 char* _VendorName = vendorNameText;
@@ -36,11 +39,19 @@ const char* init(void* /*context*/, int* err, char* errbuf) {
         const char* vendor = _VendorName;
         std::string output;
         std::string error;
-        if (TmProcess::system(adminMajorDiscovery_cmd, &output, &error, 0, false) != 0 ||
-            output.empty())
+        if (TmProcess::system(adminMajorDiscovery_cmd, &output, &error, 0, false) != 0)
             return nullptr;
-        // Only the number on the first matching line counts.
+        // Only the number on the first matching line counts. Device numbers
+        // are positive: 0 would make every regular file and unexaminable path
+        // look like a pseudo device, so anything else fails init and keeps
+        // the number it had.
         const int major = parseLeadingInt(output);
+        if (major <= 0) {
+            *err = -1;
+            formatToCallerBuffer(errbuf, "init: no positive admin major number in /proc/devices: read [%s]",
+                                 firstLine(output).c_str());
+            return nullptr;
+        }
         admin_major.store(major);
         EvDebug(nullptr).Debug("init", "Admin device major number :%d %s.", major, output.c_str());
         return vendor;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "TmHostServices.h"
+#include "tmhost/TmHost.h"
 #include "temp_dir.h"
 
 namespace {
@@ -85,6 +86,28 @@ TEST_F(PartitionsTest, GptKeepsEntryNumbersAcrossAGap) {
     ASSERT_EQ(std::system(("sfdisk -q --delete '" + path + "' 3").c_str()), 0);
     const std::vector<Part> expected = {{1, 2048, 2048}, {2, 4096, 4096}, {4, 10240, 8192}};
     EXPECT_EQ(read(path, 3), expected);
+}
+
+TEST_F(PartitionsTest, EntriesBeyondTheDeviceAreLeftOutAndLogged) {
+    // The table was written for 32 MiB; the image then shrank to 8 MiB
+    // (16384 sectors), so partition 2 ends beyond it and partition 3 starts
+    // beyond it. A huge MBR size (2^32 - 1 sectors) cannot fit either.
+    const std::string path = image("shrunk.img",
+                                   "label: dos\n"
+                                   "start=2048, size=4096, type=83\n"
+                                   "start=8192, size=40000, type=83\n"
+                                   "start=50000, size=2048, type=83\n");
+    ASSERT_EQ(::truncate(path.c_str(), 8 << 20), 0);
+    const std::string log = dir.file("log");
+    ASSERT_TRUE(tmhost::configureLog(tmhost::LogSink::File, 0, log));
+    EXPECT_EQ(read(path, 1), (std::vector<Part>{{1, 2048, 4096}}));
+    tmhost::configureLog(tmhost::LogSink::Off, 0);
+    const std::string logged = readFile(log);
+    EXPECT_NE(logged.find("partition 2 (start 8192, 40000 sectors) ignored: it ends beyond the device; "
+                          "the device has 16384 sectors"),
+              std::string::npos)
+        << logged;
+    EXPECT_NE(logged.find("partition 3 (start 50000, 2048 sectors) ignored"), std::string::npos) << logged;
 }
 
 TEST_F(PartitionsTest, ImageWithoutTableHasNoPartitionsAndKeepsTheList) {

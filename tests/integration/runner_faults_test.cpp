@@ -128,6 +128,11 @@ TEST_F(RunnerFaults, PipelinesReportTheRunAndParseWhatCameOut) {
         {"dies by a signal before answering", "kill -KILL $$", 0, {}, {}},
         {"prints nothing", "exit 0", 0, {}, {}},
         {"is not found", "", 0, {}, {}},
+        // Bytes that are no text in a UTF-8 locale: a NUL, then a Latin-1 port.
+        {"prints a NUL and Latin-1 bytes",
+         "printf 'banner\\000\\n'\n" + std::string(kDisplay) +
+             "printf '   2 qla2xxx   sdd   SP \\351A0   active  alive   0  0\\n'\n",
+         0, {"/dev/emcpowera", "/dev/emcpowerb"}, {"/dev/sdb", "/dev/sdd"}},
         {"hangs past the timeout", std::string(kDisplay) + "sleep 30", tmhost::kTimedOut, {}, {}},
     };
     const std::string timedOut = "timed out after 1 s; process group killed";

@@ -55,7 +55,8 @@ struct DiscoveryCase {
     const char* name;
     fakehost::Reply reply;
     bool succeeds;
-    int major; // admin_major afterwards; it starts at 77
+    int major;           // admin_major afterwards; it starts at 77
+    const char* errText; // the error text with err -1; null: err and errbuf untouched
 };
 
 void PrintTo(const DiscoveryCase& c, std::ostream* os) { *os << c.name; }
@@ -69,22 +70,32 @@ TEST_P(InitDiscoveryTest, OutcomeAndAdminMajor) {
     const char* vendor = init(nullptr, &e.err, e.errbuf());
     EXPECT_EQ(vendor, GetParam().succeeds ? _VendorName : nullptr);
     EXPECT_EQ(admin_major.load(), GetParam().major);
-    EXPECT_TRUE(e.untouched()) << "init reports nothing through err and errbuf";
+    if (GetParam().errText == nullptr) {
+        EXPECT_TRUE(e.untouched()) << "init reports nothing through err and errbuf";
+    } else {
+        EXPECT_EQ(e.err, -1);
+        EXPECT_EQ(e.text(), GetParam().errText);
+    }
     EXPECT_EQ(fakehost::logEntries().size(), GetParam().succeeds ? 1u : 0u);
 }
 
+// A major number must be positive: 0 or less fails init and keeps the old one.
+#define NO_MAJOR "init: no positive admin major number in /proc/devices: read "
 INSTANTIATE_TEST_SUITE_P(
     Discovery, InitDiscoveryTest,
     ::testing::Values(
-        DiscoveryCase{"NoPower2Line", {0, "", ""}, false, 77},
-        DiscoveryCase{"RunnerFails", {1, "251\n", "cat: /proc/devices: No such file"}, false, 77},
-        DiscoveryCase{"RunnerFailsNegative", {-1, "", ""}, false, 77},
-        DiscoveryCase{"TwoLinesFirstCounts", {0, "251\n252\n", ""}, true, 251},
-        DiscoveryCase{"LeadingBlanks", {0, "  \t 120\n", ""}, true, 120},
-        DiscoveryCase{"NotANumber", {0, "power2\n", ""}, true, 0},
-        DiscoveryCase{"Negative", {0, "-5\n", ""}, true, -5},
-        DiscoveryCase{"OverflowSaturates", {0, "99999999999999999999\n", ""}, true, INT_MAX}),
+        DiscoveryCase{"NoPower2Line", {0, "", ""}, false, 77, NO_MAJOR "[]"},
+        DiscoveryCase{"RunnerFails", {1, "251\n", "cat: /proc/devices: No such file"}, false, 77, nullptr},
+        DiscoveryCase{"RunnerFailsNegative", {-1, "", ""}, false, 77, nullptr},
+        DiscoveryCase{"TwoLinesFirstCounts", {0, "251\n252\n", ""}, true, 251, nullptr},
+        DiscoveryCase{"LeadingBlanks", {0, "  \t 120\n", ""}, true, 120, nullptr},
+        DiscoveryCase{"NotANumber", {0, "power2\n", ""}, false, 77, NO_MAJOR "[power2]"},
+        DiscoveryCase{"Zero", {0, "0\n", ""}, false, 77, NO_MAJOR "[0]"},
+        DiscoveryCase{"Negative", {0, "-5\n7\n", ""}, false, 77, NO_MAJOR "[-5]"},
+        DiscoveryCase{"FormatInData", {0, "%s%n\n", ""}, false, 77, NO_MAJOR "[%s%n]"},
+        DiscoveryCase{"OverflowSaturates", {0, "99999999999999999999\n", ""}, true, INT_MAX, nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
+#undef NO_MAJOR
 
 TEST_F(InitTest, RepeatedInitRunsAgainAndTheLastValueWins) {
     fakehost::answerInTurn(kDiscovery, {{0, "251\n", ""}, {0, "252\n", ""}});

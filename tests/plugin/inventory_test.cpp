@@ -425,6 +425,8 @@ protected:
         devfixture::symlink("../../emcpowerc", "/dev/disk/by-id/scsi-360000970000192601234");
         devfixture::regularFile("/dev/plainfile");
         devfixture::directory("/dev/somedir");
+        devfixture::charNode("/dev/charc", kAdminMajor, 32);
+        devfixture::charNode("/dev/charc1", kAdminMajor, 33);
     }
 };
 
@@ -448,6 +450,9 @@ TEST_F(LookupTest, ResolvesByDeviceNumber) {
         {"/dev/sdb", 0, "/dev/sdb"},
         {"/dev/plainfile", 0, "/dev/plainfile"},
         {"/dev/somedir", 0, "/dev/somedir"},
+        // Only block devices are pseudo devices, whatever numbers a node carries.
+        {"/dev/charc", 0, "/dev/charc"},
+        {"/dev/charc1", 0, "/dev/charc1"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);

@@ -99,7 +99,8 @@ TEST_F(PartitionTest, WholeDevicesAndOtherMajorsAreNotPartitions) {
     devfixture::blockNode("/dev/sdb1", 8, 17);
     devfixture::symlink("emcpowerc", "/dev/link");
     devfixture::regularFile("/dev/file");
-    for (const char* path : {"/dev/emcpowerc", "/dev/sdb1", "/dev/link", "/dev/file"}) {
+    devfixture::charNode("/dev/charc1", kAdminMajor, 33);
+    for (const char* path : {"/dev/emcpowerc", "/dev/sdb1", "/dev/link", "/dev/file", "/dev/charc1"}) {
         char parent[MAXMPIOPATHLEN];
         std::memset(parent, '#', sizeof parent);
         ErrorOut e;
@@ -270,22 +271,53 @@ TEST_F(EnumerationTest, DeviceWithoutPartitions) {
 }
 
 TEST_F(EnumerationTest, RefusedDevicesReportTheirPathAsText) {
-    const char* refused[] = {"/dev/emcpowerc1", "/dev/sdb", "/dev/missing", "/dev/100%s%n"};
-    for (const char* path : refused) {
-        SCOPED_TRACE(path);
-        poison();
-        int count = 16;
-        ErrorOut e;
-        EXPECT_EQ(getPartitionDevices(nullptr, path, records.data(), &count, 0, &e.err, e.errbuf()), -1);
-        EXPECT_EQ(count, 0);
-        EXPECT_EQ(e.err, -1);
-        EXPECT_EQ(e.text(), path);
-        EXPECT_TRUE(e.zeroFilledAfterText());
-        EXPECT_TRUE(untouched(0));
-        // Optional out-parameters.
-        EXPECT_EQ(getPartitionDevices(nullptr, path, records.data(), nullptr, 0, nullptr, nullptr), -1);
+    devfixture::charNode("/dev/charc", kAdminMajor, 32);
+    devfixture::regularFile("/dev/file");
+    const char* refused[] = {"/dev/emcpowerc1", "/dev/sdb", "/dev/missing", "/dev/100%s%n",
+                             "/dev/charc", "/dev/file"};
+    // Before init the admin major is 0, the device number of a regular file
+    // and of a path that cannot be examined.
+    for (const int major : {kAdminMajor, 0}) {
+        admin_major = major;
+        for (const char* path : refused) {
+            SCOPED_TRACE(std::string(path) + " under admin major " + std::to_string(major));
+            poison();
+            int count = 16;
+            ErrorOut e;
+            EXPECT_EQ(getPartitionDevices(nullptr, path, records.data(), &count, 0, &e.err, e.errbuf()), -1);
+            EXPECT_EQ(count, 0);
+            EXPECT_EQ(e.err, -1);
+            EXPECT_EQ(e.text(), path);
+            EXPECT_TRUE(e.zeroFilledAfterText());
+            EXPECT_TRUE(untouched(0));
+            // Optional out-parameters.
+            EXPECT_EQ(getPartitionDevices(nullptr, path, records.data(), nullptr, 0, nullptr, nullptr), -1);
+        }
     }
     EXPECT_TRUE(fakehost::partitionReads().empty());
+}
+
+TEST_F(EnumerationTest, ImpossibleEntriesAreLeftOutAndLogged) {
+    // Minors 1 to 15 belong to the device; a partition has a positive size.
+    fakehost::scriptPartitions("/dev/emcpowerc", 7,
+                               {makeSlice(2048, 0, 1), makeSlice(4096, 8, 2), makeSlice(8192, -5, 3),
+                                makeSlice(1, 8, 16), makeSlice(1, 8, 128), makeSlice(1, 8, 0),
+                                makeSlice(9000, 8, 15)});
+    poison();
+    int count = 16;
+    ErrorOut e;
+    EXPECT_EQ(getPartitionDevices(nullptr, "/dev/emcpowerc", records.data(), &count, 0, &e.err, e.errbuf()), 2);
+    EXPECT_EQ(count, 2);
+    EXPECT_TRUE(e.untouched());
+    EXPECT_EQ(records[0].partNo, 2);
+    EXPECT_EQ(records[1].partNo, 15);
+    EXPECT_EQ(records[1].minor, 47);
+    EXPECT_TRUE(untouched(2));
+    const auto logs = fakehost::logEntries();
+    ASSERT_EQ(logs.size(), 5u);
+    EXPECT_EQ(logs[0].text, "Partition 1 of /dev/emcpowerc left out: its size is not positive");
+    EXPECT_EQ(logs[2].text, "Partition 16 of /dev/emcpowerc left out: no minor number of the device holds it");
+    EXPECT_EQ(logs[2].level, -1);
 }
 
 TEST_F(EnumerationTest, ReaderFailurePassesThrough) {

@@ -18,6 +18,7 @@ protected:
         devfixture::blockNode("/dev/emcpowerd1", kAdminMajor, 49); // parent node missing
         devfixture::blockNode("/dev/sdb", 8, 16);
         devfixture::symlink("../../emcpowerc", "/dev/disk/by-id/wwn-0x6006016");
+        devfixture::charNode("/dev/charc", kAdminMajor, 32);
         fakehost::answer(pathQuery("emcpowerc"), {0, "sdb\nsdc\n", ""});
     }
 
@@ -103,7 +104,7 @@ TEST_F(UnderlyingTest, BeforeInitAPartitionIsAskedAboutByItsOwnName) {
 }
 
 TEST_F(UnderlyingTest, NotAPseudoDevice) {
-    for (const char* path : {"/dev/sdb", "/dev/missing", "/dev/emcpowerq"}) {
+    for (const char* path : {"/dev/sdb", "/dev/missing", "/dev/emcpowerq", "/dev/charc"}) {
         ErrorOut e;
         const Outcome o = call(path, 4, e);
         EXPECT_EQ(o.result, -6) << path;

@@ -71,10 +71,10 @@ protected:
 inline const std::string kPartitionListing =
     "cat /proc/partitions | grep \"emcpower\" | awk '{print $1\" \"$2\" \"$4}'";
 inline const std::string kPseudoListing =
-    "powermt display dev=all | grep 'Pseudo' | awk 'BEGIN {FS=\"=\";} {print $2;}'";
+    "powermt display dev=all | grep -a 'Pseudo' | awk 'BEGIN {FS=\"=\";} {print $2;}'";
 inline std::string pathQuery(const std::string& bareName) {
     return "powermt display dev=" + bareName +
-           " | grep -v '=' | grep 'sd' | awk '/active|passive/ { print $3 }' ";
+           " | grep -a -v '=' | grep -a 'sd' | awk '/active|passive/ { print $3 }' ";
 }
 
 // The admin major number the device-node tests use.

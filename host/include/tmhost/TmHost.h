@@ -45,7 +45,9 @@
 // getPartitions(device, slices) appends one slice per partition of the disk
 // image or block device at device: start and size in 512-byte sectors,
 // partNo as the kernel numbers it (MBR: 1-4 primary and extended, 5 and up
-// logical; GPT: the entry number), every other byte 0. Result: the number of
+// logical; GPT: the entry number), every other byte 0. As the kernel does,
+// it leaves out entries whose size is 0 or less or that end beyond the
+// device, and logs each (tag "getPartitions", level 0). Result: the number of
 // slices appended (0 for a device without partition table), or a negative
 // errno: -EINVAL for a null argument, -errno of open(2) (e.g. -ENOENT,
 // -EACCES), -EISDIR for a directory, -ENOTBLK for anything else that is
