@@ -23,6 +23,8 @@
 #include "inventory/listing.h"
 #include "partitions/partitions_internal.h"
 
+using namespace tmmpio;
+
 namespace {
 
 const std::string kPartitionListing =

@@ -6,6 +6,8 @@
 #include "fuzz_support.h"
 #include "plugin/plugin_internal.h"
 
+using namespace tmmpio;
+
 using namespace fuzzsupport;
 using reliability::GuardedBytes;
 

@@ -10,6 +10,8 @@
 #include "fuzz_support.h"
 #include "inventory/listing.h"
 
+using namespace tmmpio;
+
 using namespace fuzzsupport;
 
 namespace {

@@ -8,6 +8,8 @@
 #include "fuzz_support.h"
 #include "plugin/plugin_internal.h"
 
+using namespace tmmpio;
+
 using namespace fuzzsupport;
 using reliability::GuardedBytes;
 using reliability::PathSlots;

@@ -31,6 +31,14 @@ inline constexpr int MAXMPIOERRORLEN = 1024;
 #define MAXMPIOERRORLEN 1024
 #endif
 
+/* getUnderlyingDevices' result for a path that is neither a pseudo device
+ * nor a partition of one. */
+#ifdef __cplusplus
+inline constexpr int MPIO_NOT_A_PSEUDO_DEVICE = -6;
+#else
+#define MPIO_NOT_A_PSEUDO_DEVICE (-6)
+#endif
+
 /* One partition of a pseudo device, as getPartitionDevices hands it out. */
 typedef struct TmPartInfo {
     char name[1024];    /* device path followed by the partition number */

@@ -2,6 +2,8 @@
 
 #include "TmMPIO_EMCPowerPath.h"
 
+namespace tmmpio {
+
 bool isPseudoDeviceName(std::string_view name) {
     return name.find("emcpower") != std::string_view::npos ||
            name.find("hdiskpower") != std::string_view::npos;
@@ -36,3 +38,5 @@ bool isPlainDeviceName(std::string_view name) {
     }
     return true;
 }
+
+} // namespace tmmpio

@@ -8,6 +8,8 @@
 
 #include "plugin/plugin_internal.h"
 
+namespace tmmpio {
+
 // True when "emcpower" or "hdiskpower" occurs anywhere in the name.
 TMMPIO_INTERNAL bool isPseudoDeviceName(std::string_view name);
 
@@ -27,5 +29,7 @@ TMMPIO_INTERNAL std::string bareDeviceName(const std::string& name);
 // A name that may stand unquoted on a shell command line: not empty, not
 // starting with "-", and made only of letters, digits, ".", "_", "-", "/".
 TMMPIO_INTERNAL bool isPlainDeviceName(std::string_view name);
+
+} // namespace tmmpio
 
 #endif

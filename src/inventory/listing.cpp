@@ -12,6 +12,8 @@
 #include "inventory/listing.h"
 #include "plugin/plugin_internal.h"
 
+using namespace tmmpio;
+
 namespace {
 
 // Major, minor and name of every emcpower line of the partition table.
@@ -34,8 +36,6 @@ void setEntry(std::map<MpDev, std::string>& devices, MpDev key, std::string name
     else
         devices[key] = std::move(name);
 }
-
-int clampToInt(long long n) { return n > 0x7fffffff ? 0x7fffffff : static_cast<int>(n); }
 
 // Runs the partition listing into output. A failed command, or one that
 // printed nothing, is logged and gives false.
@@ -118,7 +118,7 @@ int listMPIODevices(std::map<MpDev, std::string>& devices) {
     return 0;
 }
 
-int findListedDevice(MpDev key, std::string& name) {
+int tmmpio::findListedDevice(MpDev key, std::string& name) {
     std::string output;
     if (!runPartitionListing(output)) return -1;
     // One device among tens of thousands is looked for: lines of the usual
@@ -137,40 +137,19 @@ int findListedDevice(MpDev key, std::string& name) {
 }
 
 int getMPIODevices(void* /*context*/, char** devices, int* count, int* err, char* errbuf) {
+    static const char* const self = "getMPIODevices";
     if (!outParamsPresent(err, errbuf)) return -1;
-    if (devices == nullptr || count == nullptr) {
-        *err = -1;
-        copyToCallerBuffer(errbuf, devices == nullptr ? "getMPIODevices: no device array given"
-                                                      : "getMPIODevices: no device count given");
-        return -1;
-    }
+    if (devices == nullptr) return refuse(err, errbuf, self, "no device array given");
+    if (count == nullptr) return refuse(err, errbuf, self, "no device count given");
     return withoutExceptions(err, errbuf, -1, [&] {
         const std::string command = mpiodisplay_cmd + "all" + pseudoNameFilter;
         std::string output;
         std::string error;
         const int status = TmProcess::system(command.c_str(), &output, &error, 0, false);
         if (status != 0) {
-            *err = status;
-            copyToCallerBuffer(errbuf, error);
+            recordFailedRun(status, error, err, errbuf);
             return negatedStatus(status);
         }
-        // Every segment between newlines counts, empty ones and the one after
-        // the last newline included; only non-empty ones are stored.
-        const int capacity = *count;
-        int stored = 0;
-        long long segments = 0;
-        const std::string_view text = output;
-        for (std::size_t from = 0;;) {
-            const std::size_t newline = text.find('\n', from);
-            const std::size_t end = newline == std::string_view::npos ? text.size() : newline;
-            const std::string_view segment = text.substr(from, end - from);
-            if (!segment.empty() && stored < capacity)
-                copyPrefixedToCallerBuffer(devices[stored++], mpio_prefix, segment);
-            ++segments;
-            if (newline == std::string_view::npos) break;
-            from = newline + 1;
-        }
-        *count = stored;
-        return segments <= capacity ? 0 : clampToInt(segments);
+        return storeLines(output, EmptyLines::Counted, devices, count);
     });
 }

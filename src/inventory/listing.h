@@ -11,6 +11,8 @@
 // entries, and answers what a map filled by it would answer for key: 1 and
 // the kernel name in name when listed, 0 when not (name untouched), -1 when
 // the listing failed (name untouched).
+namespace tmmpio {
 TMMPIO_INTERNAL int findListedDevice(MpDev key, std::string& name);
+} // namespace tmmpio
 
 #endif

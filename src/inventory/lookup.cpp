@@ -11,6 +11,8 @@
 #include "inventory/listing.h"
 #include "plugin/plugin_internal.h"
 
+using namespace tmmpio;
+
 int FindMpDeviceName(const char* path, std::string& name) {
     if (path == nullptr) {
         name.clear();
@@ -35,11 +37,7 @@ int FindMpDeviceName(const char* path, std::string& name) {
 
 int isMPIODevice(void* /*context*/, const char* path, int* err, char* errbuf) {
     if (!outParamsPresent(err, errbuf)) return -1;
-    if (path == nullptr) {
-        *err = -1;
-        copyToCallerBuffer(errbuf, "isMPIODevice: no device path given");
-        return -1;
-    }
+    if (path == nullptr) return refuse(err, errbuf, "isMPIODevice", "no device path given");
     return withoutExceptions(err, errbuf, -1, [&] {
         std::string name;
         return FindMpDeviceName(path, name);

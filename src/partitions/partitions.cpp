@@ -11,6 +11,8 @@
 
 #include "partitions/partitions_internal.h"
 
+using namespace tmmpio;
+
 namespace {
 
 // Each pseudo device owns 16 consecutive minors: the index in the high
@@ -40,9 +42,18 @@ std::size_t leaveOutImpossibleSlices(std::list<slice>& slices, const char* dev) 
     });
 }
 
+// The failure of a partition listing: no partitions, the result as the
+// error code and the device path itself as the text, each where given.
+int failWithPath(int result, const char* dev, int* count, int* err, char* errbuf) {
+    if (count) *count = 0;
+    if (err) *err = result;
+    if (errbuf) copyToCallerBuffer(errbuf, dev);
+    return result;
+}
+
 } // namespace
 
-std::string getAAName(long index) {
+std::string tmmpio::getAAName(long index) {
     // Bijective base 26: the rightmost letter counts 0 to 25, and each letter
     // to its left counts what remains, less one, so that za follows yz and
     // aaa follows zz.
@@ -61,8 +72,7 @@ std::string getAAName(long index) {
 int isPartitionDevice(void* /*context*/, const char* path, char* parent, int* err, char* errbuf) {
     return withoutExceptions(err, errbuf, 0, [&] {
         if (path == nullptr) {
-            if (err) *err = -1;
-            if (errbuf) copyToCallerBuffer(errbuf, "isPartitionDevice: no device path given");
+            refuse(err, errbuf, "isPartitionDevice", "no device path given");
             return 0;
         }
         struct stat node;
@@ -94,12 +104,12 @@ int isPartitionDevice(void* /*context*/, const char* path, char* parent, int* er
     });
 }
 
-EPartIterator::EPartIterator(std::string path, int majorNumber, int minorNumber, TmPartInfo* array,
+tmmpio::EPartIterator::EPartIterator(std::string path, int majorNumber, int minorNumber, TmPartInfo* array,
                              int arrayCapacity)
     : written{0}, major{majorNumber}, minor{minorNumber}, devPath{std::move(path)},
       capacity{arrayCapacity}, parts{array} {}
 
-void EPartIterator::operator()(slice s) {
+void tmmpio::EPartIterator::operator()(slice s) {
     TmPartInfo record{};
     if (!(written < capacity)) return;
     // The name keeps at most 1022 characters: the bound includes the NUL.
@@ -117,13 +127,10 @@ void EPartIterator::operator()(slice s) {
 
 int getPartitionDevices(void* context, const char* dev, TmPartInfo* parts, int* count,
                         int /*reserved*/, int* err, char* errbuf) {
-    auto fail = [&](int result, const char* text) {
+    if (dev == nullptr) {
         if (count) *count = 0;
-        if (err) *err = result;
-        if (errbuf) copyToCallerBuffer(errbuf, text);
-        return result;
-    };
-    if (dev == nullptr) return fail(-1, "getPartitionDevices: no device path given");
+        return refuse(err, errbuf, "getPartitionDevices", "no device path given");
+    }
     return withoutExceptions(err, errbuf, -1, [&] {
         std::list<slice> slices;
         struct stat node;
@@ -131,13 +138,13 @@ int getPartitionDevices(void* context, const char* dev, TmPartInfo* parts, int* 
         // A path that cannot be examined keeps a zeroed record, which is no
         // block device, and is refused below.
         (void)::stat(dev, &node);
-        if (isPartitionDevice(context, dev, nullptr, err, errbuf) == 1) return fail(-1, dev);
+        if (isPartitionDevice(context, dev, nullptr, err, errbuf) == 1) return failWithPath(-1, dev, count, err, errbuf);
         // One reading of admin_major decides, also for a partition that init's
         // change of the number let through the partition check.
-        if (!isPseudoDeviceNode(node) || (minor(node.st_rdev) & kPartitionMask)) return fail(-1, dev);
+        if (!isPseudoDeviceNode(node) || (minor(node.st_rdev) & kPartitionMask)) return failWithPath(-1, dev, count, err, errbuf);
 
         const int read = getPartitions(dev, &slices);
-        if (read < 0) return fail(read, dev);
+        if (read < 0) return failWithPath(read, dev, count, err, errbuf);
         const long long left = static_cast<long long>(read) - static_cast<long long>(leaveOutImpossibleSlices(slices, dev));
         const int found = left > 0 ? static_cast<int>(left) : 0;
 

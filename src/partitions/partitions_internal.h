@@ -9,6 +9,8 @@
 #include "TmMPIO_EMCPowerPath.h"
 #include "plugin/plugin_internal.h"
 
+namespace tmmpio {
+
 // The letters after "/dev/emcpower" in the node name of the pseudo device
 // with this index: a to z, then aa to zz, then aaa, and so on, so that
 // every index has a name of its own. Negative indices are treated as 0.
@@ -28,5 +30,7 @@ public:
     int capacity;
     TmPartInfo* parts;
 };
+
+} // namespace tmmpio
 
 #endif

@@ -8,6 +8,8 @@
 #include "inventory/device_names.h"
 #include "plugin/plugin_internal.h"
 
+using namespace tmmpio;
+
 namespace {
 
 // Keeps the third field (the sd name) of every active or passive path line of
@@ -18,28 +20,10 @@ namespace {
 const char* const underlyingPathFilter =
     " | grep -a -v '=' | grep -a 'sd' | awk '/active|passive/ { print $3 }' ";
 
-constexpr int kNotAPseudoDevice = -6;
-
-int refuse(int* err, char* errbuf, const char* entryPoint, const char* why) {
-    *err = -1;
-    formatToCallerBuffer(errbuf, "%s: %s", entryPoint, why);
-    return -1;
-}
-
 // Names reach the shell unquoted, so anything but a plain device name is
 // refused before a command line is built from it.
-int refuseUnsafeName(int* err, char* errbuf, const char* entryPoint, const std::string& name) {
-    *err = -1;
-    formatToCallerBuffer(errbuf, "%s: refusing device name [%s]: not a plain device name", entryPoint,
-                         name.c_str());
-    return -1;
-}
-
-// A failed run leaves its status in err and its whole error text in errbuf,
-// replacing what an earlier failure left there.
-void recordFailedRun(int status, const std::string& error, int* err, char* errbuf) {
-    *err = status;
-    copyToCallerBuffer(errbuf, error);
+int refuseUnsafeName(int* err, char* errbuf, const char* entry, const std::string& name) {
+    return refuse(err, errbuf, entry, "refusing device name [" + name + "]: not a plain device name");
 }
 
 int runRecordingFailure(const std::string& command, std::string& output, std::string& error,
@@ -47,6 +31,17 @@ int runRecordingFailure(const std::string& command, std::string& output, std::st
     const int status = TmProcess::system(command.c_str(), &output, &error, 0, false);
     if (status != 0) recordFailedRun(status, error, err, errbuf);
     return status;
+}
+
+// The whole pseudo device that powermt knows: a partition's parent, which
+// is logged, or the device itself.
+std::string wholeDevice(void* context, const std::string& kernelName, int* err, char* errbuf) {
+    char parent[MAXMPIOPATHLEN + 1] = {};
+    const std::string examined = prepareDevName(kernelName);
+    if (isPartitionDevice(context, examined.c_str(), parent, err, errbuf) == 0) return kernelName;
+    EvDebug(nullptr).DebugLvl("EMCPowerPath::getUnderlyingDevices", 0,
+                              "Device=[%s] is a partition device, parent=[%s]", kernelName.c_str(), parent);
+    return parent;
 }
 
 } // namespace
@@ -59,50 +54,18 @@ int getUnderlyingDevices(void* context, const char* device, char** paths, int* c
     if (paths == nullptr) return refuse(err, errbuf, self, "no path array given");
     if (count == nullptr) return refuse(err, errbuf, self, "no path count given");
     return withoutExceptions(err, errbuf, -1, [&] {
-        std::string working = device;
-        if (FindMpDeviceName(device, working) == 0) return kNotAPseudoDevice;
+        std::string kernelName = device;
+        if (FindMpDeviceName(device, kernelName) == 0) return MPIO_NOT_A_PSEUDO_DEVICE;
 
-        // A partition is replaced by its whole pseudo device.
-        char parent[MAXMPIOPATHLEN + 1] = {};
-        const std::string examined = prepareDevName(working);
-        if (isPartitionDevice(context, examined.c_str(), parent, err, errbuf) != 0) {
-            EvDebug(nullptr).DebugLvl("EMCPowerPath::getUnderlyingDevices", 0,
-                                      "Device=[%s] is a partition device, parent=[%s]",
-                                      working.c_str(), parent);
-            working = parent;
-        }
-        const std::string bare = bareDeviceName(working);
+        const std::string bare = bareDeviceName(wholeDevice(context, kernelName, err, errbuf));
         if (!isPlainDeviceName(bare)) return refuseUnsafeName(err, errbuf, self, bare);
 
-        const std::string command = mpiodisplay_cmd + bare + underlyingPathFilter;
         std::string output;
         std::string error;
-        const int status = TmProcess::system(command.c_str(), &output, &error, 0, false);
-        if (status != 0) {
-            recordFailedRun(status, error, err, errbuf);
-            return negatedStatus(status);
-        }
-
-        // Lines are separated by newlines; empty lines are neither copied nor
-        // counted.
-        const int capacity = *count;
-        int copied = 0;
-        long long found = 0;
-        const std::string_view text = output;
-        for (std::size_t from = 0; from < text.size();) {
-            std::size_t end = text.find('\n', from);
-            if (end == std::string_view::npos) end = text.size();
-            if (end > from) {
-                if (copied < capacity)
-                    copyPrefixedToCallerBuffer(paths[copied++], mpio_prefix,
-                                               text.substr(from, end - from));
-                ++found;
-            }
-            from = end + 1;
-        }
-        *count = copied;
-        if (found <= capacity) return 0;
-        return found > 0x7fffffff ? 0x7fffffff : static_cast<int>(found);
+        const int status = runRecordingFailure(mpiodisplay_cmd + bare + underlyingPathFilter, output, error,
+                                               err, errbuf);
+        if (status != 0) return negatedStatus(status);
+        return storeLines(output, EmptyLines::Skipped, paths, count);
     });
 }
 

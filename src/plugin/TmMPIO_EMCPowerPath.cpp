@@ -6,6 +6,8 @@
 #include "TmMPIO_EMCPowerPath.h"
 #include "plugin/plugin_internal.h"
 
+namespace tmmpio {
+
 // Built in this order when the library is loaded (definition order within
 // one translation unit); every command after mpiocmd is made from it.
 const std::string mpiocmd = "powermt";
@@ -17,6 +19,10 @@ const std::string mpiorefresh_cmd = mpiocmd + " config";
 const std::string mpio_prefix = "/dev/";
 
 std::atomic<int> admin_major{0};
+
+} // namespace tmmpio
+
+using namespace tmmpio;
 
 namespace {
 char vendorNameText[] = "Trelmaron: EMC PowerPath MPIO";

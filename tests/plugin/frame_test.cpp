@@ -4,6 +4,9 @@
 #include "plugin/plugin_internal.h"
 #include "plugin_test_util.h"
 
+// The plug-in's internals, as the tests reach them.
+using namespace tmmpio;
+
 namespace {
 
 const std::string kDiscovery = "cat /proc/devices | grep 'power2' | awk '{print $1}'";

@@ -7,6 +7,9 @@
 #include "inventory/listing.h"
 #include "plugin_test_util.h"
 
+// The plug-in's internals, as the tests reach them.
+using namespace tmmpio;
+
 namespace {
 
 using fakehost::Reply;

@@ -4,6 +4,9 @@
 #include "partitions/partitions_internal.h"
 #include "plugin_test_util.h"
 
+// The plug-in's internals, as the tests reach them.
+using namespace tmmpio;
+
 namespace {
 
 // ---- Letter names -----------------------------------------------------------

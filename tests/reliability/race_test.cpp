@@ -18,6 +18,9 @@
 #include "plugin/plugin_internal.h"
 #include "plugin_test_util.h"
 
+// The plug-in's internals, as the tests reach them.
+using namespace tmmpio;
+
 namespace {
 
 using fakehost::Reply;
