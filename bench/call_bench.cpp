@@ -34,7 +34,6 @@
 //
 // Exit status 0; 1 when a call or a baseline does not give the expected
 // result (a check of what was timed), 2 for a bad command line.
-#include <dlfcn.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statfs.h>
@@ -58,6 +57,7 @@
 #include "TmHostServices.h"
 #include "TmMPIO_EMCPowerPath.h"
 #include "bench_common.h"
+#include "mpio/loader.h"
 #include "names.h"
 #include "render.h"
 #include "sysfiles.h"
@@ -239,32 +239,13 @@ void makeMachine(long devices) {
 
 // ---- The plug-in ----
 
-struct Plugin {
-    decltype(&::init) init = nullptr;
-    decltype(&::getMPIODevices) getMPIODevices = nullptr;
-    decltype(&::isMPIODevice) isMPIODevice = nullptr;
-    decltype(&::getUnderlyingDevices) getUnderlyingDevices = nullptr;
-};
+using Plugin = mpio::loader::EntryPoints;
 
-template <typename Function>
-void bind(void* handle, const char* name, Function& slot) {
-    void* symbol = ::dlsym(handle, name);
-    if (symbol == nullptr) fail(std::string("the plug-in lacks ") + name);
-    slot = reinterpret_cast<Function>(symbol);
-}
-
+// The plug-in stays loaded for the whole run.
 Plugin load(const std::string& path) {
-    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) {
-        const char* why = ::dlerror();
-        fail("cannot load " + path + ": " + (why ? why : "unknown error"));
-    }
-    Plugin p;
-    bind(handle, "init", p.init);
-    bind(handle, "getMPIODevices", p.getMPIODevices);
-    bind(handle, "isMPIODevice", p.isMPIODevice);
-    bind(handle, "getUnderlyingDevices", p.getUnderlyingDevices);
-    return p;
+    static mpio::loader::LoadResult loaded = mpio::loader::loadPlugin(path);
+    if (!loaded.plugin) fail(mpio::loader::joinedErrors(loaded));
+    return loaded.plugin->entryPoints();
 }
 
 // A caller's array of MAXMPIOPATHLEN-byte buffers.

@@ -1,6 +1,5 @@
 #include "e2e_support.h"
 
-#include <dlfcn.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -21,28 +20,12 @@ using callermarks::marked;
 
 std::string topologyPath;
 
-template <typename F>
-void bind(void* library, const char* name, F& target) {
-    void* symbol = ::dlsym(library, name);
-    if (!symbol) throw std::runtime_error(std::string("the plug-in lacks ") + name);
-    target = reinterpret_cast<F>(symbol);
-}
-
 Api load() {
-    void* library = ::dlopen(PLUGIN_PATH, RTLD_NOW | RTLD_LOCAL);
-    if (!library) throw std::runtime_error(std::string("dlopen: ") + ::dlerror());
-    Api a{};
-    bind(library, "init", a.init);
-    bind(library, "getVendorName", a.getVendorName);
-    bind(library, "getMPIODevices", a.getMPIODevices);
-    bind(library, "isMPIODevice", a.isMPIODevice);
-    bind(library, "getUnderlyingDevices", a.getUnderlyingDevices);
-    bind(library, "refreshMPIO", a.refreshMPIO);
-    bind(library, "deleteMPIODevice", a.deleteMPIODevice);
-    bind(library, "isPartitionDevice", a.isPartitionDevice);
-    bind(library, "getPartitionDevices", a.getPartitionDevices);
-    bind(library, "_VendorName", a.vendorName);
-    return a;
+    // Loaded for the life of the program, as a host keeps its plug-in.
+    static mpio::loader::LoadResult loaded = mpio::loader::loadPlugin(PLUGIN_PATH);
+    if (!loaded.plugin) throw std::runtime_error(mpio::loader::joinedErrors(loaded));
+    if (!loaded.plugin->entryPoints().vendorName) throw std::runtime_error("the plug-in lacks _VendorName");
+    return loaded.plugin->entryPoints();
 }
 
 // A buffer of MAXMPIOPATHLEN bytes holding text, then NUL bytes to its end.

@@ -13,23 +13,13 @@
 
 #include "TmMPIO_EMCPowerPath.h"
 #include "caller_marks.h"
+#include "mpio/loader.h"
 #include "topology_facts.h"
 
 namespace e2e {
 
 // The nine entry points and _VendorName of the built library, found by name.
-struct Api {
-    decltype(&::init) init;
-    decltype(&::getVendorName) getVendorName;
-    decltype(&::getMPIODevices) getMPIODevices;
-    decltype(&::isMPIODevice) isMPIODevice;
-    decltype(&::getUnderlyingDevices) getUnderlyingDevices;
-    decltype(&::refreshMPIO) refreshMPIO;
-    decltype(&::deleteMPIODevice) deleteMPIODevice;
-    decltype(&::isPartitionDevice) isPartitionDevice;
-    decltype(&::getPartitionDevices) getPartitionDevices;
-    char** vendorName; // the exported _VendorName
-};
+using Api = mpio::loader::EntryPoints;
 
 // Loaded once; throws when the library or one of its symbols is missing.
 const Api& api();
