@@ -97,6 +97,7 @@ TEST_F(MpioctlRun, AnswersFailuresAndExitStatusesInTextMode) {
         {{"devices"}, "devices-fail", 2, "",
          {"mpioctl: getMPIODevices failed with result -2\n",
           "mpioctl: plug-in error 2: powermt: \"dev=all\" failed\n\tsee log\n"}},
+        {{"devices"}, "many-devices", 0, "*\n/dev/emcpowereqxc\n/dev/emcpowereqxd\n", {}},
         {{"devices"}, "devices-grow", 2, "",
          {"still asked for more path buffers after 8 calls (last offer 25 path buffers)"}},
         {{"is-mpio", "/dev/emcpowerb"}, "", 0,
@@ -243,12 +244,15 @@ TEST_F(MpioctlRun, JsonDocumentsCarryThePluginsErrorsAndWarnings) {
     EXPECT_EQ(partial["error"]["text"].str(), "device busy");
 }
 
-TEST_F(MpioctlRun, HostLogShowsOnlyFromTheGivenLevel) {
+TEST_F(MpioctlRun, HostLogLevelAndTimeoutFollowTheOptions) {
     const struct {
         std::vector<std::string> options;
         bool level0, levelMinus1;
-    } cases[] = {{{}, false, false}, {{"--log", "0"}, true, false}, {{"--log=-1"}, true, true},
-                 {{"--log", "1"}, false, false}};
+        int timeout;
+    } cases[] = {{{}, false, false, 60},
+                 {{"--log", "0"}, true, false, 60},
+                 {{"--log=-1", "--timeout", "0"}, true, true, 0},
+                 {{"--log", "1", "--timeout=2147483647"}, false, false, 2147483647}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.options));
         std::vector<std::string> args = c.options;
@@ -258,6 +262,7 @@ TEST_F(MpioctlRun, HostLogShowsOnlyFromTheGivenLevel) {
         EXPECT_EQ(run.out, "Mock: scripted MPIO\n");
         EXPECT_EQ(contains(run.err, "init succeeded"), c.level0) << run.err;
         EXPECT_EQ(contains(run.err, "low-level detail 42"), c.levelMinus1) << run.err;
+        EXPECT_EQ(trace(true).back(), "init cap=0 clear=1 timeout=" + std::to_string(c.timeout));
     }
 }
 
