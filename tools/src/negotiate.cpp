@@ -112,8 +112,8 @@ PathListResult negotiatePathList(const PathListCall& call, const Limits& limits)
     constexpr const char* unit = "path buffers";
     negotiate(limits, unit, out.offered, out.outcome, out.problem, [&](int capacity) {
         const Block<char[MAXMPIOPATHLEN]> storage = zeroedArray<char[MAXMPIOPATHLEN]>(capacity);
-        Block<char*> buffers = zeroedArray<char*>(capacity);
-        if (!storage || !buffers) return outOfMemory(capacity, MAXMPIOPATHLEN, unit);
+        const Block<char*> buffers = storage ? zeroedArray<char*>(capacity) : nullptr;
+        if (!buffers) return outOfMemory(capacity, MAXMPIOPATHLEN, unit);
         for (std::size_t i = 0; i < static_cast<std::size_t>(std::max(capacity, 1)); ++i)
             buffers[i] = storage[i];
         int count = capacity;
