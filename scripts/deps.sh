@@ -8,6 +8,7 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     libblkid-dev fdisk util-linux
     clang libclang-rt-14-dev valgrind
+    nlohmann-json3-dev
 )
 
 missing=()

@@ -62,8 +62,7 @@ int main(int argc, char** argv) {
         return finish(setupFailure(invocation, pluginPath,
                                    {"cannot set up the host log: " + logError}),
                       invocation.options.json);
-    if (invocation.options.timeoutSeconds)
-        tmhost::setDefaultTimeout(*invocation.options.timeoutSeconds);
+    tmhost::setDefaultTimeout(invocation.options.timeoutSeconds.value_or(kDefaultTimeoutSeconds));
 
     const LoadResult loaded = loadPlugin(pluginPath);
     if (!loaded.plugin)

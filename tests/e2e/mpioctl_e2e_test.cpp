@@ -9,13 +9,15 @@
 #include <sstream>
 #include <thread>
 
-#include "json_reader.h"
+#include <nlohmann/json.hpp>
+
 #include "run_program.h"
 #include "topology_facts.h"
 
 namespace {
 
 using e2e::DeviceFacts;
+using nlohmann::json;
 using e2e::TopologyFacts;
 
 const std::string kDir = E2E_DIR;
@@ -38,11 +40,7 @@ std::vector<std::string> lines(const std::string& text) {
 
 bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-std::vector<std::string> strings(const JsonValue& array) {
-    std::vector<std::string> out;
-    for (const JsonValue& v : array.array()) out.push_back(v.str());
-    return out;
-}
+std::vector<std::string> strings(const json& array) { return array.get<std::vector<std::string>>(); }
 
 std::vector<std::string> nodes(const std::vector<const DeviceFacts*>& devices) {
     std::vector<std::string> out;
@@ -79,9 +77,9 @@ const std::string& whyNoSandbox() {
         if (!whyNoSandbox().empty()) GTEST_SKIP() << "no sandbox here: " << whyNoSandbox(); \
     } while (0)
 
-JsonValue parsed(const ProgramRun& run) {
+json parsed(const ProgramRun& run) {
     try {
-        return JsonReader::parse(run.out);
+        return json::parse(run.out);
     } catch (const std::exception& e) {
         ADD_FAILURE() << e.what() << " in: [" << run.out << "] stderr: " << run.err;
         throw;
@@ -114,18 +112,18 @@ TEST(MpioctlOutput, VendorAndDevices) {
         const ProgramRun run = mpioctl(kMachine, {command});
         EXPECT_EQ(run.exitStatus, 0) << run.err;
         EXPECT_EQ(run.out, std::string(kVendor) + "\n");
-        const JsonValue doc = parsed(mpioctl(kMachine, {"--json", command}));
-        EXPECT_EQ(doc["vendor"].str(), kVendor);
+        const json doc = parsed(mpioctl(kMachine, {"--json", command}));
+        EXPECT_EQ(doc.at("vendor"), kVendor);
     }
     const ProgramRun text = mpioctl(kMachine, {"devices"});
     EXPECT_EQ(text.exitStatus, 0) << text.err;
     EXPECT_EQ(text.err, "");
     EXPECT_EQ(lines(text.out), configured);
-    const ProgramRun json = mpioctl(kMachine, {"devices", "--json"});
-    EXPECT_EQ(json.exitStatus, 0);
-    const JsonValue doc = parsed(json);
-    EXPECT_TRUE(doc["ok"].boolean());
-    EXPECT_EQ(strings(doc["devices"]), configured);
+    const ProgramRun inJson = mpioctl(kMachine, {"devices", "--json"});
+    EXPECT_EQ(inJson.exitStatus, 0);
+    const json doc = parsed(inJson);
+    EXPECT_EQ(doc.at("ok"), true);
+    EXPECT_EQ(strings(doc.at("devices")), configured);
 }
 
 TEST(MpioctlOutput, AnswersAndExitStatuses) {
@@ -159,20 +157,20 @@ TEST(MpioctlOutput, AnswersAndExitStatuses) {
 
         std::vector<std::string> args = r.args;
         args.insert(args.begin(), "--json");
-        const ProgramRun json = mpioctl(kMachine, args);
-        EXPECT_EQ(json.exitStatus, r.exitStatus);
-        const JsonValue doc = parsed(json);
-        EXPECT_EQ(doc["exitStatus"].number(), r.exitStatus);
-        EXPECT_EQ(doc["ok"].boolean(), r.exitStatus != 2);
-        const JsonValue& answer = doc[r.key];
+        const ProgramRun inJson = mpioctl(kMachine, args);
+        EXPECT_EQ(inJson.exitStatus, r.exitStatus);
+        const json doc = parsed(inJson);
+        EXPECT_EQ(doc.at("exitStatus"), r.exitStatus);
+        EXPECT_EQ(doc.at("ok"), r.exitStatus != 2);
+        const json& answer = doc.at(r.key);
         if (r.key == "mpio" || r.key == "partition") {
-            EXPECT_EQ(answer.boolean(), r.exitStatus == 0);
+            EXPECT_EQ(answer, r.exitStatus == 0);
         } else if (r.key == "parent") {
-            EXPECT_EQ(answer.str(), disk.node());
+            EXPECT_EQ(answer, disk.node());
         } else if (r.key == "paths") {
             EXPECT_EQ(strings(answer), r.lines);
         } else {
-            EXPECT_EQ(answer["entryPoint"].str(), r.args[0] == "paths" ? "getUnderlyingDevices" : "isPartitionDevice");
+            EXPECT_EQ(answer.at("entryPoint"), r.args[0] == "paths" ? "getUnderlyingDevices" : "isPartitionDevice");
         }
     }
 }
@@ -195,8 +193,8 @@ TEST(MpioctlOutput, PartitionRecordsMatchTheImage) {
     int major = 0, minor = 0;
     numbers >> std::hex >> major >> minor;
 
-    const JsonValue doc = JsonReader::parse(s[0].out);
-    const JsonArray& records = doc["partitions"].array();
+    const json doc = json::parse(s[0].out);
+    const json::array_t& records = doc.at("partitions").get_ref<const json::array_t&>();
     std::vector<std::string> table = lines(s[1].out);
     ASSERT_FALSE(table.empty());
     table.erase(table.begin()); // the heading
@@ -207,24 +205,24 @@ TEST(MpioctlOutput, PartitionRecordsMatchTheImage) {
     ASSERT_EQ(table.size(), records.size());
     ASSERT_EQ(dump.size(), records.size());
     for (std::size_t i = 0; i < records.size(); ++i) {
-        const JsonValue& r = records[i];
+        const json& r = records[i];
         const int p = disk.partitions[i];
         SCOPED_TRACE(dump[i]);
-        EXPECT_EQ(r["name"].str(), disk.node() + std::to_string(p));
-        EXPECT_EQ(r["partNo"].number(), p);
+        EXPECT_EQ(r.at("name"), disk.node() + std::to_string(p));
+        EXPECT_EQ(r.at("partNo"), p);
         long long start = 0, size = 0;
         ASSERT_EQ(std::sscanf(dump[i].c_str() + dump[i].find("start="), "start= %lld, size= %lld", &start, &size), 2);
-        EXPECT_EQ(r["start"].number(), start);
-        EXPECT_EQ(r["size"].number(), size);
-        EXPECT_EQ(r["sectorSize"].number(), 512);
-        EXPECT_EQ(r["major"].number(), major);
-        EXPECT_EQ(r["minor"].number(), minor + p);
+        EXPECT_EQ(r.at("start"), start);
+        EXPECT_EQ(r.at("size"), size);
+        EXPECT_EQ(r.at("sectorSize"), 512);
+        EXPECT_EQ(r.at("major"), major);
+        EXPECT_EQ(r.at("minor"), minor + p);
         // The text table shows the same record, column by column.
         std::istringstream row(table[i]);
         std::vector<std::string> cells;
         for (std::string cell; row >> cell;) cells.push_back(cell);
         const std::vector<std::string> expected = {
-            r["name"].str(), std::to_string(p), std::to_string(start), std::to_string(size), "512",
+            r.at("name").get<std::string>(), std::to_string(p), std::to_string(start), std::to_string(size), "512",
             std::to_string(major), std::to_string(minor + p)};
         EXPECT_EQ(cells, expected);
     }
@@ -255,7 +253,7 @@ TEST(MpioctlOutput, DeleteThenRefresh) {
     EXPECT_EQ(s[2].status, 1) << "is-mpio still says yes after the removal";
     EXPECT_EQ(s[3].status, 0);
     EXPECT_EQ(s[4].status, 0);
-    EXPECT_EQ(strings(JsonReader::parse(s[4].out)["devices"]), every);
+    EXPECT_EQ(strings(json::parse(s[4].out).at("devices")), every);
     EXPECT_EQ(s[5].status, 0) << "the by-id link did not come back";
     EXPECT_EQ(run.err, "");
 }
@@ -272,20 +270,20 @@ TEST(MpioctlOutput, InjectedFailures) {
     EXPECT_EQ(refresh.out, "");
     EXPECT_TRUE(contains(refresh.err, "plug-in error " + std::to_string(config->status) + ": " + config->message))
         << refresh.err;
-    const JsonValue error = parsed(mpioctl(kFaults, {"--json", "refresh"}))["error"];
-    EXPECT_EQ(error["result"].number(), config->status);
-    EXPECT_EQ(error["code"].number(), config->status);
-    EXPECT_EQ(error["text"].str(), config->message + "\n");
+    const json error = parsed(mpioctl(kFaults, {"--json", "refresh"})).at("error");
+    EXPECT_EQ(error.at("result"), config->status);
+    EXPECT_EQ(error.at("code"), config->status);
+    EXPECT_EQ(error.at("text"), config->message + "\n");
 
     // The save succeeds, so deleteMPIODevice returns 0; mpioctl still fails
     // on the error that the release left.
     const std::string victim = t.configured().front()->name;
     const ProgramRun del = mpioctl(kFaults, {"--json", "delete", victim});
     EXPECT_EQ(del.exitStatus, 2);
-    const JsonValue deleted = parsed(del)["error"];
-    EXPECT_EQ(deleted["result"].number(), 0);
-    EXPECT_EQ(deleted["code"].number(), release->status);
-    EXPECT_EQ(deleted["text"].str(), release->message + "\n");
+    const json deleted = parsed(del).at("error");
+    EXPECT_EQ(deleted.at("result"), 0);
+    EXPECT_EQ(deleted.at("code"), release->status);
+    EXPECT_EQ(deleted.at("text"), release->message + "\n");
 }
 
 // Every sandbox of this program released the loop devices of its images.

@@ -29,6 +29,7 @@ TEST(ParseArguments, AcceptsCommandsWithOptionsAnywhere) {
         {{"init", "--log=2"}, "init", Help::None, "", {}, false, 2, {}},
         {{"--timeout", "30", "refresh"}, "refresh", Help::None, "", {}, false, {}, 30},
         {{"--timeout=+0", "refresh"}, "refresh", Help::None, "", {}, false, {}, 0},
+        {{"--timeout=2147483647", "refresh"}, "refresh", Help::None, "", {}, false, {}, 2147483647},
         {{"is-mpio", "/dev/emcpowera"}, "is-mpio", Help::None, "/dev/emcpowera", {}, false, {}, {}},
         {{"is-partition", "--json", "/dev/emcpowera1"}, "is-partition", Help::None,
          "/dev/emcpowera1", {}, true, {}, {}},
@@ -77,8 +78,10 @@ TEST(ParseArguments, RefusesBadOptionsAndArguments) {
         {{"--plugin=", "vendor"}, "option --plugin needs a path", nullptr},
         {{"--log", "high", "init"}, "needs a whole number as its level, not 'high'", nullptr},
         {{"--log", "", "init"}, "not ''", nullptr},
-        {{"--timeout", "-3", "init"}, "(0 or more), not '-3'", nullptr},
-        {{"--timeout", "99999999999", "init"}, "not '99999999999'", nullptr},
+        {{"--timeout", "-3", "init"}, "seconds from 0 to 2147483647, not '-3'", nullptr},
+        {{"--timeout", "99999999999", "init"}, "seconds from 0 to 2147483647, not '99999999999'",
+         nullptr},
+        {{"--timeout", "2147483648", "init"}, "not '2147483648'", nullptr},
         {{"--timeout", "5s", "init"}, "not '5s'", nullptr},
         {{"--timeout", "+-5", "init"}, "not '+-5'", nullptr},
         {{"--json=yes", "devices"}, "option --json takes no value", nullptr},
@@ -118,6 +121,8 @@ TEST(Help, ProgramHelpNamesEveryCommandAndExitStatus) {
                   std::string::npos);
     }
     EXPECT_NE(help.find("/built/libTmMPIO_EMCPowerPath.so"), std::string::npos);
+    for (const char* stated : {"lists of up to 1048576 entries", "default: 60,", "at most 2147483647"})
+        EXPECT_NE(help.find(stated), std::string::npos) << stated;
     for (const char* status : {"  0   ", "  1   ", "  2   ", "  3   ", "  64  "})
         EXPECT_NE(help.find(status), std::string::npos) << status;
 }

@@ -1,6 +1,7 @@
 // A plug-in with scripted, deterministic answers for running mpioctl. The
 // answers depend on the arguments; MOCK_MPIO holds comma-separated switches
-// (init-fails, no-vendor, devices-fail, devices-grow, refresh-fails), and
+// (init-fails, no-vendor, devices-fail, devices-grow, many-devices,
+// refresh-fails), and
 // when MOCK_MPIO_TRACE names a file every call appends a line to it:
 // "NAME cap=CAPACITY clear=0|1 timeout=SECONDS", clear=1 when err was 0 and
 // errbuf all NUL bytes on entry. With MOCK_OMIT_REFRESH the library lacks
@@ -46,6 +47,15 @@ void setError(int* err, char* errbuf, int code, const std::string& text) {
     if (errbuf) std::snprintf(errbuf, MAXMPIOERRORLEN, "%s", text.c_str());
 }
 
+// The name of the n-th pseudo device as PowerPath counts them: emcpowera to
+// emcpowerz, then emcpoweraa.
+std::string deviceName(int n) {
+    std::string letters;
+    for (++n; n > 0; n = (n - 1) / 26)
+        letters.insert(letters.begin(), static_cast<char>('a' + (n - 1) % 26));
+    return "/dev/emcpower" + letters;
+}
+
 // Copies the first capacity names into the buffers; the count stored.
 int fill(char** buffers, int capacity, const std::vector<std::string>& names) {
     int stored = 0;
@@ -69,8 +79,9 @@ const char* init(void*, int* err, char* errbuf) {
     return _VendorName;
 }
 
-// Six devices, counted as the PowerPath plug-in counts output segments: one
-// more than the names, so an array of exactly six is answered with 7.
+// Six devices (100,000 with many-devices), counted as the PowerPath plug-in
+// counts output segments: one more than the names, so an array of exactly six
+// is answered with 7.
 int getMPIODevices(void*, char** devices, int* count, int* err, char* errbuf) {
     trace("getMPIODevices", *count, err, errbuf);
     if (flag("devices-fail")) {
@@ -82,8 +93,9 @@ int getMPIODevices(void*, char** devices, int* count, int* err, char* errbuf) {
         *count = 0;
         return offered + 3;
     }
-    const std::vector<std::string> names{"/dev/emcpowera", "/dev/emcpowerb", "/dev/emcpowerc",
-                                         "/dev/emcpowerd", "/dev/emcpowere", "/dev/emcpowerf"};
+    std::vector<std::string> names;
+    for (int i = 0, n = flag("many-devices") ? 100000 : 6; i < n; ++i)
+        names.push_back(deviceName(i));
     const int capacity = *count;
     *count = fill(devices, capacity, names);
     const int segments = static_cast<int>(names.size()) + 1;

@@ -8,12 +8,18 @@
 #include <fstream>
 #include <sstream>
 
-#include "json_reader.h"
+#include <nlohmann/json.hpp>
+
 #include "run_program.h"
 
 namespace {
 
+using nlohmann::json;
+
 const std::string kMock = MOCK_PLUGIN_PATH;
+
+// The number of items of an array; throws for anything else.
+std::size_t items(const json& array) { return array.get_ref<const json::array_t&>().size(); }
 
 bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
@@ -36,17 +42,17 @@ protected:
         return runProgram(MPIOCTL_PATH, args, {{"MOCK_MPIO", flags}, {"MOCK_MPIO_TRACE", tracePath_}});
     }
 
-    JsonValue mockJson(std::vector<std::string> args, int exitStatus,
+    json mockJson(std::vector<std::string> args, int exitStatus,
                        const std::string& flags = "") {
         args.insert(args.begin(), "--json");
         const ProgramRun run = mock(args, flags);
         EXPECT_EQ(run.exitStatus, exitStatus) << run.out << run.err;
         EXPECT_EQ(run.err, "");
         try {
-            const JsonValue doc = JsonReader::parse(run.out);
-            EXPECT_EQ(doc["plugin"].str(), kMock);
-            EXPECT_EQ(doc["exitStatus"].number(), exitStatus);
-            EXPECT_EQ(doc["ok"].boolean(), exitStatus <= 1);
+            const json doc = json::parse(run.out);
+            EXPECT_EQ(doc.at("plugin"), kMock);
+            EXPECT_EQ(doc.at("exitStatus"), exitStatus);
+            EXPECT_EQ(doc.at("ok"), exitStatus <= 1);
             return doc;
         } catch (const std::exception& e) {
             ADD_FAILURE() << e.what() << " in: " << run.out;
@@ -97,6 +103,7 @@ TEST_F(MpioctlRun, AnswersFailuresAndExitStatusesInTextMode) {
         {{"devices"}, "devices-fail", 2, "",
          {"mpioctl: getMPIODevices failed with result -2\n",
           "mpioctl: plug-in error 2: powermt: \"dev=all\" failed\n\tsee log\n"}},
+        {{"devices"}, "many-devices", 0, "*\n/dev/emcpowereqxc\n/dev/emcpowereqxd\n", {}},
         {{"devices"}, "devices-grow", 2, "",
          {"still asked for more path buffers after 8 calls (last offer 25 path buffers)"}},
         {{"is-mpio", "/dev/emcpowerb"}, "", 0,
@@ -186,69 +193,72 @@ TEST_F(MpioctlRun, PartitionsAreNotAskedForWhenInitFails) {
 }
 
 TEST_F(MpioctlRun, JsonDocumentsCarryAnswers) {
-    const JsonValue devices = mockJson({"devices"}, 0);
-    EXPECT_EQ(devices["command"].str(), "devices");
-    ASSERT_EQ(devices["devices"].array().size(), 6u);
-    EXPECT_EQ(devices["devices"].array()[5].str(), "/dev/emcpowerf");
-    EXPECT_TRUE(devices["warnings"].array().empty());
+    const json devices = mockJson({"devices"}, 0);
+    EXPECT_EQ(devices.at("command"), "devices");
+    ASSERT_EQ(items(devices.at("devices")), 6u);
+    EXPECT_EQ(devices.at("devices").at(5), "/dev/emcpowerf");
+    EXPECT_EQ(devices.at("warnings"), json::array());
 
-    const JsonValue parts = mockJson({"partitions", "/dev/emcpowera"}, 0);
-    EXPECT_EQ(parts["device"].str(), "/dev/emcpowera");
-    ASSERT_EQ(parts["partitions"].array().size(), 5u);
-    const JsonValue& fifth = parts["partitions"].array()[4];
-    EXPECT_EQ(fifth["name"].str(), "/dev/emcpowera5");
-    EXPECT_EQ(fifth["partNo"].number(), 5);
-    EXPECT_EQ(fifth["start"].number(), 10240);
-    EXPECT_EQ(fifth["size"].number(), 5000000);
-    EXPECT_EQ(fifth["sectorSize"].number(), 512);
-    EXPECT_EQ(fifth["major"].number(), 120);
-    EXPECT_EQ(fifth["minor"].number(), 5);
+    const json parts = mockJson({"partitions", "/dev/emcpowera"}, 0);
+    EXPECT_EQ(parts.at("device"), "/dev/emcpowera");
+    ASSERT_EQ(items(parts.at("partitions")), 5u);
+    const json& fifth = parts.at("partitions").at(4);
+    EXPECT_EQ(fifth.at("name"), "/dev/emcpowera5");
+    EXPECT_EQ(fifth.at("partNo"), 5);
+    EXPECT_EQ(fifth.at("start"), 10240);
+    EXPECT_EQ(fifth.at("size"), 5000000);
+    EXPECT_EQ(fifth.at("sectorSize"), 512);
+    EXPECT_EQ(fifth.at("major"), 120);
+    EXPECT_EQ(fifth.at("minor"), 5);
 
-    const JsonValue yes = mockJson({"is-partition", "/dev/emcpowera3"}, 0);
-    EXPECT_TRUE(yes["partition"].boolean());
-    EXPECT_EQ(yes["parent"].str(), "/dev/emcpowera");
-    const JsonValue no = mockJson({"is-partition", "/dev/sdb1"}, 1);
-    EXPECT_FALSE(no["partition"].boolean());
-    EXPECT_TRUE(no["parent"].isNull());
+    const json yes = mockJson({"is-partition", "/dev/emcpowera3"}, 0);
+    EXPECT_EQ(yes.at("partition"), true);
+    EXPECT_EQ(yes.at("parent"), "/dev/emcpowera");
+    const json no = mockJson({"is-partition", "/dev/sdb1"}, 1);
+    EXPECT_EQ(no.at("partition"), false);
+    EXPECT_TRUE(no.at("parent").is_null());
 
     // A path that is not valid UTF-8 still gives a valid document.
-    const JsonValue odd = mockJson({"is-mpio", "/dev/sd\xff"}, 1);
-    EXPECT_EQ(odd["path"].str(), "/dev/sd\xef\xbf\xbd");
-    EXPECT_FALSE(odd["mpio"].boolean());
+    const json odd = mockJson({"is-mpio", "/dev/sd\xff"}, 1);
+    EXPECT_EQ(odd.at("path"), "/dev/sd\xef\xbf\xbd");
+    EXPECT_EQ(odd.at("mpio"), false);
 }
 
 TEST_F(MpioctlRun, JsonDocumentsCarryThePluginsErrorsAndWarnings) {
-    const JsonValue failed = mockJson({"devices"}, 2, "devices-fail");
-    EXPECT_FALSE(failed.has("devices"));
-    const JsonValue& error = failed["error"];
-    EXPECT_EQ(error["entryPoint"].str(), "getMPIODevices");
-    EXPECT_EQ(error["result"].number(), -2);
-    EXPECT_EQ(error["code"].number(), 2);
-    EXPECT_EQ(error["text"].str(), "powermt: \"dev=all\" failed\n\tsee log");
+    const json failed = mockJson({"devices"}, 2, "devices-fail");
+    EXPECT_FALSE(failed.contains("devices"));
+    const json& error = failed.at("error");
+    EXPECT_EQ(error.at("entryPoint"), "getMPIODevices");
+    EXPECT_EQ(error.at("result"), -2);
+    EXPECT_EQ(error.at("code"), 2);
+    EXPECT_EQ(error.at("text"), "powermt: \"dev=all\" failed\n\tsee log");
 
-    const JsonValue init = mockJson({"init"}, 2, "init-fails");
-    EXPECT_EQ(init["error"]["entryPoint"].str(), "init");
-    EXPECT_TRUE(init["error"]["result"].isNull());
-    EXPECT_TRUE(init["error"]["code"].isNull());
-    EXPECT_TRUE(init["error"]["text"].isNull());
+    const json init = mockJson({"init"}, 2, "init-fails");
+    EXPECT_EQ(init.at("error").at("entryPoint"), "init");
+    EXPECT_TRUE(init.at("error").at("result").is_null());
+    EXPECT_TRUE(init.at("error").at("code").is_null());
+    EXPECT_TRUE(init.at("error").at("text").is_null());
 
-    const JsonValue warned = mockJson({"paths", "/dev/emcpowerd1"}, 0);
-    EXPECT_EQ(warned["paths"].array().size(), 1u);
-    ASSERT_EQ(warned["warnings"].array().size(), 1u);
-    EXPECT_EQ(warned["warnings"].array()[0]["code"].number(), 2);
+    const json warned = mockJson({"paths", "/dev/emcpowerd1"}, 0);
+    EXPECT_EQ(items(warned.at("paths")), 1u);
+    ASSERT_EQ(items(warned.at("warnings")), 1u);
+    EXPECT_EQ(warned.at("warnings").at(0).at("code"), 2);
 
-    const JsonValue partial = mockJson({"delete", "busy"}, 2);
-    EXPECT_EQ(partial["name"].str(), "busy");
-    EXPECT_EQ(partial["error"]["result"].number(), 0);
-    EXPECT_EQ(partial["error"]["text"].str(), "device busy");
+    const json partial = mockJson({"delete", "busy"}, 2);
+    EXPECT_EQ(partial.at("name"), "busy");
+    EXPECT_EQ(partial.at("error").at("result"), 0);
+    EXPECT_EQ(partial.at("error").at("text"), "device busy");
 }
 
-TEST_F(MpioctlRun, HostLogShowsOnlyFromTheGivenLevel) {
+TEST_F(MpioctlRun, HostLogLevelAndTimeoutFollowTheOptions) {
     const struct {
         std::vector<std::string> options;
         bool level0, levelMinus1;
-    } cases[] = {{{}, false, false}, {{"--log", "0"}, true, false}, {{"--log=-1"}, true, true},
-                 {{"--log", "1"}, false, false}};
+        int timeout;
+    } cases[] = {{{}, false, false, 60},
+                 {{"--log", "0"}, true, false, 60},
+                 {{"--log=-1", "--timeout", "0"}, true, true, 0},
+                 {{"--log", "1", "--timeout=2147483647"}, false, false, 2147483647}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.options));
         std::vector<std::string> args = c.options;
@@ -258,6 +268,7 @@ TEST_F(MpioctlRun, HostLogShowsOnlyFromTheGivenLevel) {
         EXPECT_EQ(run.out, "Mock: scripted MPIO\n");
         EXPECT_EQ(contains(run.err, "init succeeded"), c.level0) << run.err;
         EXPECT_EQ(contains(run.err, "low-level detail 42"), c.levelMinus1) << run.err;
+        EXPECT_EQ(trace(true).back(), "init cap=0 clear=1 timeout=" + std::to_string(c.timeout));
     }
 }
 
@@ -300,22 +311,23 @@ TEST_F(MpioctlRun, PluginsThatCannotBeUsedGiveStatus3) {
                                       "/nonexistent/p.so: cannot open shared object file"))
         << missing.err;
 
-    const ProgramRun json =
+    const ProgramRun inJson =
         runProgram(MPIOCTL_PATH, {"--json", "--plugin", "/nonexistent/p.so", "devices"});
-    EXPECT_EQ(json.exitStatus, 3);
-    const JsonValue doc = JsonReader::parse(json.out);
-    EXPECT_FALSE(doc["ok"].boolean());
-    EXPECT_TRUE(doc["error"]["entryPoint"].isNull());
-    EXPECT_TRUE(contains(doc["error"]["message"].str(), "cannot open shared object file"));
+    EXPECT_EQ(inJson.exitStatus, 3);
+    const json doc = json::parse(inJson.out);
+    EXPECT_EQ(doc.at("ok"), false);
+    EXPECT_TRUE(doc.at("error").at("entryPoint").is_null());
+    EXPECT_TRUE(contains(doc.at("error").at("message").get<std::string>(),
+                         "cannot open shared object file"));
 }
 
 TEST(MpioctlRealPlugin, VendorOfTheBuiltPluginFoundBesideTheProgram) {
     const ProgramRun run = runProgram(MPIOCTL_PATH, {"vendor"});
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_EQ(run.out, "Trelmaron: EMC PowerPath MPIO\n");
-    const JsonValue doc = JsonReader::parse(runProgram(MPIOCTL_PATH, {"vendor", "--json"}).out);
-    EXPECT_EQ(doc["vendor"].str(), "Trelmaron: EMC PowerPath MPIO");
-    EXPECT_TRUE(doc["plugin"].str().ends_with("/lib/libTmMPIO_EMCPowerPath.so"));
+    const json doc = json::parse(runProgram(MPIOCTL_PATH, {"vendor", "--json"}).out);
+    EXPECT_EQ(doc.at("vendor"), "Trelmaron: EMC PowerPath MPIO");
+    EXPECT_TRUE(doc.at("plugin").get<std::string>().ends_with("/lib/libTmMPIO_EMCPowerPath.so"));
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // Capacity negotiation against scripted entry points.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 
 #include "negotiate.h"
@@ -97,6 +98,41 @@ TEST(NegotiatePathList, RefusesToOfferMoreThanTheLimit) {
     EXPECT_EQ(r.outcome, Outcome::TooLarge);
     EXPECT_EQ(r.offered, (std::vector<int>{4}));
     EXPECT_NE(r.problem.find("1073741824"), std::string::npos) << r.problem;
+}
+
+TEST(NegotiatePathList, OffersUpToAMillionBuffersByDefault) {
+    const struct {
+        int ask;
+        Outcome outcome;
+    } cases[] = {{1048576, Outcome::Complete}, {1048577, Outcome::TooLarge}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.ask);
+        const PathListResult r = negotiatePathList([&](char**, int* count, int*, char*) {
+            const int asked = *count < c.ask ? c.ask : 0;
+            *count = 0;
+            return asked;
+        });
+        EXPECT_EQ(r.outcome, c.outcome) << r.problem;
+        EXPECT_EQ(r.offered.back(), c.outcome == Outcome::Complete ? c.ask : 4);
+    }
+}
+
+TEST(Negotiate, ArraysThatMemoryCannotHoldAreReportedNotAllocated) {
+    const Limits unbounded{4, 8, INT_MAX};
+    const PathListResult paths =
+        negotiatePathList([](char**, int*, int*, char*) { return INT_MAX; }, unbounded);
+    EXPECT_EQ(paths.outcome, Outcome::OutOfMemory);
+    EXPECT_EQ(paths.offered, (std::vector<int>{4, INT_MAX}));
+    EXPECT_EQ(paths.problem,
+              "cannot allocate 2147483647 path buffers (2097152 MiB): out of memory");
+
+    const PartitionResult parts = negotiatePartitions(
+        [](TmPartInfo*, int* count, int*, char*) { return *count = INT_MAX; }, unbounded);
+    EXPECT_EQ(parts.outcome, Outcome::OutOfMemory);
+    EXPECT_EQ(parts.offered, (std::vector<int>{4, INT_MAX}));
+    EXPECT_NE(parts.problem.find("cannot allocate 2147483647 partition records ("),
+              std::string::npos)
+        << parts.problem;
 }
 
 TEST(NegotiatePathList, AnswersAgainstTheConventionsAreInconsistent) {

@@ -1,7 +1,12 @@
-// Text output: aligned tables and bounded record names.
+// Text output: aligned tables and bounded record names. JSON output: the
+// documents byte for byte, and strings escaped so that any bytes give valid
+// JSON.
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sstream>
+
+#include <nlohmann/json.hpp>
 
 #include "report.h"
 
@@ -28,6 +33,119 @@ TEST(RecordName, StopsAtTheEndOfAnUnterminatedName) {
     EXPECT_EQ(recordName(record), std::string(sizeof record.name, 'n'));
     std::strcpy(record.name, "/dev/emcpowerb3");
     EXPECT_EQ(recordName(record), "/dev/emcpowerb3");
+}
+
+std::string jsonOf(const Report& report) {
+    std::ostringstream out;
+    renderJson(report, out);
+    return out.str();
+}
+
+Report reportOf(const char* command, std::string argument = {}) {
+    Report report;
+    report.command = findCommand(command);
+    report.plugin = "/p.so";
+    report.argument = std::move(argument);
+    return report;
+}
+
+TEST(RenderJson, DocumentsKeepTheirKeysOrderAndCompactForm) {
+    Report parts = reportOf("partitions", "/dev/emcpowera");
+    TmPartInfo record{};
+    std::strcpy(record.name, "/dev/emcpowera1");
+    record.partNo = 1;
+    record.start = 2048;
+    record.size = -9223372036854775807LL - 1;
+    record.sectorSize = 512;
+    record.major = 120;
+    record.minor = 1;
+    parts.partitions = {record};
+    parts.warnings = {{"getPartitionDevices", 0, 3, "stray", "left an error"}};
+
+    Report failed = reportOf("is-partition", "/dev/x");
+    failed.exitStatus = 2;
+    failed.failure = Problem{"isPartitionDevice", 0, std::nullopt, std::nullopt, "no"};
+
+    Report no = reportOf("is-partition", "/dev/sdb1");
+    no.exitStatus = 1;
+    no.answer = false;
+    Report devices = reportOf("devices");
+    devices.paths = std::vector<std::string>{"/dev/emcpowera", "/dev/emcpowerb"};
+    Report empty = reportOf("paths", "/dev/emcpowerc");
+    empty.paths = std::vector<std::string>{};
+    Report unloaded;
+    unloaded.plugin = "/p.so";
+    unloaded.exitStatus = 3;
+    unloaded.failure = Problem{{}, std::nullopt, std::nullopt, std::nullopt, "cannot load"};
+
+    const struct {
+        Report report;
+        std::string document;
+    } cases[] = {
+        {parts,
+         R"({"command":"partitions","plugin":"/p.so","ok":true,"exitStatus":0,)"
+         R"("device":"/dev/emcpowera","partitions":[{"name":"/dev/emcpowera1","partNo":1,)"
+         R"("start":2048,"size":-9223372036854775808,"sectorSize":512,"major":120,"minor":1}],)"
+         R"("warnings":[{"entryPoint":"getPartitionDevices","result":0,"code":3,"text":"stray",)"
+         R"("message":"left an error"}]})"},
+        {failed,
+         R"({"command":"is-partition","plugin":"/p.so","ok":false,"exitStatus":2,"path":"/dev/x",)"
+         R"("error":{"entryPoint":"isPartitionDevice","result":0,"code":null,"text":null,)"
+         R"("message":"no"},"warnings":[]})"},
+        {no, R"({"command":"is-partition","plugin":"/p.so","ok":true,"exitStatus":1,)"
+             R"("path":"/dev/sdb1","partition":false,"parent":null,"warnings":[]})"},
+        {devices, R"({"command":"devices","plugin":"/p.so","ok":true,"exitStatus":0,)"
+                  R"("devices":["/dev/emcpowera","/dev/emcpowerb"],"warnings":[]})"},
+        {empty, R"({"command":"paths","plugin":"/p.so","ok":true,"exitStatus":0,)"
+                R"("device":"/dev/emcpowerc","paths":[],"warnings":[]})"},
+        {reportOf("refresh"),
+         R"({"command":"refresh","plugin":"/p.so","ok":true,"exitStatus":0,"warnings":[]})"},
+        {unloaded, R"({"command":null,"plugin":"/p.so","ok":false,"exitStatus":3,)"
+                   R"("error":{"entryPoint":null,"result":null,"code":null,"text":null,)"
+                   R"("message":"cannot load"},"warnings":[]})"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.document);
+        EXPECT_EQ(jsonOf(c.report), c.document + "\n");
+    }
+}
+
+TEST(RenderJson, EscapesWhatJsonRequiresAndReplacesInvalidUtf8) {
+    using namespace std::string_literals;
+    const std::string fffd = "\xef\xbf\xbd";
+    const struct {
+        std::string input;
+        std::string quoted;
+        bool validUtf8; // then the document reads back as the input
+    } cases[] = {
+        {"/dev/emcpowera", "\"/dev/emcpowera\"", true},
+        {"", "\"\"", true},
+        {"say \"hi\" \\ bye", R"("say \"hi\" \\ bye")", true},
+        {"\n\t\r\b\f", R"("\n\t\r\b\f")", true},
+        {"\x01\x1f"s, R"("\u0001\u001f")", true},
+        {"a\0b"s, R"("a\u0000b")", true},
+        {"%s %n", "\"%s %n\"", true},
+        {"\x7f/", "\"\x7f/\"", true},
+        {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80", "\"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x98\x80\"",
+         true},
+        // Each byte that is not part of a valid UTF-8 sequence becomes U+FFFD.
+        {"\xff", "\"" + fffd + "\"", false},
+        {"x\xc3", "\"x" + fffd + "\"", false},                     // truncated sequence
+        {"\xc0\xaf", "\"" + fffd + fffd + "\"", false},             // overlong form
+        {"\xe0\x80\xaf", "\"" + fffd + fffd + fffd + "\"", false},   // overlong form
+        {"\xed\xa0\x80", "\"" + fffd + fffd + fffd + "\"", false},   // surrogate
+        {"\xf4\x90\x80\x80", "\"" + fffd + fffd + fffd + fffd + "\"", false}, // above U+10FFFF
+        {"\x80z", "\"" + fffd + "z\"", false},                     // stray continuation byte
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.input));
+        const std::string document = jsonOf(reportOf("is-mpio", c.input));
+        EXPECT_NE(document.find(",\"path\":" + c.quoted + ","), std::string::npos) << document;
+        const nlohmann::json back = nlohmann::json::parse(document);
+        if (c.validUtf8) {
+            EXPECT_EQ(back.at("path"), c.input);
+        }
+    }
 }
 
 } // namespace

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <climits>
 #include <sstream>
+
+#include "negotiate.h"
 
 namespace mpioctl {
 
@@ -20,7 +23,8 @@ constexpr std::array<CommandInfo, 9> kCommands{{
     {Command::Devices, "devices", nullptr, "getMPIODevices", "list the pseudo devices",
      "Lists the PowerPath pseudo devices, one path per line, nothing when there\n"
      "are none (getMPIODevices).\n"
-     "The array offered to the plug-in grows to the size that it asks for."},
+     "The array offered to the plug-in grows to the size that it asks for, up to\n"
+     "the limit given in mpioctl --help."},
     {Command::IsMpio, "is-mpio", "PATH", "isMPIODevice",
      "whether PATH is a pseudo device or partition of one",
      "Tells whether PATH denotes a PowerPath pseudo device or a partition of one,\n"
@@ -111,7 +115,8 @@ std::string applyOption(std::string_view name, const std::string& value, Options
     } else if (name == "--timeout") {
         int seconds = 0;
         if (!parseInt(value, seconds) || seconds < 0)
-            return "option --timeout needs a number of seconds (0 or more), not '" + value + "'";
+            return "option --timeout needs a number of seconds from 0 to " +
+                   std::to_string(INT_MAX) + ", not '" + value + "'";
         options.timeoutSeconds = seconds;
     }
     return {};
@@ -251,12 +256,21 @@ std::string programHelp(const std::string& defaultPlugin) {
            "                      included; usage errors still go to standard error\n"
            "  --log LEVEL         show the host debug log on standard error, entries of\n"
            "                      LEVEL and up (the plug-in logs at levels 0 and -1)\n"
-           "  --timeout SECONDS   bound every command that the plug-in runs (0: no bound)\n"
+           "  --timeout SECONDS   bound every command that the plug-in runs; default: "
+        << kDefaultTimeoutSeconds
+        << ",\n"
+           "                      0: no bound, at most "
+        << INT_MAX
+        << "\n"
            "  -h, --help          this text; after a command, that command's help\n"
            "  --                  end of the options: an argument after it that starts\n"
            "                      with '-' is taken as a PATH or NAME\n"
            "\n"
            "paths, partitions and is-partition call init first (see their help).\n"
+           "devices, paths and partitions take lists of up to "
+        << kMaxEntries
+        << " entries, as far as\n"
+           "memory allows (about 1 KiB each).\n"
            "Before every call the error code and the error buffer are cleared, so that\n"
            "a failure can be told from untouched buffers; on a failure the plug-in's\n"
            "error code and text are shown on standard error (in the JSON document with\n"

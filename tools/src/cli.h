@@ -20,6 +20,11 @@ enum ExitStatus : int {
     kExitUsage = 64,      // bad options or arguments
 };
 
+// Bound in seconds of every command that the plug-in runs, unless --timeout
+// gives another: a powermt that hangs on an unreachable array must not hang
+// mpioctl with it.
+inline constexpr int kDefaultTimeoutSeconds = 60;
+
 enum class Command { Vendor, Init, Devices, IsMpio, Paths, Partitions, IsPartition, Refresh, Delete };
 
 struct CommandInfo {
@@ -38,7 +43,7 @@ struct Options {
     std::optional<std::string> plugin;
     bool json = false;
     std::optional<int> logLevel;
-    std::optional<int> timeoutSeconds;
+    std::optional<int> timeoutSeconds; // unset: kDefaultTimeoutSeconds; 0: no bound
 };
 
 enum class Help { None, Program, Command };

@@ -1,8 +1,13 @@
 #include "negotiate.h"
 
+#include <unistd.h>
+
 #include <algorithm>
-#include <array>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <new>
 
 namespace mpioctl {
 
@@ -37,7 +42,14 @@ void negotiate(const Limits& limits, const char* unit, std::vector<int>& offered
     int capacity = std::max(limits.initialCapacity, 0);
     for (int calls = 0; calls < std::max(limits.maxCalls, 1); ++calls) {
         offered.push_back(capacity);
-        Decision decision = attempt(capacity);
+        Decision decision{};
+        try {
+            decision = attempt(capacity);
+        } catch (const std::bad_alloc&) { // while copying the answer out of the array
+            decision = done(Outcome::OutOfMemory,
+                            "out of memory while reading the answer to an offer of " +
+                                offerText(capacity, unit));
+        }
         if (decision.step == Step::Done) {
             outcome = decision.outcome;
             problem = std::move(decision.problem);
@@ -57,6 +69,37 @@ void negotiate(const Limits& limits, const char* unit, std::vector<int>& offered
               offerText(offered.back(), unit) + ")";
 }
 
+struct FreeBlock {
+    void operator()(void* block) const { std::free(block); }
+};
+template <typename T>
+using Block = std::unique_ptr<T[], FreeBlock>;
+
+std::size_t physicalMemory() {
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0) return SIZE_MAX;
+    return static_cast<std::size_t>(pages) * static_cast<std::size_t>(pageSize);
+}
+
+// count zeroed elements (at least one, so that the array is never a null
+// pointer), or null when they exceed the machine's memory or cannot be had.
+// calloc hands large blocks out as fresh zero pages, so only what the
+// plug-in writes is ever touched.
+template <typename T>
+Block<T> zeroedArray(int count) {
+    const std::size_t n = static_cast<std::size_t>(std::max(count, 1));
+    if (n > physicalMemory() / sizeof(T)) return nullptr;
+    return Block<T>(static_cast<T*>(std::calloc(n, sizeof(T))));
+}
+
+Decision outOfMemory(int capacity, std::size_t elementSize, const char* unit) {
+    const std::size_t mebibytes =
+        (static_cast<std::size_t>(std::max(capacity, 1)) * elementSize + (1u << 20) - 1) >> 20;
+    return done(Outcome::OutOfMemory, "cannot allocate " + offerText(capacity, unit) + " (" +
+                                          std::to_string(mebibytes) + " MiB): out of memory");
+}
+
 std::string brokenAnswer(int result, int count, int capacity, const char* unit) {
     return "the plug-in gave the inconsistent answer result " + std::to_string(result) +
            ", count " + std::to_string(count) + " to an offer of " + offerText(capacity, unit);
@@ -68,18 +111,15 @@ PathListResult negotiatePathList(const PathListCall& call, const Limits& limits)
     PathListResult out;
     constexpr const char* unit = "path buffers";
     negotiate(limits, unit, out.offered, out.outcome, out.problem, [&](int capacity) {
-        // At least one buffer, so that the array is never a null pointer.
-        std::vector<std::array<char, MAXMPIOPATHLEN>> storage(
-            static_cast<std::size_t>(std::max(capacity, 1)));
-        std::vector<char*> buffers;
-        for (auto& buffer : storage) {
-            buffer.fill('\0');
-            buffers.push_back(buffer.data());
-        }
+        const Block<char[MAXMPIOPATHLEN]> storage = zeroedArray<char[MAXMPIOPATHLEN]>(capacity);
+        const Block<char*> buffers = storage ? zeroedArray<char*>(capacity) : nullptr;
+        if (!buffers) return outOfMemory(capacity, MAXMPIOPATHLEN, unit);
+        for (std::size_t i = 0; i < static_cast<std::size_t>(std::max(capacity, 1)); ++i)
+            buffers[i] = storage[i];
         int count = capacity;
         int err = 0;
         char errbuf[MAXMPIOERRORLEN] = {};
-        out.last.result = call(buffers.data(), &count, &err, errbuf);
+        out.last.result = call(buffers.get(), &count, &err, errbuf);
         out.last.code = err;
         out.last.text = errorText(errbuf);
         out.lastCount = count;
@@ -91,9 +131,9 @@ PathListResult negotiatePathList(const PathListCall& call, const Limits& limits)
             return done(Outcome::Inconsistent, brokenAnswer(result, count, capacity, unit));
         if (result > 0) return retry(result);
         out.paths.clear();
-        for (int i = 0; i < count; ++i)
-            out.paths.emplace_back(buffers[static_cast<std::size_t>(i)],
-                                   strnlen(buffers[static_cast<std::size_t>(i)], MAXMPIOPATHLEN));
+        out.paths.reserve(static_cast<std::size_t>(count));
+        for (std::size_t i = 0; i < static_cast<std::size_t>(count); ++i)
+            out.paths.emplace_back(storage[i], strnlen(storage[i], MAXMPIOPATHLEN));
         return done(Outcome::Complete);
     });
     return out;
@@ -103,12 +143,12 @@ PartitionResult negotiatePartitions(const PartitionCall& call, const Limits& lim
     PartitionResult out;
     constexpr const char* unit = "partition records";
     negotiate(limits, unit, out.offered, out.outcome, out.problem, [&](int capacity) {
-        std::vector<TmPartInfo> records(static_cast<std::size_t>(std::max(capacity, 1)),
-                                        TmPartInfo{});
+        const Block<TmPartInfo> records = zeroedArray<TmPartInfo>(capacity);
+        if (!records) return outOfMemory(capacity, sizeof(TmPartInfo), unit);
         int count = capacity;
         int err = 0;
         char errbuf[MAXMPIOERRORLEN] = {};
-        out.last.result = call(records.data(), &count, &err, errbuf);
+        out.last.result = call(records.get(), &count, &err, errbuf);
         out.last.code = err;
         out.last.text = errorText(errbuf);
         out.lastCount = count;
@@ -119,8 +159,7 @@ PartitionResult negotiatePartitions(const PartitionCall& call, const Limits& lim
         if (count != result)
             return done(Outcome::Inconsistent, brokenAnswer(result, count, capacity, unit));
         if (count > capacity) return retry(count);
-        records.resize(static_cast<std::size_t>(count));
-        out.partitions = std::move(records);
+        out.partitions.assign(records.get(), records.get() + count);
         return done(Outcome::Complete);
     });
     return out;

@@ -26,10 +26,15 @@ struct CallReport {
 // Reads the error text out of a MAXMPIOERRORLEN-byte buffer, never past its end.
 std::string errorText(const char* errbuf);
 
+// Largest array offered by default: far more devices or partitions than any
+// machine has (1 GiB of path buffers), and still within a modest machine's
+// memory. Memory that cannot be had for a smaller array is reported as such.
+inline constexpr int kMaxEntries = 1 << 20;
+
 struct Limits {
-    int initialCapacity = 4; // elements offered by the first call
-    int maxCalls = 8;        // calls before giving up on an answer that keeps growing
-    int maxCapacity = 16384; // largest array offered (16 MiB of path buffers)
+    int initialCapacity = 4;       // elements offered by the first call
+    int maxCalls = 8;              // calls before giving up on an answer that keeps growing
+    int maxCapacity = kMaxEntries; // largest array offered
 };
 
 enum class Outcome {
@@ -38,6 +43,7 @@ enum class Outcome {
     Inconsistent, // the answer breaks the entry point's conventions
     TooLarge,     // the plug-in asked for more than Limits::maxCapacity
     Unsettled,    // the plug-in still asked for more after Limits::maxCalls calls
+    OutOfMemory,  // the array that the plug-in asked for could not be allocated
 };
 
 // One call of getMPIODevices or getUnderlyingDevices with everything but the

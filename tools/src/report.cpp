@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "json.h"
+#include <nlohmann/json.hpp>
 
 namespace mpioctl {
 
@@ -73,30 +73,53 @@ const char* argumentKey(Command command) {
     }
 }
 
-void writeProblemJson(json::Writer& w, const Problem& problem) {
-    w.beginObject();
-    w.key("entryPoint");
-    problem.entryPoint.empty() ? w.null() : w.string(problem.entryPoint);
-    w.key("result");
-    problem.result ? w.number(*problem.result) : w.null();
-    w.key("code");
-    problem.code ? w.number(*problem.code) : w.null();
-    w.key("text");
-    problem.text ? w.string(*problem.text) : w.null();
-    w.key("message").string(problem.message);
-    w.endObject();
+// Members in the order written, as scripts and people read them.
+using Json = nlohmann::ordered_json;
+
+template <typename T>
+Json orNull(const std::optional<T>& value) {
+    return value ? Json(*value) : Json(nullptr);
 }
 
-void writePartitionJson(json::Writer& w, const TmPartInfo& record) {
-    w.beginObject();
-    w.key("name").string(recordName(record));
-    w.key("partNo").number(record.partNo);
-    w.key("start").number(record.start);
-    w.key("size").number(record.size);
-    w.key("sectorSize").number(record.sectorSize);
-    w.key("major").number(record.major);
-    w.key("minor").number(record.minor);
-    w.endObject();
+Json problemJson(const Problem& problem) {
+    return {{"entryPoint", problem.entryPoint.empty() ? Json(nullptr) : Json(problem.entryPoint)},
+            {"result", orNull(problem.result)},
+            {"code", orNull(problem.code)},
+            {"text", orNull(problem.text)},
+            {"message", problem.message}};
+}
+
+Json partitionJson(const TmPartInfo& record) {
+    return {{"name", recordName(record)},  {"partNo", record.partNo},
+            {"start", record.start},       {"size", record.size},
+            {"sectorSize", record.sectorSize}, {"major", record.major},
+            {"minor", record.minor}};
+}
+
+// The members that carry the command's answer.
+void addAnswer(const Report& report, Json& doc) {
+    switch (report.command->id) {
+    case Command::Vendor:
+    case Command::Init: doc["vendor"] = report.vendor.value_or(""); break;
+    case Command::Devices:
+    case Command::Paths:
+        doc[report.command->id == Command::Devices ? "devices" : "paths"] =
+            report.paths.value_or(std::vector<std::string>{});
+        break;
+    case Command::IsMpio: doc["mpio"] = report.answer.value_or(false); break;
+    case Command::IsPartition:
+        doc["partition"] = report.answer.value_or(false);
+        doc["parent"] = orNull(report.parent);
+        break;
+    case Command::Partitions: {
+        Json& records = doc["partitions"] = Json::array();
+        for (const TmPartInfo& r : report.partitions.value_or(std::vector<TmPartInfo>{}))
+            records.push_back(partitionJson(r));
+        break;
+    }
+    case Command::Refresh:
+    case Command::Delete: break;
+    }
 }
 
 } // namespace
@@ -147,50 +170,22 @@ void renderText(const Report& report, std::ostream& out, std::ostream& err) {
 }
 
 void renderJson(const Report& report, std::ostream& out) {
-    json::Writer w;
-    w.beginObject();
-    w.key("command");
-    report.command ? w.string(report.command->name) : w.null();
-    w.key("plugin").string(report.plugin);
-    w.key("ok").boolean(!report.failure);
-    w.key("exitStatus").number(report.exitStatus);
-    const char* argKey = report.command ? argumentKey(report.command->id) : nullptr;
-    if (argKey) w.key(argKey).string(report.argument);
-    if (report.failure) {
-        w.key("error");
-        writeProblemJson(w, *report.failure);
-    } else if (report.command) {
-        switch (report.command->id) {
-        case Command::Vendor:
-        case Command::Init: w.key("vendor").string(report.vendor.value_or("")); break;
-        case Command::Devices:
-        case Command::Paths:
-            w.key(report.command->id == Command::Devices ? "devices" : "paths").beginArray();
-            for (const std::string& path : report.paths.value_or(std::vector<std::string>{}))
-                w.string(path);
-            w.endArray();
-            break;
-        case Command::IsMpio: w.key("mpio").boolean(report.answer.value_or(false)); break;
-        case Command::IsPartition:
-            w.key("partition").boolean(report.answer.value_or(false));
-            w.key("parent");
-            report.parent ? w.string(*report.parent) : w.null();
-            break;
-        case Command::Partitions:
-            w.key("partitions").beginArray();
-            for (const TmPartInfo& r : report.partitions.value_or(std::vector<TmPartInfo>{}))
-                writePartitionJson(w, r);
-            w.endArray();
-            break;
-        case Command::Refresh:
-        case Command::Delete: break;
-        }
-    }
-    w.key("warnings").beginArray();
-    for (const Problem& warning : report.warnings) writeProblemJson(w, warning);
-    w.endArray();
-    w.endObject();
-    out << w.text() << '\n';
+    Json doc = Json::object();
+    doc["command"] = report.command ? Json(report.command->name) : Json(nullptr);
+    doc["plugin"] = report.plugin;
+    doc["ok"] = !report.failure;
+    doc["exitStatus"] = report.exitStatus;
+    if (const char* key = report.command ? argumentKey(report.command->id) : nullptr)
+        doc[key] = report.argument;
+    if (report.failure)
+        doc["error"] = problemJson(*report.failure);
+    else if (report.command)
+        addAnswer(report, doc);
+    Json& warnings = doc["warnings"] = Json::array();
+    for (const Problem& warning : report.warnings) warnings.push_back(problemJson(warning));
+    // Bytes that are not valid UTF-8 (paths and plug-in texts are bytes)
+    // become U+FFFD, so that any report gives a valid document.
+    out << doc.dump(-1, ' ', false, Json::error_handler_t::replace) << '\n';
 }
 
 } // namespace mpioctl
