@@ -117,11 +117,12 @@ void runPaths(const EntryPoints& api, const Limits& limits, Report& report) {
                                             errbuf);
         },
         limits);
-    if (listed.outcome == Outcome::Failed && listed.last.result == -6 &&
+    if (listed.outcome == Outcome::Failed && listed.last.result == MPIO_NOT_A_PSEUDO_DEVICE &&
         !listed.last.errorWritten())
-        return fail(report, problemOf("getUnderlyingDevices", -6, listed.last,
+        return fail(report, problemOf("getUnderlyingDevices", MPIO_NOT_A_PSEUDO_DEVICE, listed.last,
                                       report.argument + " is not a PowerPath pseudo device "
-                                                        "(getUnderlyingDevices returned -6)"));
+                                                        "(getUnderlyingDevices returned " +
+                                          std::to_string(MPIO_NOT_A_PSEUDO_DEVICE) + ")"));
     if (listed.outcome != Outcome::Complete)
         return fail(report,
                     problemOf("getUnderlyingDevices", listed.last.result, listed.last,
