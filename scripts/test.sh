@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the default (optimised) build, the
-# AddressSanitizer + UndefinedBehaviorSanitizer build and the
+# same built with clang, the AddressSanitizer + UndefinedBehaviorSanitizer build and the
 # ThreadSanitizer build; then every fuzz target for a bounded time (clang,
 # libFuzzer); then valgrind memcheck over the plug-in's unit tests and the
 # reliability tests of the default build. Any failure, crash, sanitizer
@@ -26,7 +26,7 @@ step() { # step NAME COMMAND...: runs the command and records how long it took
     timings+=("$(printf '%-22s %4d s' "$name" $((SECONDS - start)))")
 }
 
-for preset in default asan tsan; do
+for preset in default clang asan tsan; do
     step "$preset build" bash -c "cmake --preset $preset >/dev/null && cmake --build --preset $preset -j $jobs"
     step "$preset tests" ctest --preset "$preset"
 done
