@@ -29,9 +29,13 @@ constexpr int kLargePipe = 1024 * 1024; // asked for; the kernel may refuse
 
 std::string_view nameOf(std::string_view entry) { return entry.substr(0, entry.find('=')); }
 
-// "NAME=value" entries of the child's environment.
+// Whether the child gets an environment other than the caller's own.
+bool ownEnvironment(const Spec& spec) { return !spec.inheritEnvironment || !spec.environment.empty(); }
+
+// "NAME=value" entries of the child's environment, when it has its own.
 std::vector<std::string> childEnvironment(const Spec& spec) {
     std::vector<std::string> env;
+    if (!ownEnvironment(spec)) return env;
     if (spec.inheritEnvironment)
         for (char** e = environ; e && *e; ++e) env.emplace_back(*e);
     for (const EnvChange& change : spec.environment) {
@@ -41,9 +45,14 @@ std::vector<std::string> childEnvironment(const Spec& spec) {
     return env;
 }
 
-std::string_view valueIn(const std::vector<std::string>& env, std::string_view name) {
+// PATH as the child will see it.
+std::string_view searchPath(const Spec& spec, const std::vector<std::string>& env) {
+    if (!ownEnvironment(spec)) {
+        const char* path = ::getenv("PATH");
+        return path ? path : "";
+    }
     for (const std::string& e : env)
-        if (nameOf(e) == name) return std::string_view(e).substr(name.size() + 1);
+        if (nameOf(e) == "PATH") return std::string_view(e).substr(5);
     return {};
 }
 
@@ -68,7 +77,7 @@ int resolveProgram(const Spec& spec, const std::vector<std::string>& env, std::s
         return 0;
     }
     std::vector<std::string> dirs;
-    std::string_view search = valueIn(env, "PATH");
+    std::string_view search = searchPath(spec, env);
     if (search.empty()) search = "/bin:/usr/bin";
     for (std::size_t from = 0;;) {
         const std::size_t colon = search.find(':', from);
@@ -90,10 +99,11 @@ int resolveProgram(const Spec& spec, const std::vector<std::string>& env, std::s
     return failure;
 }
 
-std::vector<char*> pointersTo(std::vector<std::string>& strings) {
+// The null-terminated array that exec takes; exec does not write through it.
+std::vector<char*> pointersTo(const std::vector<std::string>& strings) {
     std::vector<char*> pointers;
     pointers.reserve(strings.size() + 1);
-    for (std::string& s : strings) pointers.push_back(s.data());
+    for (const std::string& s : strings) pointers.push_back(const_cast<char*>(s.c_str()));
     pointers.push_back(nullptr);
     return pointers;
 }
@@ -108,7 +118,7 @@ struct ChildFds {
 
 // posix_spawn with the descriptors, signal state and group of the Spec, and
 // no other descriptor. Result: 0, or the errno value of the failure.
-int startChild(const Spec& spec, const char* path, char* const argv[], char* const envp[],
+int startChild(const Spec& spec, const char* path, char* const argv[], char* const* envp,
                const ChildFds& fds, pid_t& pid) {
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attr;
@@ -194,13 +204,13 @@ Spec shellCommand(std::string line) {
 
 Child spawn(const Spec& spec, Result& failure) {
     if (spec.argv.empty()) return failed(failure, Outcome::NotStarted, EINVAL, "posix_spawn");
-    std::vector<std::string> env = childEnvironment(spec);
+    const std::vector<std::string> env = childEnvironment(spec);
     std::string path;
     if (const int e = resolveProgram(spec, env, path); e != 0)
         return failed(failure, Outcome::NotStarted, e, "execvp");
-    std::vector<std::string> args = spec.argv;
-    const std::vector<char*> argv = pointersTo(args);
-    const std::vector<char*> envp = pointersTo(env);
+    const std::vector<char*> argv = pointersTo(spec.argv);
+    const std::vector<char*> ownEnv = pointersTo(env);
+    char* const* const envp = ownEnvironment(spec) ? ownEnv.data() : environ;
 
     Pipe in, out, err;
     int e = 0;
@@ -223,7 +233,7 @@ Child spawn(const Spec& spec, Result& failure) {
     ChildFds fds{in.read.get(), out.write.get(), err.write.get()};
     if (spec.errors == Sink::IntoOutput) fds.err = out.write ? out.write.get() : 1;
     pid_t pid = -1;
-    e = startChild(spec, path.c_str(), argv.data(), envp.data(), fds, pid);
+    e = startChild(spec, path.c_str(), argv.data(), envp, fds, pid);
     if (e != 0) return failed(failure, Outcome::NotStarted, e, "posix_spawn");
 
     Child child;
