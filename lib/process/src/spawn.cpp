@@ -38,9 +38,9 @@ std::vector<std::string> childEnvironment(const Spec& spec) {
     if (!ownEnvironment(spec)) return env;
     if (spec.inheritEnvironment)
         for (char** e = environ; e && *e; ++e) env.emplace_back(*e);
-    for (const EnvChange& change : spec.environment) {
-        std::erase_if(env, [&](const std::string& e) { return nameOf(e) == change.name; });
-        if (change.value) env.push_back(change.name + "=" + *change.value);
+    for (const auto& [name, value] : spec.environment) {
+        std::erase_if(env, [&](const std::string& e) { return nameOf(e) == name; });
+        if (value) env.push_back(name + "=" + *value);
     }
     return env;
 }

@@ -98,11 +98,10 @@ enum class Sink {
     IntoOutput, // standard error only: the standard output's pipe, like 2>&1
 };
 
-// An environment change: set name to value, or remove name (no value).
-struct EnvChange {
-    std::string name;
-    std::optional<std::string> value;
-};
+// An environment change: a name, and its new value or none to remove it.
+// (A standard type, so that no instantiation over a type of this library
+// shows up among a shared library's exports in an unoptimised build.)
+using EnvChange = std::pair<std::string, std::optional<std::string>>;
 
 struct Spec {
     // The argument vector; argv[0] names the program. Must not be empty.
