@@ -185,7 +185,8 @@ Result run(const Spec& spec) {
                          {&child.errors, spec.errors == Sink::Capture ? &err : nullptr}};
     for (const Stream& s : streams)
         if (*s.fd) makeNonBlocking(*s.fd);
-    Feed feed{&child.input, std::string_view(spec.inputText).substr(child.inputWritten())};
+    Feed feed{&child.input, child.input ? std::string_view(spec.inputText).substr(child.inputWritten())
+                                        : std::string_view()};
     std::optional<SigpipeGuard> guard;
     if (child.input) guard.emplace();
 

@@ -221,14 +221,15 @@ Child spawn(const Spec& spec, Result& failure) {
 
     // The input goes into the pipe now, as far as it fits: the read end is
     // still ours, so this write can neither block nor meet a closed pipe.
+    const std::string_view text = spec.input == Input::Text ? spec.inputText : std::string_view();
     std::size_t written = 0;
-    if (spec.input == Input::Text && !spec.inputText.empty()) {
-        if (spec.inputText.size() > 64 * 1024) ::fcntl(in.write.get(), F_SETPIPE_SZ, kLargePipe);
+    if (!text.empty()) {
+        if (text.size() > 64 * 1024) ::fcntl(in.write.get(), F_SETPIPE_SZ, kLargePipe);
         makeNonBlocking(in.write);
         int ignored;
-        written = writeSome(in.write, spec.inputText, ignored);
+        written = writeSome(in.write, text, ignored);
     }
-    if (in.write && written == spec.inputText.size()) in.write.reset(); // end-of-file
+    if (written == text.size()) in.write.reset(); // end-of-file
 
     ChildFds fds{in.read.get(), out.write.get(), err.write.get()};
     if (spec.errors == Sink::IntoOutput) fds.err = out.write ? out.write.get() : 1;
