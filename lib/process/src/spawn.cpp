@@ -38,9 +38,10 @@ std::vector<std::string> childEnvironment(const Spec& spec) {
     if (!ownEnvironment(spec)) return env;
     if (spec.inheritEnvironment)
         for (char** e = environ; e && *e; ++e) env.emplace_back(*e);
-    for (const auto& [name, value] : spec.environment) {
+    for (const EnvChange& change : spec.environment) {
+        const std::string& name = change.first;
         std::erase_if(env, [&](const std::string& e) { return nameOf(e) == name; });
-        if (value) env.push_back(name + "=" + *value);
+        if (change.second) env.push_back(name + "=" + *change.second);
     }
     return env;
 }
