@@ -1,11 +1,11 @@
-// The host's process runner (TmProcess::system) beside a bare start of the
-// same command line, per call:
+// The host's process runner (TmProcess::system, over lib/process) beside a
+// bare start of the same command line (bench_common), per call:
 //   BM_Runner     TmProcess::system(command, &out, &err, 0, false)
-//   BM_BarePipe   posix_spawn of /bin/sh -c command with its standard output
-//                 read through one pipe into a string, then waitpid: the
-//                 least a capturing runner must do
-//   BM_BareNull   posix_spawn of /bin/sh -c command with its output to
-//                 /dev/null, then waitpid: no capture at all
+//   BM_BarePipe   /bin/sh -c command started bare, its standard output read
+//                 through one pipe into a string, then waitpid: the least a
+//                 capturing runner must do
+//   BM_BareNull   /bin/sh -c command started bare, its output to /dev/null,
+//                 then waitpid: no capture at all
 // Times are wall-clock (the work is in the child processes). After the run
 // the program prints, per command, the runner's overhead over each bare
 // start, from the medians over the repetitions.

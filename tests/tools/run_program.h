@@ -13,8 +13,9 @@ struct ProgramRun {
     std::string err;
 };
 
-// Kills the program after timeoutSeconds. Variables mapped to an empty
-// string are removed from the environment.
+// program is a path; its standard input is empty. After timeoutSeconds its
+// process group is killed. Variables mapped to an empty string are removed
+// from the environment. Throws std::runtime_error when it cannot be run.
 ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
                       const std::map<std::string, std::string>& environment = {},
                       int timeoutSeconds = 30);

@@ -1,0 +1,229 @@
+// run(): one poll loop that feeds the child's standard input and drains its
+// standard output and standard error together, then the time limit, the
+// kill of the group and the reaping. The child is reaped only at the very
+// end, so its pid, which is also the group id, cannot be reused while the
+// group may still be signalled.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <memory>
+#include <string_view>
+
+#include "capture_buffer.h"
+#include "mpio/process.h"
+#include "spawn_internal.h"
+
+namespace mpio::process {
+
+namespace {
+
+using Deadline = std::optional<Clock::time_point>;
+
+constexpr std::size_t kScratch = 256 * 1024;
+// A stream that has carried this much gets a larger pipe, for fewer round
+// trips; small outputs keep the default and cost the user no pipe pages.
+constexpr std::size_t kLargeStream = 1024 * 1024;
+constexpr int kLargePipe = 1024 * 1024; // asked for; the kernel may refuse
+
+// One output stream of the child: the read end of its pipe and where its
+// bytes go (nowhere without a buffer).
+struct Stream {
+    Fd* fd;
+    CaptureBuffer* keep;
+    std::size_t received = 0;
+};
+
+// The rest of the standard input text, still to be written.
+struct Feed {
+    Fd* fd;
+    std::string_view rest;
+};
+
+// A write to a pipe whose reader has gone raises SIGPIPE in the writing
+// thread. While the feed lasts, this thread blocks it, and afterwards takes
+// back the one that the feed raised, so that neither the process nor other
+// threads see it.
+class SigpipeGuard {
+public:
+    SigpipeGuard() {
+        sigset_t pipe;
+        ::sigemptyset(&pipe);
+        ::sigaddset(&pipe, SIGPIPE);
+        sigset_t pending;
+        ::sigpending(&pending);
+        pendingBefore_ = ::sigismember(&pending, SIGPIPE) == 1;
+        ::pthread_sigmask(SIG_BLOCK, &pipe, &previous_);
+    }
+    SigpipeGuard(const SigpipeGuard&) = delete;
+    SigpipeGuard& operator=(const SigpipeGuard&) = delete;
+    ~SigpipeGuard() {
+        if (::sigismember(&previous_, SIGPIPE) == 1) return; // the caller blocks it anyway
+        if (!pendingBefore_) {
+            sigset_t pipe;
+            ::sigemptyset(&pipe);
+            ::sigaddset(&pipe, SIGPIPE);
+            const timespec zero{0, 0};
+            while (::sigtimedwait(&pipe, nullptr, &zero) == SIGPIPE) {
+            }
+        }
+        ::pthread_sigmask(SIG_SETMASK, &previous_, nullptr);
+    }
+
+private:
+    sigset_t previous_;
+    bool pendingBefore_ = false;
+};
+
+enum class Pump { AllClosed, Expired, Failed };
+
+// One run's loop over its descriptors.
+class Loop {
+public:
+    Loop(Stream* streams, Feed feed) : streams_(streams), feed_(feed) {}
+
+    // Feeds and reads until every descriptor is closed or the deadline has
+    // passed. On failure, error and call say why.
+    Pump pump(Deadline deadline) {
+        for (;;) {
+            pollfd fds[3];
+            nfds_t n = 0;
+            for (int i = 0; i < 2; ++i)
+                if (*streams_[i].fd) fds[n++] = pollfd{streams_[i].fd->get(), POLLIN, 0};
+            if (*feed_.fd) fds[n++] = pollfd{feed_.fd->get(), POLLOUT, 0};
+            if (n == 0) return Pump::AllClosed;
+            int timeout = -1;
+            if (deadline) {
+                const auto now = Clock::now();
+                if (now >= *deadline) return Pump::Expired;
+                timeout = pollTimeout(*deadline - now);
+            }
+            if (::poll(fds, n, timeout) < 0) {
+                if (errno == EINTR) continue;
+                stop(errno, "poll");
+                return Pump::Failed;
+            }
+            for (nfds_t i = 0; i < n; ++i) {
+                if (fds[i].revents == 0) continue;
+                const bool ok = (fds[i].revents & POLLNVAL) ? stop(EBADF, "poll")
+                                : fds[i].fd == feed_.fd->get() ? feed()
+                                                              : readFrom(fds[i].fd);
+                if (!ok) return Pump::Failed;
+            }
+        }
+    }
+
+    int error = 0;
+    const char* call = nullptr;
+
+private:
+    bool stop(int e, const char* what) {
+        error = e;
+        call = what;
+        return false;
+    }
+
+    bool feed() {
+        int e = 0;
+        const std::size_t done = writeSome(*feed_.fd, feed_.rest, e);
+        feed_.rest.remove_prefix(done);
+        // EPIPE: the child closed its input early, which is its own affair.
+        if (e != 0 && e != EPIPE) return stop(e, "write");
+        if (feed_.rest.empty() || e == EPIPE) feed_.fd->reset();
+        return true;
+    }
+
+    bool readFrom(int fd) {
+        Stream& s = *streams_[0].fd && streams_[0].fd->get() == fd ? streams_[0] : streams_[1];
+        const std::span<char> into = s.keep ? s.keep->space(scratch()) : scratch();
+        const ssize_t got = ::read(fd, into.data(), into.size());
+        if (got > 0) {
+            const auto n = static_cast<std::size_t>(got);
+            if (s.keep) s.keep->commit(into, n);
+            if (s.received < kLargeStream && s.received + n >= kLargeStream)
+                ::fcntl(fd, F_SETPIPE_SZ, kLargePipe);
+            s.received += n;
+        } else if (got == 0) {
+            s.fd->reset();
+        } else if (errno != EINTR && errno != EAGAIN) {
+            return stop(errno, "read");
+        }
+        return true;
+    }
+
+    std::span<char> scratch() {
+        if (!scratch_) scratch_ = std::make_unique_for_overwrite<char[]>(kScratch);
+        return {scratch_.get(), kScratch};
+    }
+
+    Stream* streams_;
+    Feed feed_;
+    std::unique_ptr<char[]> scratch_;
+};
+
+Outcome outcomeOf(int status, int& code) {
+    if (WIFSIGNALED(status)) {
+        code = WTERMSIG(status);
+        return Outcome::Signalled;
+    }
+    code = WEXITSTATUS(status);
+    return Outcome::Exited;
+}
+
+} // namespace
+
+Result run(const Spec& spec) {
+    Result result;
+    Child child = spawn(spec, result);
+    if (!child) return result;
+    const auto started = Clock::now();
+
+    CaptureBuffer out(spec.outputLimit), err(spec.outputLimit);
+    Stream streams[2] = {{&child.output, spec.output == Sink::Capture ? &out : nullptr},
+                         {&child.errors, spec.errors == Sink::Capture ? &err : nullptr}};
+    for (const Stream& s : streams)
+        if (*s.fd) makeNonBlocking(*s.fd);
+    Feed feed{&child.input, child.input ? std::string_view(spec.inputText).substr(child.inputWritten())
+                                        : std::string_view()};
+    std::optional<SigpipeGuard> guard;
+    if (child.input) guard.emplace();
+
+    Deadline deadline;
+    if (spec.timeout) deadline = started + *spec.timeout;
+    Loop loop(streams, feed);
+    const Pump outcome = loop.pump(deadline);
+    bool expired = outcome == Pump::Expired;
+    if (outcome == Pump::AllClosed && deadline) expired = !child.awaitExit(*deadline);
+    if (outcome == Pump::Failed || expired) {
+        child.kill();
+        child.input.reset();
+        // What the dying group still writes is kept; a process that left
+        // the group and holds a pipe open is not waited for beyond the bound.
+        if (expired) loop.pump(Clock::now() + spec.drainAfterKill);
+        child.output.reset();
+        child.errors.reset();
+    }
+    guard.reset();
+    const std::optional<int> status = child.reap();
+
+    if (outcome == Pump::Failed) {
+        result.outcome = Outcome::CaptureFailed;
+        result.code = loop.error;
+        result.call = loop.call;
+    } else if (expired) {
+        result.outcome = Outcome::TimedOut;
+    } else if (!status) {
+        result.outcome = Outcome::StatusLost;
+    } else {
+        result.outcome = outcomeOf(*status, result.code);
+    }
+    result.out = out.take();
+    result.err = err.take();
+    result.outTruncated = out.truncated();
+    result.errTruncated = err.truncated();
+    return result;
+}
+
+} // namespace mpio::process

@@ -1,0 +1,323 @@
+// Starting a child: the program lookup, its environment, its descriptors
+// and posix_spawn; and the Child that owns it until it is reaped.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <string_view>
+#include <thread>
+
+#include "mpio/process.h"
+#include "spawn_internal.h"
+
+extern char** environ;
+
+namespace mpio::process {
+
+namespace {
+
+// A pipe grown to this size holds a larger standard input at once.
+constexpr int kLargePipe = 1024 * 1024; // asked for; the kernel may refuse
+
+std::string_view nameOf(std::string_view entry) { return entry.substr(0, entry.find('=')); }
+
+// Whether the child gets an environment other than the caller's own.
+bool ownEnvironment(const Spec& spec) { return !spec.inheritEnvironment || !spec.environment.empty(); }
+
+// "NAME=value" entries of the child's environment, when it has its own.
+std::vector<std::string> childEnvironment(const Spec& spec) {
+    std::vector<std::string> env;
+    if (!ownEnvironment(spec)) return env;
+    if (spec.inheritEnvironment)
+        for (char** e = environ; e && *e; ++e) env.emplace_back(*e);
+    for (const EnvChange& change : spec.environment) {
+        const std::string& name = change.first;
+        std::erase_if(env, [&](const std::string& e) { return nameOf(e) == name; });
+        if (change.second) env.push_back(name + "=" + *change.second);
+    }
+    return env;
+}
+
+// PATH as the child will see it.
+std::string_view searchPath(const Spec& spec, const std::vector<std::string>& env) {
+    if (!ownEnvironment(spec)) {
+        const char* path = ::getenv("PATH");
+        return path ? path : "";
+    }
+    for (const std::string& e : env)
+        if (nameOf(e) == "PATH") return std::string_view(e).substr(5);
+    return {};
+}
+
+bool isExecutableFile(const std::string& path) {
+    struct stat st{};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+           ::faccessat(AT_FDCWD, path.c_str(), X_OK, AT_EACCESS) == 0;
+}
+
+// The file to execute, looked up as execvp does (an empty PATH element is
+// the current directory), then in spec.searchAfterPath. Result: 0, or ENOENT
+// (nowhere) or EACCES (found, but not an executable file).
+int resolveProgram(const Spec& spec, const std::vector<std::string>& env, std::string& path) {
+    if (!spec.program.empty()) {
+        path = spec.program;
+        return 0;
+    }
+    const std::string& name = spec.argv.front();
+    if (name.empty()) return ENOENT;
+    if (name.find('/') != std::string::npos) {
+        path = name;
+        return 0;
+    }
+    std::vector<std::string> dirs;
+    std::string_view search = searchPath(spec, env);
+    if (search.empty()) search = "/bin:/usr/bin";
+    for (std::size_t from = 0;;) {
+        const std::size_t colon = search.find(':', from);
+        const std::string_view dir = search.substr(from, colon - from);
+        dirs.emplace_back(dir.empty() ? "." : dir);
+        if (colon == std::string_view::npos) break;
+        from = colon + 1;
+    }
+    dirs.insert(dirs.end(), spec.searchAfterPath.begin(), spec.searchAfterPath.end());
+    int failure = ENOENT;
+    for (const std::string& dir : dirs) {
+        std::string candidate = dir + "/" + name;
+        if (isExecutableFile(candidate)) {
+            path = std::move(candidate);
+            return 0;
+        }
+        if (::access(candidate.c_str(), F_OK) == 0) failure = EACCES; // there, not runnable
+    }
+    return failure;
+}
+
+// The null-terminated array that exec takes; exec does not write through it.
+std::vector<char*> pointersTo(const std::vector<std::string>& strings) {
+    std::vector<char*> pointers;
+    pointers.reserve(strings.size() + 1);
+    for (const std::string& s : strings) pointers.push_back(const_cast<char*>(s.c_str()));
+    pointers.push_back(nullptr);
+    return pointers;
+}
+
+// The child's descriptors 0, 1 and 2: a descriptor to put there, or -1 to
+// leave the caller's.
+struct ChildFds {
+    int in = -1;
+    int out = -1;
+    int err = -1;
+};
+
+// posix_spawn with the descriptors, signal state and group of the Spec, and
+// no other descriptor. Result: 0, or the errno value of the failure.
+int startChild(const Spec& spec, const char* path, char* const argv[], char* const* envp,
+               const ChildFds& fds, pid_t& pid) {
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attr;
+    int rc = ::posix_spawn_file_actions_init(&actions);
+    if (rc != 0) return rc;
+    rc = ::posix_spawnattr_init(&attr);
+    if (rc != 0) {
+        ::posix_spawn_file_actions_destroy(&actions);
+        return rc;
+    }
+    sigset_t defaults;
+    ::sigfillset(&defaults);
+    ::sigdelset(&defaults, SIGKILL);
+    ::sigdelset(&defaults, SIGSTOP);
+    sigset_t mask;
+    if (spec.signalMask)
+        mask = *spec.signalMask;
+    else
+        ::sigemptyset(&mask);
+    short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+    if (spec.ownProcessGroup) flags |= POSIX_SPAWN_SETPGROUP;
+    const int targets[] = {0, 1, 2};
+    const int sources[] = {fds.in, fds.out, fds.err};
+    for (int i = 0; i < 3 && rc == 0; ++i)
+        if (sources[i] >= 0) rc = ::posix_spawn_file_actions_adddup2(&actions, sources[i], targets[i]);
+    if (rc == 0 &&
+#if defined(__GLIBC__) && __GLIBC_PREREQ(2, 34)
+        // Descriptors the caller left inheritable stay with the caller.
+        (rc = ::posix_spawn_file_actions_addclosefrom_np(&actions, 3)) == 0 &&
+#endif
+        (rc = ::posix_spawnattr_setflags(&attr, flags)) == 0 &&
+        (rc = ::posix_spawnattr_setpgroup(&attr, 0)) == 0 &&
+        (rc = ::posix_spawnattr_setsigdefault(&attr, &defaults)) == 0 &&
+        (rc = ::posix_spawnattr_setsigmask(&attr, &mask)) == 0)
+        rc = ::posix_spawn(&pid, path, &actions, &attr, argv, envp);
+    ::posix_spawnattr_destroy(&attr);
+    ::posix_spawn_file_actions_destroy(&actions);
+    return rc;
+}
+
+bool needsPipe(Sink sink) { return sink == Sink::Capture || sink == Sink::Discard; }
+
+Child failed(Result& failure, Outcome outcome, int code, const char* call) {
+    failure.outcome = outcome;
+    failure.code = code;
+    failure.call = call;
+    return Child();
+}
+
+} // namespace
+
+void makeNonBlocking(const Fd& fd) {
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags | O_NONBLOCK);
+}
+
+std::size_t writeSome(const Fd& fd, std::string_view text, int& error) {
+    std::size_t done = 0;
+    error = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd.get(), text.data() + done, text.size() - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno != EINTR) {
+            if (errno != EAGAIN) error = errno;
+            break;
+        }
+    }
+    return done;
+}
+
+int pollTimeout(Clock::duration left) {
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    return static_cast<int>(std::clamp<decltype(ms)>(ms, 0, INT_MAX));
+}
+
+Spec shellCommand(std::string line) {
+    Spec spec;
+    spec.program = "/bin/sh";
+    spec.argv = {"sh", "-c", "--", std::move(line)};
+    return spec;
+}
+
+Child spawn(const Spec& spec, Result& failure) {
+    if (spec.argv.empty()) return failed(failure, Outcome::NotStarted, EINVAL, "posix_spawn");
+    const std::vector<std::string> env = childEnvironment(spec);
+    std::string path;
+    if (const int e = resolveProgram(spec, env, path); e != 0)
+        return failed(failure, Outcome::NotStarted, e, "execvp");
+    const std::vector<char*> argv = pointersTo(spec.argv);
+    const std::vector<char*> ownEnv = pointersTo(env);
+    char* const* const envp = ownEnvironment(spec) ? ownEnv.data() : environ;
+
+    Pipe in, out, err;
+    int e = 0;
+    if (spec.input != Input::Inherit) e = makePipe(in);
+    if (e == 0 && needsPipe(spec.output)) e = makePipe(out);
+    if (e == 0 && needsPipe(spec.errors)) e = makePipe(err);
+    if (e != 0) return failed(failure, Outcome::NoPipe, e, "pipe2");
+
+    // The input goes into the pipe now, as far as it fits: the read end is
+    // still ours, so this write can neither block nor meet a closed pipe.
+    const std::string_view text = spec.input == Input::Text ? spec.inputText : std::string_view();
+    std::size_t written = 0;
+    if (!text.empty()) {
+        if (text.size() > 64 * 1024) ::fcntl(in.write.get(), F_SETPIPE_SZ, kLargePipe);
+        makeNonBlocking(in.write);
+        int ignored;
+        written = writeSome(in.write, text, ignored);
+    }
+    if (written == text.size()) in.write.reset(); // end-of-file
+
+    ChildFds fds{in.read.get(), out.write.get(), err.write.get()};
+    if (spec.errors == Sink::IntoOutput) fds.err = out.write ? out.write.get() : 1;
+    pid_t pid = -1;
+    e = startChild(spec, path.c_str(), argv.data(), envp, fds, pid);
+    if (e != 0) return failed(failure, Outcome::NotStarted, e, "posix_spawn");
+
+    Child child;
+    child.pid_ = pid;
+    child.group_ = spec.ownProcessGroup;
+#ifdef SYS_pidfd_open
+    // Race-free: the child is ours and not reaped, so its pid is not reused.
+    const long pidfd = ::syscall(SYS_pidfd_open, pid, 0);
+    if (pidfd >= 0) child.exitFd_ = Fd(static_cast<int>(pidfd));
+#endif
+    child.input = std::move(in.write);
+    child.output = std::move(out.read);
+    child.errors = std::move(err.read);
+    child.inputWritten_ = written;
+    return child;
+}
+
+Child::Child(Child&& other) noexcept { *this = std::move(other); }
+
+Child& Child::operator=(Child&& other) noexcept {
+    if (this != &other) {
+        finish();
+        input = std::move(other.input);
+        output = std::move(other.output);
+        errors = std::move(other.errors);
+        exitFd_ = std::move(other.exitFd_);
+        pid_ = std::exchange(other.pid_, -1);
+        group_ = other.group_;
+        reaped_ = other.reaped_;
+        status_ = other.status_;
+        inputWritten_ = other.inputWritten_;
+    }
+    return *this;
+}
+
+Child::~Child() { finish(); }
+
+void Child::finish() noexcept {
+    if (pid_ <= 0 || reaped_) return;
+    kill(SIGKILL);
+    reap();
+}
+
+void Child::kill(int sig) const {
+    if (pid_ > 0 && !reaped_) ::kill(group_ ? -pid_ : pid_, sig);
+}
+
+bool Child::exited() const {
+    siginfo_t info{};
+    int r;
+    do r = ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT);
+    while (r < 0 && errno == EINTR);
+    return r < 0 || info.si_pid == pid_; // an error: there is nothing left to wait for
+}
+
+bool Child::awaitExit(Clock::time_point deadline) const {
+    if (pid_ <= 0 || reaped_) return true;
+    for (auto pause = std::chrono::milliseconds(1);;) {
+        if (exited()) return true;
+        const auto now = Clock::now();
+        if (now >= deadline) return false;
+        const auto left = deadline - now;
+        if (exitFd_) {
+            pollfd p{exitFd_.get(), POLLIN, 0};
+            ::poll(&p, 1, pollTimeout(left));
+        } else {
+            std::this_thread::sleep_for(std::min<Clock::duration>(pause, left));
+            pause = std::min(pause * 2, std::chrono::milliseconds(20));
+        }
+    }
+}
+
+std::optional<int> Child::reap() {
+    if (pid_ <= 0 || reaped_) return status_;
+    int status = 0;
+    pid_t r;
+    do r = ::waitpid(pid_, &status, 0);
+    while (r < 0 && errno == EINTR);
+    reaped_ = true;
+    exitFd_.reset();
+    if (r == pid_) status_ = status;
+    return status_;
+}
+
+} // namespace mpio::process

@@ -1,0 +1,201 @@
+// The process runner's own rules, beyond the shell runs the host's tests
+// cover: argument vectors and program lookup, standard input, environment,
+// output caps, the group kill, and the tests' runProgram over it.
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <functional>
+#include <string>
+
+#include "caller_marks.h"
+#include "mpio/process.h"
+#include "run_program.h"
+
+namespace {
+
+namespace process = mpio::process;
+using callermarks::openDescriptors;
+using process::Outcome;
+
+bool noChildren() {
+    errno = 0;
+    return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
+}
+
+process::Spec argv(std::vector<std::string> args) {
+    process::Spec spec;
+    spec.argv = std::move(args);
+    return spec;
+}
+
+process::Spec shell(const char* line) { return process::shellCommand(line); }
+
+template <typename Change>
+process::Spec with(process::Spec spec, Change change) {
+    change(spec);
+    return spec;
+}
+
+process::Spec input(process::Spec spec, std::string text) {
+    spec.input = process::Input::Text;
+    spec.inputText = std::move(text);
+    return spec;
+}
+
+process::Spec limited(process::Spec spec, std::size_t limit) {
+    spec.outputLimit = limit;
+    return spec;
+}
+
+TEST(Runner, ArgumentsInputEnvironmentStreamsAndCaps) {
+    const std::string big(3 << 20, 'x');
+    struct Row {
+        const char* what;
+        process::Spec spec;
+        Outcome outcome;
+        int code;
+        std::string out;
+        std::string err;
+        bool outTruncated = false;
+        bool errTruncated = false;
+    };
+    const Row rows[] = {
+        {"argv, found on PATH", argv({"printf", "%s|", "a b", "$HOME"}), Outcome::Exited, 0, "a b|$HOME|", ""},
+        {"argv, nowhere", argv({"mpio_no_such_program"}), Outcome::NotStarted, ENOENT, "", ""},
+        {"argv, a directory", argv({"/"}), Outcome::NotStarted, EACCES, "", ""},
+        {"after PATH", with(argv({"true"}), [](auto& s) {
+             s.environment = {{"PATH", "/nonexistent"}};
+             s.searchAfterPath = {"/bin"};
+         }), Outcome::Exited, 0, "", ""},
+        {"input text", input(argv({"cat"}), "one\ntwo"), Outcome::Exited, 0, "one\ntwo", ""},
+        {"input larger than a pipe", input(shell("wc -c"), big), Outcome::Exited, 0, "3145728\n", ""},
+        {"input refused early", input(argv({"head", "-c", "2"}), big), Outcome::Exited, 0, "xx", ""},
+        {"environment set and removed", with(shell("echo \"$MPIO_A-${HOME-none}\""), [](auto& s) {
+             s.environment = {{"MPIO_A", "1"}, {"HOME", std::nullopt}};
+         }), Outcome::Exited, 0, "1-none\n", ""},
+        {"environment from nothing", with(argv({"/usr/bin/env"}), [](auto& s) {
+             s.inheritEnvironment = false;
+             s.environment = {{"MPIO_B", "2"}, {"MPIO_C", "3"}, {"MPIO_B", "4"}};
+         }), Outcome::Exited, 0, "MPIO_C=3\nMPIO_B=4\n", ""},
+        {"merged", with(shell("echo a; echo b >&2; exit 3"), [](auto& s) { s.errors = process::Sink::IntoOutput; }),
+         Outcome::Exited, 3, "a\nb\n", ""},
+        {"discarded", with(shell("echo a; echo b >&2"), [](auto& s) { s.output = process::Sink::Discard; }),
+         Outcome::Exited, 0, "", "b\n"},
+        {"signalled", shell("kill -TERM $$"), Outcome::Signalled, SIGTERM, "", ""},
+        {"cap reached exactly", limited(shell("printf 0123456789"), 10), Outcome::Exited, 0, "0123456789", ""},
+        {"cap passed", limited(shell("printf 0123456789abc; printf 01234567890 >&2"), 10), Outcome::Exited, 0,
+         "0123456789", "0123456789", true, true},
+        {"cap passed past a mapping", limited(shell("head -c 5000000 /dev/zero | tr '\\0' x"), 3 << 20),
+         Outcome::Exited, 0, big, "", true},
+    };
+    const int before = openDescriptors();
+    sigset_t pendingBefore;
+    ::sigpending(&pendingBefore);
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        const process::Result got = process::run(r.spec);
+        EXPECT_EQ(got.outcome, r.outcome);
+        EXPECT_EQ(got.code, r.code);
+        EXPECT_TRUE(got.out == r.out) << got.out.size() << " bytes: " << got.out.substr(0, 100);
+        EXPECT_EQ(got.err, r.err);
+        EXPECT_EQ(got.outTruncated, r.outTruncated);
+        EXPECT_EQ(got.errTruncated, r.errTruncated);
+    }
+    sigset_t pending;
+    ::sigpending(&pending);
+    EXPECT_EQ(::sigismember(&pending, SIGPIPE), ::sigismember(&pendingBefore, SIGPIPE))
+        << "a refused input left SIGPIPE behind";
+    EXPECT_EQ(openDescriptors(), before);
+    EXPECT_TRUE(noChildren());
+}
+
+bool runs(pid_t pid) {
+    const std::string stat = "/proc/" + std::to_string(pid) + "/stat";
+    FILE* f = std::fopen(stat.c_str(), "r");
+    if (!f) return false;
+    char state = 0;
+    const bool read = std::fscanf(f, "%*d (%*[^)]) %c", &state) == 1;
+    std::fclose(f);
+    return read && state != 'Z' && state != 'X';
+}
+
+bool eventually(const std::function<bool()>& condition) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (!condition() && std::chrono::steady_clock::now() < limit) ::usleep(10000);
+    return condition();
+}
+
+TEST(Runner, TimeoutAndOwnerKillTheWholeGroup) {
+    // The background sleeper is the shell's child: only a kill of the group
+    // reaches it.
+    process::Spec spec = shell("sleep 100 & echo $!; wait");
+    spec.timeout = std::chrono::milliseconds(300);
+    const process::Result timedOut = process::run(spec);
+    EXPECT_EQ(timedOut.outcome, Outcome::TimedOut);
+    const pid_t sleeper = std::stoi(timedOut.out);
+    EXPECT_TRUE(eventually([&] { return !runs(sleeper); })) << "the group survived the timeout";
+
+    // A spawned child that its owner drops is killed with its group.
+    spec.timeout.reset();
+    process::Result failure;
+    pid_t second = 0;
+    {
+        process::Child child = process::spawn(spec, failure);
+        ASSERT_TRUE(child);
+        char line[32] = {};
+        ASSERT_GT(::read(child.output.get(), line, sizeof line - 1), 0);
+        second = std::stoi(line);
+    }
+    EXPECT_TRUE(eventually([&] { return !runs(second); })) << "the group outlived its owner";
+    EXPECT_TRUE(noChildren());
+}
+
+// The faults of the tests' former runner: a pipe leaked when the second one
+// could not be made, a signal ended the capture early, and the wait after
+// it had no time limit.
+TEST(RunProgram, HoldsUnderSignalsShortDescriptorsAndClosedOutput) {
+    {
+        SCOPED_TRACE("descriptors for one pipe only");
+        const int before = openDescriptors();
+        rlimit old{};
+        ::getrlimit(RLIMIT_NOFILE, &old);
+        const int lowest = ::dup(0);
+        ::close(lowest);
+        const rlimit few{static_cast<rlim_t>(lowest + 2), old.rlim_max};
+        ::setrlimit(RLIMIT_NOFILE, &few);
+        EXPECT_THROW(runProgram("/bin/true", {}), std::runtime_error);
+        ::setrlimit(RLIMIT_NOFILE, &old);
+        EXPECT_EQ(openDescriptors(), before);
+    }
+    {
+        SCOPED_TRACE("a signal every 2 ms");
+        struct sigaction tick{}, previous{};
+        tick.sa_handler = [](int) {};
+        ::sigaction(SIGALRM, &tick, &previous); // no SA_RESTART: calls fail with EINTR
+        const itimerval every{{0, 2000}, {0, 2000}};
+        ::setitimer(ITIMER_REAL, &every, nullptr);
+        const ProgramRun run = runProgram("/bin/sh", {"-c", "sleep 0.3; echo done; exit 4"});
+        const itimerval off{};
+        ::setitimer(ITIMER_REAL, &off, nullptr);
+        ::sigaction(SIGALRM, &previous, nullptr);
+        EXPECT_EQ(run.exitStatus, 4);
+        EXPECT_EQ(run.out, "done\n");
+    }
+    {
+        SCOPED_TRACE("output closed, program alive");
+        const auto start = std::chrono::steady_clock::now();
+        const ProgramRun run = runProgram("/bin/sh", {"-c", "exec >&- 2>&-; sleep 30"}, {}, 1);
+        EXPECT_EQ(run.exitStatus, -1);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    }
+    EXPECT_TRUE(noChildren());
+}
+
+} // namespace
