@@ -35,6 +35,18 @@ std::string fieldText(const std::string& line, const std::string& key) {
     return line.substr(i, end == std::string::npos ? std::string::npos : end - i);
 }
 
+// A table read from a corrupted or hostile image can claim any sector
+// numbers: each partition must lie within the image, which also keeps its
+// size in bytes from overflowing.
+void checkFitsInImage(int number, std::uint64_t start, std::uint64_t sectors, std::uint64_t sectorSize,
+                      std::uint64_t imageBytes) {
+    const std::uint64_t imageSectors = imageBytes / sectorSize;
+    if (start <= imageSectors && sectors <= imageSectors - start) return;
+    throw std::runtime_error("partition " + std::to_string(number) + " starts at sector " + std::to_string(start) +
+                             " and has " + std::to_string(sectors) + " sectors, beyond the image's " +
+                             std::to_string(imageSectors) + " sectors of " + std::to_string(sectorSize) + " bytes");
+}
+
 } // namespace
 
 std::string sfdiskScript(const DiskImage& image) {
@@ -62,7 +74,7 @@ void createImage(const DiskImage& image, const std::string& path) {
                                  std::to_string(r.status) + "): " + r.err);
 }
 
-std::vector<Partition> parseSfdiskDump(const std::string& dump) {
+std::vector<Partition> parseSfdiskDump(const std::string& dump, std::uint64_t imageBytes) {
     std::vector<Partition> parts;
     std::uint64_t sectorSize = 512;
     std::istringstream in(dump);
@@ -84,9 +96,12 @@ std::vector<Partition> parseSfdiskDump(const std::string& dump) {
         if (number < 1 || number > 15)
             throw std::runtime_error("partition " + std::to_string(number) +
                                      " cannot be shown: a pseudo device has partitions 1 to 15");
-        bool ok = false;
-        const std::uint64_t sectors = fieldValue(line, "size", ok);
-        if (!ok) throw std::runtime_error("sfdisk: no size in '" + line + "'");
+        bool hasStart = false, hasSize = false;
+        const std::uint64_t start = fieldValue(line, "start", hasStart);
+        const std::uint64_t sectors = fieldValue(line, "size", hasSize);
+        if (!hasStart || !hasSize)
+            throw std::runtime_error("partition " + std::to_string(number) + ": no start and size (in sectors) in '" + line + "'");
+        checkFitsInImage(number, start, sectors, sectorSize, imageBytes);
         const std::string type = fieldText(line, "type");
         const bool extended = type == "5" || type == "f" || type == "85";
         // The kernel shows an MBR extended partition as one block.
@@ -108,7 +123,11 @@ DiskLayout readLayout(const std::string& path) {
         throw std::runtime_error("sfdisk could not read the partition table of " + path + " (status " +
                                  std::to_string(r.status) + "): " + r.err);
     }
-    layout.partitions = parseSfdiskDump(r.out);
+    try {
+        layout.partitions = parseSfdiskDump(r.out, static_cast<std::uint64_t>(st.st_size));
+    } catch (const std::runtime_error& e) {
+        throw std::runtime_error("image " + path + ": " + e.what());
+    }
     return layout;
 }
 

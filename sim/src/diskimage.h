@@ -18,11 +18,13 @@ void createImage(const DiskImage& image, const std::string& path);
 std::string sfdiskScript(const DiskImage& image);
 
 // Reads the partition table of an image file; an image without a table has
-// no partitions. Throws for a partition number above 15.
+// no partitions. Throws, naming the image and the partition, for a partition
+// number above 15 or a partition that does not lie within the image.
 DiskLayout readLayout(const std::string& path);
 
-// Parses the output of `sfdisk --dump`.
-std::vector<Partition> parseSfdiskDump(const std::string& dump);
+// Parses the output of `sfdisk --dump` of an image of `imageBytes` bytes;
+// throws naming the partition when one does not lie within the image.
+std::vector<Partition> parseSfdiskDump(const std::string& dump, std::uint64_t imageBytes);
 
 } // namespace sim
 

@@ -24,6 +24,8 @@ public:
 
     void detach() noexcept;
     unsigned number() const { return number_; }
+    // Whether it was added through loop-control (detach() removes it again).
+    bool added() const { return added_; }
 
 private:
     int controlFd_;

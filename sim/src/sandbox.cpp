@@ -1,13 +1,17 @@
 #include "sandbox.h"
 
+#include "cleanupguard.h"
 #include "diskimage.h"
 #include "loopdev.h"
 #include "names.h"
 #include "powermt.h"
 #include "simstate.h"
+#include "subprocess.h"
 #include "sysfiles.h"
+#include "treeremoval.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -29,7 +33,7 @@ namespace sim {
 
 const char* const kSandboxUsage =
     "usage: mpio-sandbox --topology FILE [--keep-state DIR] [--powermt PROGRAM] [--] COMMAND [ARG...]\n"
-    "Runs COMMAND in a private mount namespace that shows the simulated PowerPath machine of FILE:\n"
+    "Runs COMMAND in private mount and PID namespaces that show the simulated PowerPath machine of FILE:\n"
     "/proc/partitions, /proc/devices, the nodes in /dev and `powermt` first on PATH.\n"
     "  --keep-state DIR   keep the state (images, saved configuration) in DIR, which must be\n"
     "                     empty or not exist; without it a temporary directory is removed\n"
@@ -107,6 +111,124 @@ std::string simulatorPath(const std::string& given) {
     return path;
 }
 
+// Binds the state directory's files over /proc/partitions and /proc/devices, read-only.
+void bindStateFilesOverProc(const StateDir& dir) {
+    for (const auto& [file, target] : {std::pair{dir.partitions(), std::string("/proc/partitions")},
+                                       std::pair{dir.devices(), std::string("/proc/devices")}}) {
+        mountOrThrow(file.c_str(), target, nullptr, MS_BIND, nullptr, "cannot bind " + file + " over " + target);
+        mountOrThrow(nullptr, target, nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr,
+                     "cannot make " + target + " read-only");
+    }
+}
+
+// A /proc of the sandbox's PID namespace, in a mount namespace of its own so
+// that the launcher keeps the host's /proc (its /proc/self).
+void mountFreshProc(const StateDir& dir) {
+    if (::unshare(CLONE_NEWNS) != 0) throw SysError("cannot create the command's mount namespace", errno);
+    mountOrThrow("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr, "cannot mount /proc");
+    bindStateFilesOverProc(dir);
+}
+
+// The launcher waits for SIGCHLD and the forwarded signals with sigwaitinfo,
+// so they are blocked, and SIGCHLD must not be ignored (its children would
+// vanish unwaited). A closed standard error must not kill it before it has
+// cleaned up, hence SIGPIPE is ignored.
+void takeOverSignals(const sigset_t& waitSet) {
+    struct sigaction action {};
+    sigemptyset(&action.sa_mask);
+    action.sa_handler = SIG_DFL;
+    ::sigaction(SIGCHLD, &action, nullptr);
+    for (int sig : kForwarded) ::sigaction(sig, &action, nullptr);
+    action.sa_handler = SIG_IGN;
+    ::sigaction(SIGPIPE, &action, nullptr);
+    if (::sigprocmask(SIG_SETMASK, &waitSet, nullptr) != 0) throw SysError("sigprocmask", errno);
+}
+
+void ignoreSignal(int) {}
+
+// The init of a PID namespace gets only the signals it has a handler for;
+// they stay blocked and are taken with sigwaitinfo.
+void acceptForwardedSignals() {
+    struct sigaction action {};
+    sigemptyset(&action.sa_mask);
+    action.sa_handler = ignoreSignal;
+    for (int sig : kForwarded) ::sigaction(sig, &action, nullptr);
+}
+
+int exitCodeOf(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status); }
+
+// Whether the other end of a pipe is closed: the launcher that holds it is gone.
+bool peerGone(int fd) {
+    pollfd p{fd, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR));
+}
+
+[[noreturn]] void execCommand(const std::vector<char*>& argv) {
+    resetSignalsForExec();
+    ::execvp(argv[0], argv.data());
+    const int error = errno;
+    std::fprintf(stderr, "mpio-sandbox: cannot run %s: %s\n", argv[0], std::strerror(error));
+    ::_exit(error == ENOENT ? kCommandNotFound : kCommandNotRunnable);
+}
+
+// Forwards signals to the command and reaps every process orphaned in the
+// namespace until the command ends; returns its exit code.
+int superviseCommand(pid_t command, const sigset_t& waitSet) {
+    for (;;) {
+        const int sig = ::sigwaitinfo(&waitSet, nullptr);
+        if (sig < 0) continue; // EINTR
+        if (sig != SIGCHLD) {
+            ::kill(command, sig); // not reaped yet: it is still ours
+            continue;
+        }
+        int status = 0;
+        for (pid_t done; (done = ::waitpid(-1, &status, WNOHANG)) > 0;)
+            if (done == command) return exitCodeOf(status);
+    }
+}
+
+// Process 1 of the sandbox's PID namespace: runs the command and ends with
+// it, and then the kernel kills every other process of the namespace.
+[[noreturn]] void namespaceInit(const std::vector<char*>& argv, const sigset_t& waitSet, const StateDir& dir,
+                                int launcherPipe) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL); // a killed launcher takes the namespace with it
+    if (peerGone(launcherPipe)) ::_exit(kSandboxFailed);
+    ::close(launcherPipe);
+    try {
+        mountFreshProc(dir);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "mpio-sandbox: %s\n", e.what());
+        ::_exit(kSandboxFailed);
+    }
+    acceptForwardedSignals();
+    const pid_t command = ::fork();
+    if (command < 0) {
+        std::perror("mpio-sandbox: cannot fork");
+        ::_exit(kSandboxFailed);
+    }
+    if (command == 0) execCommand(argv);
+    ::_exit(superviseCommand(command, waitSet));
+}
+
+// Forks a child that is process 1 of a new PID namespace. The launcher's
+// later children stay in its own namespace (a sanitizer's helper too).
+pid_t forkIntoNewPidNamespace() {
+    const int own = ::open("/proc/self/ns/pid", O_RDONLY | O_CLOEXEC);
+    if (own < 0) throw SysError("cannot open /proc/self/ns/pid", errno);
+    if (::unshare(CLONE_NEWPID) != 0) {
+        const int error = errno;
+        ::close(own);
+        throw SysError("cannot create a PID namespace (mpio-sandbox needs root)", error);
+    }
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    const int error = errno;
+    if (pid != 0) ::setns(own, CLONE_NEWPID);
+    ::close(own);
+    if (pid < 0) throw SysError("cannot fork", error);
+    return pid;
+}
+
 class Sandbox {
 public:
     explicit Sandbox(const SandboxOptions& options) : opt_(options) {}
@@ -115,14 +237,13 @@ public:
     Sandbox& operator=(const Sandbox&) = delete;
 
     void setUp();
-    int run(const sigset_t& callerMask, const sigset_t& waitSet);
+    int run(const sigset_t& waitSet);
 
 private:
     void makeStateDir();
     void prepareFiles(const std::string& topologyText);
     void enterNamespace();
     void buildDev();
-    void bindProc();
     void tearDown() noexcept;
 
     SandboxOptions opt_;
@@ -132,6 +253,7 @@ private:
     bool removeDir_ = false;
     bool inNamespace_ = false;
     int loopControl_ = -1;
+    CleanupGuard guard_;
     std::vector<std::unique_ptr<LoopDevice>> loops_;
     std::map<std::string, std::string> images_;
     std::string simulator_;
@@ -146,11 +268,11 @@ void Sandbox::setUp() {
         loopControl_ = ::open("/dev/loop-control", O_RDWR | O_CLOEXEC);
         if (loopControl_ < 0) throw SysError("disk-backed devices need /dev/loop-control", errno);
     }
+    guard_.start(loopControl_);
     makeStateDir();
     prepareFiles(text);
     enterNamespace();
     buildDev();
-    bindProc();
 }
 
 void Sandbox::makeStateDir() {
@@ -170,6 +292,7 @@ void Sandbox::makeStateDir() {
     if (!::mkdtemp(templ.data())) throw SysError("cannot create a state directory in " + templ, errno);
     dir_.dir = absolutePath(templ);
     removeDir_ = true;
+    guard_.temporaryDir(dir_.dir);
 }
 
 void Sandbox::prepareFiles(const std::string& topologyText) {
@@ -233,22 +356,14 @@ void Sandbox::buildDev() {
         if (image == images_.end()) continue;
         loops_.push_back(std::make_unique<LoopDevice>(loopControl_, static_cast<unsigned>(d.index * 16),
                                                       dev + "/.loop-scratch", image->second, d.name));
+        if (loops_.back()->added()) guard_.loopAdded(loops_.back()->number());
     }
     syncNodes(dev, topo_, state_.configured);
     mountOrThrow(dev.c_str(), "/dev", nullptr, MS_MOVE, nullptr, "cannot put the new /dev in place");
     ::rmdir(dev.c_str());
 }
 
-void Sandbox::bindProc() {
-    for (const auto& [file, target] : {std::pair{dir_.partitions(), std::string("/proc/partitions")},
-                                       std::pair{dir_.devices(), std::string("/proc/devices")}}) {
-        mountOrThrow(file.c_str(), target, nullptr, MS_BIND, nullptr, "cannot bind " + file + " over " + target);
-        mountOrThrow(nullptr, target, nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr,
-                     "cannot make " + target + " read-only");
-    }
-}
-
-int Sandbox::run(const sigset_t& callerMask, const sigset_t& waitSet) {
+int Sandbox::run(const sigset_t& waitSet) {
     // A signal that came during the set-up ends the sandbox before the command starts.
     const timespec zero{0, 0};
     for (int sig; (sig = ::sigtimedwait(&waitSet, nullptr, &zero)) > 0;)
@@ -262,35 +377,36 @@ int Sandbox::run(const sigset_t& callerMask, const sigset_t& waitSet) {
     std::vector<char*> argv;
     for (const auto& a : opt_.command) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
-    std::fflush(nullptr);
-    const pid_t parent = ::getpid();
-    const pid_t child = ::fork();
-    if (child < 0) throw SysError("cannot fork", errno);
-    if (child == 0) {
-        // The command dies with the sandbox, so that nothing it opened keeps a loop device.
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() != parent) ::_exit(kSandboxFailed);
-        ::sigprocmask(SIG_SETMASK, &callerMask, nullptr);
-        ::execvp(argv[0], argv.data());
-        const int error = errno;
-        std::fprintf(stderr, "mpio-sandbox: cannot run %s: %s\n", argv[0], std::strerror(error));
-        ::_exit(error == ENOENT ? kCommandNotFound : kCommandNotRunnable);
+    // The init learns from this pipe's end whether the launcher is still there.
+    int alive[2];
+    if (::pipe2(alive, O_CLOEXEC) != 0) throw SysError("pipe", errno);
+    struct Closer {
+        int fd;
+        ~Closer() {
+            if (fd >= 0) ::close(fd);
+        }
+    } readEnd{alive[0]}, keepAlive{alive[1]};
+    const pid_t init = forkIntoNewPidNamespace();
+    if (init == 0) {
+        ::close(alive[1]);
+        namespaceInit(argv, waitSet, dir_, alive[0]);
     }
+    ::close(alive[0]);
+    readEnd.fd = -1;
     for (;;) {
-        siginfo_t info{};
-        const int sig = ::sigwaitinfo(&waitSet, &info);
+        const int sig = ::sigwaitinfo(&waitSet, nullptr);
         if (sig < 0) {
             if (errno == EINTR) continue;
             throw SysError("sigwaitinfo", errno);
         }
         if (sig != SIGCHLD) {
-            ::kill(child, sig);
+            ::kill(init, sig); // not reaped yet, so still ours
             continue;
         }
         int status = 0;
-        const pid_t done = ::waitpid(child, &status, WNOHANG);
+        const pid_t done = ::waitpid(init, &status, WNOHANG);
         if (done < 0 && errno != EINTR) throw SysError("waitpid", errno);
-        if (done == child) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        if (done == init) return exitCodeOf(status);
     }
 }
 
@@ -300,33 +416,31 @@ void Sandbox::tearDown() noexcept {
     if (loopControl_ >= 0) ::close(loopControl_);
     loopControl_ = -1;
     if (inNamespace_) {
-        ::umount2("/proc/partitions", MNT_DETACH);
-        ::umount2("/proc/devices", MNT_DETACH);
         ::umount2("/dev", MNT_DETACH);
-        ::umount2((dir_.dir + "/dev-mnt").c_str(), MNT_DETACH);
         inNamespace_ = false;
     }
-    if (removeDir_) {
-        std::error_code ec;
-        std::filesystem::remove_all(dir_.dir, ec);
-        if (ec) std::fprintf(stderr, "mpio-sandbox: cannot remove %s: %s\n", dir_.dir.c_str(), ec.message().c_str());
-        removeDir_ = false;
+    if (!dir_.dir.empty()) {
+        // Nothing mounted in the state directory survives it, kept or not;
+        // a temporary one is removed without crossing into a mount.
+        detachMountsAtOrBelow(dir_.dir);
+        if (removeDir_) {
+            const std::string left = removeTreeWithinItsMount(dir_.dir);
+            if (!left.empty()) std::fprintf(stderr, "mpio-sandbox: cannot remove %s: %s\n", dir_.dir.c_str(), left.c_str());
+            removeDir_ = false;
+        }
     }
+    guard_.dismiss();
 }
 
 } // namespace
 
 int runSandbox(const SandboxOptions& options) {
-    sigset_t waitSet, callerMask;
+    sigset_t waitSet;
     sigemptyset(&waitSet);
     for (int sig : kForwarded) sigaddset(&waitSet, sig);
     sigaddset(&waitSet, SIGCHLD);
-    if (::sigprocmask(SIG_BLOCK, &waitSet, &callerMask) != 0) {
-        std::perror("mpio-sandbox: sigprocmask");
-        return kSandboxFailed;
-    }
-    int status = kSandboxFailed;
     try {
+        takeOverSignals(waitSet);
         Sandbox sandbox(options);
         try {
             sandbox.setUp();
@@ -334,13 +448,11 @@ int runSandbox(const SandboxOptions& options) {
             std::fprintf(stderr, "mpio-sandbox: %s\n", e.what());
             return kSandboxFailed;
         }
-        status = sandbox.run(callerMask, waitSet);
+        return sandbox.run(waitSet);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "mpio-sandbox: %s\n", e.what());
-        status = kSandboxFailed;
+        return kSandboxFailed;
     }
-    ::sigprocmask(SIG_SETMASK, &callerMask, nullptr);
-    return status;
 }
 
 } // namespace sim

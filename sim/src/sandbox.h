@@ -30,7 +30,9 @@ extern const char* const kSandboxUsage;
 
 // Makes the sandbox, runs the command in it and tears it down; returns the
 // command's exit status (128 + signal when a signal ended it). Messages go
-// to standard error.
+// to standard error. It takes over the process's signal mask and the
+// dispositions of SIGCHLD, SIGPIPE and the forwarded signals: it is the whole
+// of mpio-sandbox's main.
 int runSandbox(const SandboxOptions& options);
 
 } // namespace sim

@@ -57,6 +57,17 @@ struct Pipe {
 
 } // namespace
 
+void resetSignalsForExec() noexcept {
+    struct sigaction defaults {};
+    defaults.sa_handler = SIG_DFL;
+    sigemptyset(&defaults.sa_mask);
+    for (int sig = 1; sig < NSIG; ++sig)
+        if (sig != SIGKILL && sig != SIGSTOP) ::sigaction(sig, &defaults, nullptr); // the C library's own fail harmlessly
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
 RunResult runProgram(const std::vector<std::string>& argv, const std::string& input, int timeoutMs) {
     if (argv.empty()) throw std::invalid_argument("runProgram: no program");
     // A helper that closes its input early must not kill us with SIGPIPE:
@@ -80,7 +91,7 @@ RunResult runProgram(const std::vector<std::string>& argv, const std::string& in
     const pid_t pid = ::fork();
     if (pid < 0) throw SysError("fork", errno);
     if (pid == 0) {
-        ::sigprocmask(SIG_SETMASK, &oldMask, nullptr);
+        resetSignalsForExec();
         if (::dup2(in.fd[0], STDIN_FILENO) < 0 || ::dup2(out.fd[1], STDOUT_FILENO) < 0 ||
             ::dup2(err.fd[1], STDERR_FILENO) < 0)
             ::_exit(127);

@@ -18,6 +18,10 @@ struct RunResult {
 // cannot be started or std::runtime_error when it times out.
 RunResult runProgram(const std::vector<std::string>& argv, const std::string& input, int timeoutMs = 60000);
 
+// In a child about to exec: every signal to its default disposition and an
+// empty mask, whatever the parent ignored or blocked.
+void resetSignalsForExec() noexcept;
+
 } // namespace sim
 
 #endif

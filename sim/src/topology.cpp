@@ -92,6 +92,8 @@ public:
             const std::string_view line =
                 text.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
             ++lineNo;
+            // Messages are C strings: a NUL would cut the line off in them.
+            if (line.find('\0') != std::string_view::npos) fail(lineNo, "a NUL byte in the line");
             handle(tokenize(line, source_, lineNo), lineNo);
             if (nl == std::string_view::npos) break;
             pos = nl + 1;

@@ -1,6 +1,9 @@
-// A private temporary directory for one test, removed with its contents.
+// A private temporary directory for one test, removed with its contents
+// (what a test mounted inside is detached, never emptied).
 #ifndef TESTS_HOST_TEMP_DIR_H
 #define TESTS_HOST_TEMP_DIR_H
+
+#include "treeremoval.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -16,10 +19,7 @@ public:
         if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
         path_ = pattern;
     }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
+    ~TempDir() { sim::removeTemporaryTree(path_.string()); }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
 

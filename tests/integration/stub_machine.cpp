@@ -15,6 +15,7 @@
 #include <stdexcept>
 
 #include "dev_fixture.h"
+#include "treeremoval.h"
 
 namespace integration {
 namespace {
@@ -53,7 +54,7 @@ StubMachine::~StubMachine() {
     std::error_code ec;
     std::filesystem::current_path(oldCwd_, ec);
     ::setenv("PATH", oldPath_.c_str(), 1);
-    std::filesystem::remove_all(dir_, ec);
+    sim::removeTemporaryTree(dir_);
 }
 
 void StubMachine::powermt(const std::string& body) {

@@ -4,33 +4,38 @@
 #include "render.h"
 #include "sandbox.h"
 #include "sysfiles.h"
+#include "treeremoval.h"
 
 #include "sim_test_util.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <functional>
 #include <thread>
 
 namespace {
 
 using simtest::contains;
 
-// Whether this process may make a mount namespace (root, and the kernel lets it).
+// Whether this process may make mount and PID namespaces (root, and the kernel lets it).
 const std::string& whyNoSandbox() {
     static const std::string reason = [] {
         if (::geteuid() != 0) return std::string("mpio-sandbox needs root");
         const pid_t pid = ::fork();
-        if (pid == 0) ::_exit(::unshare(CLONE_NEWNS) == 0 ? 0 : 1);
+        if (pid == 0) ::_exit(::unshare(CLONE_NEWNS | CLONE_NEWPID) == 0 ? 0 : 1);
         int status = 0;
         if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-            return std::string("cannot create a mount namespace here");
+            return std::string("cannot create mount and PID namespaces here");
         return std::string();
     }();
     return reason;
@@ -76,15 +81,66 @@ bool eventually(const std::function<bool()>& condition, std::chrono::millisecond
 
 std::string losetupList() { return sim::runProgram({"losetup", "-a"}, "").out; }
 
+bool loopExists(unsigned number) { return std::filesystem::exists("/sys/block/loop" + std::to_string(number)); }
+
+// The processes anywhere on the machine that have `word` among their arguments.
+std::vector<pid_t> processesWithArgument(const std::string& word) {
+    std::vector<pid_t> found;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        try {
+            const std::string cmdline = sim::readFile(entry.path() / "cmdline");
+            if (contains(cmdline, std::string(1, '\0') + word + std::string(1, '\0'))) found.push_back(std::stoi(name));
+        } catch (const std::exception&) {
+            // ended meanwhile
+        }
+    }
+    return found;
+}
+
+// Runs `body` in a child process with a private mount namespace; its result
+// is the child's exit status (-1 when it did not exit).
+int inOwnMountNamespace(const std::function<int()>& body) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        int result = 99;
+        if (::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0) {
+            try {
+                result = body();
+            } catch (...) {
+                result = 98;
+            }
+        }
+        ::_exit(result);
+    }
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+// Mounts a tmpfs at "DIR/t x" and binds `folder` to "DIR/t x/host" inside
+// it: the shape in which a removal that crosses mounts deletes the folder's
+// files (and a blank that mountinfo shows as \040).
+const char* const kMountIntoScript =
+    R"(mkdir "$1/t x" && mount -t tmpfs t "$1/t x" && mkdir "$1/t x/host" && mount --bind "$2" "$1/t x/host")";
+
+void mountInto(const std::string& dir, const std::string& folder) {
+    const auto r = sim::runProgram({"/bin/sh", "-c", kMountIntoScript, "sh", dir, folder}, "");
+    if (r.status != 0) throw std::runtime_error("cannot mount into " + dir + ": " + r.err);
+}
+
 // A sandbox running in the background, whose standard output we read.
 class Background {
 public:
-    explicit Background(const std::vector<std::string>& argv) {
+    // `inChild` runs in the child just before the exec.
+    explicit Background(const std::vector<std::string>& argv, const std::function<void()>& inChild = {}) {
         int fds[2];
         if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
         pid_ = ::fork();
         if (pid_ == 0) {
             ::dup2(fds[1], STDOUT_FILENO);
+            if (inChild) inChild();
             std::vector<char*> args;
             for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
             args.push_back(nullptr);
@@ -117,9 +173,12 @@ public:
         return true;
     }
     void signal(int sig) { ::kill(pid_, sig); }
-    int wait() {
+    // The wait status, or -1 when it has not ended within the time.
+    int wait(int timeoutMs = 60000) {
         int status = 0;
-        ::waitpid(pid_, &status, 0);
+        const bool ended = eventually([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; },
+                                      std::chrono::milliseconds(timeoutMs));
+        if (!ended) return -1;
         pid_ = -1;
         return status;
     }
@@ -244,6 +303,45 @@ TEST_F(Sandbox, StateDirectoryIsRemovedUnlessKept) {
     EXPECT_TRUE(contains(again.err, "must be an empty directory")) << again.err;
 }
 
+TEST_F(Sandbox, RemovingATemporaryTreeNeverEntersAMount) {
+    simtest::TempDir folder; // a host folder that something binds into a temporary tree
+    sim::writeNewFile(folder / "keep", "data");
+    const auto folderIntact = [&] { return std::filesystem::exists(folder / "keep"); };
+
+    // The sandbox's temporary state directory, with mounts the command made in it.
+    const auto r = inSandbox(shipped("small.topo"), std::string("set -- \"$POWERMT_SIM_STATE\" ") + folder.path() +
+                                                        "; " + kMountIntoScript + " && echo \"$1\"");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(folderIntact()) << "the sandbox's clean-up emptied a folder bound into its state directory";
+    EXPECT_FALSE(std::filesystem::exists(simtest::lines(r.out).at(0)));
+    EXPECT_EQ(r.err, "");
+
+    // A test's temporary directory.
+    EXPECT_EQ(inOwnMountNamespace([&] {
+                  std::string dir;
+                  {
+                      simtest::TempDir scratch;
+                      dir = scratch.path();
+                      mountInto(dir, folder.path());
+                  }
+                  return std::filesystem::exists(dir) ? 1 : 0;
+              }),
+              0);
+    EXPECT_TRUE(folderIntact()) << "a test's temporary directory emptied a folder bound into it";
+
+    // The removal alone, with the mounts still in place, refuses to enter them.
+    EXPECT_EQ(inOwnMountNamespace([&] {
+                  simtest::TempDir scratch;
+                  mountInto(scratch.path(), folder.path());
+                  sim::writeNewFile(scratch / "plain", "x");
+                  const std::string left = sim::removeTreeWithinItsMount(scratch.path());
+                  const bool refused = left == scratch / "t x: a mount point, not entered";
+                  return refused && !std::filesystem::exists(scratch / "plain") ? 0 : 1;
+              }),
+              0);
+    EXPECT_TRUE(folderIntact()) << "the removal entered a mount";
+}
+
 TEST_F(Sandbox, ExitStatusIsTheCommands) {
     const std::pair<const char*, int> cases[] = {
         {"exit 0", 0}, {"exit 7", 7}, {"kill -TERM $$", 128 + SIGTERM}, {"kill -KILL $$", 128 + SIGKILL}};
@@ -258,8 +356,25 @@ TEST_F(Sandbox, ExitStatusIsTheCommands) {
               sim::kCommandNotRunnable);
 }
 
+// An 8 MiB MBR image whose second partition claims 4294967280 sectors.
+std::string imageWithOversizedPartition(const std::string& path) {
+    if (sim::runProgram({"truncate", "-s", "8M", path}, "").status != 0 ||
+        sim::runProgram({"sfdisk", "-q", path}, "label: dos\nsize=2MiB\nsize=2MiB\n").status != 0)
+        throw std::runtime_error("cannot make " + path);
+    const unsigned char size[4] = {0xf0, 0xff, 0xff, 0xff}; // little-endian sector count of entry 2
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    const bool written = fd >= 0 && ::pwrite(fd, size, sizeof size, 446 + 16 + 12) == static_cast<ssize_t>(sizeof size);
+    if (fd >= 0) ::close(fd);
+    if (!written) throw std::runtime_error("cannot patch " + path);
+    return path;
+}
+
 TEST_F(Sandbox, ClearErrorsWhenTheSandboxCannotBeMade) {
     const std::string bad = topologyFile("device emcpowera symmetrix id=1 ldev=2\n  path sdb lpfc \"FA 1\" active\n");
+    const std::string hostileImage = imageWithOversizedPartition(tmp / "hostile.img");
+    const std::string hostile = tmp / "hostile.topo";
+    sim::writeNewFile(hostile, "device emcpowerc symmetrix id=1 ldev=2\n  path sdb lpfc \"FA 1\" active alive\n"
+                               "  image file=hostile.img\n");
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"--topology", tmp / "missing.topo", "true"}, "cannot open " + (tmp / "missing.topo")},
         {{"--topology", bad, "true"}, bad + ":2: usage: path"},
@@ -268,6 +383,9 @@ TEST_F(Sandbox, ClearErrorsWhenTheSandboxCannotBeMade) {
         {{"--topology"}, "--topology needs a value"},
         {{"--topology", shipped("small.topo"), "--colour", "true"}, "unknown option --colour"},
         {{"--topology", shipped("small.topo"), "--powermt", tmp / "nothing", "true"}, "cannot use the powermt simulator"},
+        {{"--topology", hostile, "true"},
+         hostile + ":3: image " + hostileImage +
+             ": partition 2 starts at sector 6144 and has 4294967280 sectors, beyond the image's 16384 sectors"},
     };
     for (const auto& [args, message] : cases) {
         std::vector<std::string> argv = {MPIO_SANDBOX};
@@ -331,20 +449,87 @@ TEST_F(Sandbox, GivenImageFileIsAttachedAsItIs) {
     EXPECT_TRUE(eventually([] { return !sim::loopAttached(kDiskLoop); }));
 }
 
-TEST_F(Sandbox, LoopIsReleasedWhenTheLauncherIsKilled) {
-    ASSERT_FALSE(sim::loopAttached(kDiskLoop));
-    // A killed launcher cannot remove its state directory: keep it in ours.
-    const std::string stateParent = tmp / "state";
-    std::filesystem::create_directory(stateParent);
-    Background box({"/usr/bin/env", "TMPDIR=" + stateParent, MPIO_SANDBOX, "--topology", topologyFile(kDiskTopology),
-                    "--", "/bin/sh", "-c", "echo ready; exec sleep 60"});
-    ASSERT_TRUE(box.waitFor("ready\n")) << box.seen();
-    EXPECT_TRUE(sim::loopAttached(kDiskLoop));
-    box.signal(SIGKILL);
-    const int status = box.wait();
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
-    EXPECT_TRUE(eventually([] { return !sim::loopAttached(kDiskLoop); })) << "loop" << kDiskLoop << " left attached";
-    EXPECT_FALSE(contains(losetupList(), "emcpowerc.img")) << losetupList();
+TEST_F(Sandbox, NothingStartedInsideOutlivesIt) {
+    const std::string topo = topologyFile(kDiskTopology);
+    const std::pair<const char*, int> endings[] = {{"normal end", 0}, {"SIGTERM", SIGTERM}, {"SIGKILL", SIGKILL}};
+    for (const auto& ending : endings) {
+        SCOPED_TRACE(ending.first);
+        const int sig = ending.second;
+        ASSERT_FALSE(sim::loopAttached(kDiskLoop)) << "loop" << kDiskLoop << " is in use by someone else";
+        const bool loopExisted = loopExists(kDiskLoop);
+        const std::string stray = "mpio-sandbox-stray-" + std::to_string(::getpid()) + "-" + std::to_string(sig);
+        const std::string stateParent = tmp / stray;
+        std::filesystem::create_directory(stateParent);
+        // A background process of the command that holds the disk-backed
+        // device open; the command goes on when the test has seen it.
+        const std::string go = tmp / (stray + ".go");
+        const std::string script = "/bin/sh -c 'while :; do sleep 1; done' " + stray + " < /dev/emcpowerc & echo ready; " +
+                                   "while [ ! -e " + go + " ]; do sleep 0.02; done; " + (sig ? "exec sleep 60" : "exit 0");
+        Background box({"/usr/bin/env", "TMPDIR=" + stateParent, MPIO_SANDBOX, "--topology", topo, "--", "/bin/sh",
+                        "-c", script});
+        ASSERT_TRUE(box.waitFor("ready\n")) << box.seen();
+        ASSERT_TRUE(eventually([&] { return !processesWithArgument(stray).empty(); }));
+        sim::writeNewFile(go, "");
+        if (sig) box.signal(sig);
+        const int status = box.wait();
+        if (sig == SIGKILL) {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+        } else {
+            EXPECT_TRUE(WIFEXITED(status));
+            EXPECT_EQ(WEXITSTATUS(status), sig ? 128 + sig : 0);
+        }
+        // All is gone when the launcher has ended; a moment later when it was killed.
+        const auto gone = [&](const std::function<bool()>& condition) { return sig == SIGKILL ? eventually(condition) : condition(); };
+        EXPECT_TRUE(gone([&] { return processesWithArgument(stray).empty(); })) << "a process of the sandbox outlived it";
+        EXPECT_TRUE(gone([] { return !sim::loopAttached(kDiskLoop); })) << "loop" << kDiskLoop << " left attached";
+        if (!loopExisted) {
+            EXPECT_TRUE(gone([] { return !loopExists(kDiskLoop); })) << "loop" << kDiskLoop << " left added";
+        }
+        EXPECT_TRUE(gone([&] { return std::filesystem::is_empty(stateParent); })) << "the state directory was left";
+        EXPECT_FALSE(contains(losetupList(), "emcpowerc.img")) << losetupList();
+        const auto next = inSandbox(topo, "true");
+        EXPECT_EQ(next.status, 0) << next.err;
+        for (pid_t pid : processesWithArgument(stray)) ::kill(pid, SIGKILL);
+        eventually([] { return !sim::loopAttached(kDiskLoop); });
+    }
+}
+
+TEST_F(Sandbox, TheCallersSignalSetUpDoesNotMatter) {
+    // A caller that ignores SIGCHLD, SIGINT and SIGHUP and blocks SIGTERM, SIGCHLD and SIGUSR1.
+    const auto oddSignals = [] {
+        ::signal(SIGCHLD, SIG_IGN);
+        ::signal(SIGINT, SIG_IGN);
+        ::signal(SIGHUP, SIG_IGN);
+        sigset_t set;
+        sigemptyset(&set);
+        for (int sig : {SIGTERM, SIGCHLD, SIGUSR1}) sigaddset(&set, sig);
+        ::sigprocmask(SIG_BLOCK, &set, nullptr);
+    };
+    struct Case {
+        const char* what;
+        std::string topology;
+        std::string script;
+        int signal;
+        int status;
+        std::string out;
+    };
+    const Case cases[] = {
+        {"the command gets default dispositions and an empty mask", shipped("small.topo"),
+         "grep -E '^Sig(Blk|Ign)' /proc/self/status; exit 3", 0, 3, "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n"},
+        {"disk-backed set-up runs sfdisk", topologyFile(kDiskTopology), "grep -c emcpowerc /proc/partitions", 0, 0, "6\n"},
+        {"a signal is forwarded to the command", shipped("small.topo"), "echo ready; exec sleep 60", SIGTERM,
+         128 + SIGTERM, "ready\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Background box({MPIO_SANDBOX, "--topology", c.topology, "--", "/bin/sh", "-c", c.script}, oddSignals);
+        EXPECT_TRUE(box.waitFor(c.out, 20000)) << box.seen();
+        if (c.signal) box.signal(c.signal);
+        const int status = box.wait(20000);
+        EXPECT_NE(status, -1) << "the launcher did not end";
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == c.status) << "wait status " << status;
+        EXPECT_EQ(box.seen(), c.out);
+    }
 }
 
 TEST_F(Sandbox, TerminationIsForwardedAndCleanedUp) {

@@ -4,6 +4,7 @@
 #define TESTS_SIM_SIM_TEST_UTIL_H
 
 #include "subprocess.h"
+#include "treeremoval.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -23,10 +24,8 @@ public:
         if (!::mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
         path_ = templ;
     }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
+    // Whatever a test mounted inside is detached, never emptied.
+    ~TempDir() { sim::removeTemporaryTree(path_); }
     TempDir(const TempDir&) = delete;
     TempDir& operator=(const TempDir&) = delete;
     const std::string& path() const { return path_; }

@@ -1,5 +1,7 @@
 #include "topology.h"
 
+#include "diskimage.h"
+
 #include "sim_test_util.h"
 #include "sysfiles.h"
 
@@ -137,6 +139,7 @@ TEST(TopologyParser, RejectsBadInputWithItsLineNumber) {
         {dev + "  path sdb lpfc \"FA 1\" active sleepy\n", {2, "path state must be alive or dead"}},
         {dev + "  path sdb lpfc \"FA 1\" active alive errors=x\n", {2, "errors= must be a number"}},
         {dev + "  path sdb lpfc \"FA 1 active alive\n", {2, "unterminated quote"}},
+        {dev + "  path sdb lpfc \"FA" + std::string(1, '\0') + " 1\" active alive\n", {2, "a NUL byte in the line"}},
         {dev + path + "device emcpowerb symmetrix id=1 ldev=3\n  path sdb lpfc \"FA 2\" active alive\n",
          {4, "path sdb given twice (first on line 2)"}},
         {dev + path + dev + "  path sdc lpfc \"FA 1\" active alive\n", {3, "device emcpowera given twice (first on line 1)"}},
@@ -187,6 +190,32 @@ TEST(TopologyParser, Sizes) {
     EXPECT_EQ(sim::parseSize("1T"), 1ULL << 40);
     for (const char* bad : {"", "M", "-1", "1.5G", "1 G", "99999999999999999999", "2000000T"})
         EXPECT_THROW(sim::parseSize(bad), std::invalid_argument) << bad;
+}
+
+TEST(ImageTables, PartitionsMustLieWithinTheImage) {
+    constexpr std::uint64_t k8M = 8 << 20; // 16384 sectors
+    const std::string header = "label: gpt\nunit: sectors\nsector-size: 512\n\n";
+    const std::pair<std::string, std::string> cases[] = {
+        {"x2 : start=2048, size=14336, type=83", ""}, // up to the last sector
+        {"x2 : start=2048, size=14337, type=83", "partition 2 starts at sector 2048 and has 14337 sectors, beyond"},
+        {"x3 : start=16384, size=1, type=83", "partition 3 starts at sector 16384 and has 1 sectors, beyond"},
+        // start + size wraps around to 10
+        {"x4 : start=16, size=18446744073709551610, type=83", "partition 4 starts at sector 16 and has 18446744073709551610"},
+        {"x5 : start=2048, size=99999999999999999999, type=83", "partition 5: no start and size"},
+    };
+    for (const auto& [line, error] : cases) {
+        try {
+            const auto parts = sim::parseSfdiskDump(header + line + "\n", k8M);
+            EXPECT_EQ(error, "") << line;
+            ASSERT_EQ(parts.size(), 1U);
+            EXPECT_EQ(parts[0].kib, 7168U);
+        } catch (const std::runtime_error& e) {
+            EXPECT_TRUE(!error.empty() && simtest::contains(e.what(), error)) << line << "\n" << e.what();
+        }
+    }
+    // Sizes in bytes that overflow: 2^62 sectors of 4096 bytes.
+    EXPECT_THROW(sim::parseSfdiskDump("sector-size: 4096\nx1 : start=0, size=4611686018427387904\n", k8M),
+                 std::runtime_error);
 }
 
 sim::Topology shipped(const std::string& name) {

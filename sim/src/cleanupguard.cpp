@@ -1,0 +1,138 @@
+#include "cleanupguard.h"
+
+#include "sysfiles.h"
+#include "treeremoval.h"
+
+#include <fcntl.h>
+#include <linux/loop.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string_view>
+#include <vector>
+
+namespace sim {
+namespace {
+
+// Records on the pipe, each ended by a NUL (paths hold no NUL).
+constexpr char kLoopRecord = 'L';
+constexpr char kDirRecord = 'D';
+constexpr std::string_view kDoneRecord = "done";
+
+// Descendants of a killed launcher die a moment after it; their last close
+// of a loop device detaches it, and only then can it be removed.
+constexpr int kLoopWaitMs = 10000;
+constexpr int kDirAttempts = 20;
+
+void pauseMs(long ms) {
+    const timespec pause{ms / 1000, (ms % 1000) * 1000 * 1000};
+    ::nanosleep(&pause, nullptr);
+}
+
+std::vector<std::string> readRecordsUntilEof(int fd) {
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) text.append(buffer, static_cast<std::size_t>(n));
+        else if (n == 0 || errno != EINTR) break;
+    }
+    std::vector<std::string> records;
+    for (std::size_t pos = 0, end; (end = text.find('\0', pos)) != std::string::npos; pos = end + 1)
+        records.push_back(text.substr(pos, end - pos));
+    return records;
+}
+
+void removeAddedLoop(int loopControlFd, unsigned long number) {
+    for (int waited = 0; waited < kLoopWaitMs; waited += 20) {
+        if (::ioctl(loopControlFd, LOOP_CTL_REMOVE, number) >= 0 || errno != EBUSY) return;
+        pauseMs(20);
+    }
+    std::fprintf(stderr, "mpio-sandbox: loop device /dev/loop%lu stays busy; not removed\n", number);
+}
+
+void removeLeftDir(const std::string& dir) {
+    std::string left;
+    for (int attempt = 0; attempt < kDirAttempts; ++attempt) {
+        if ((left = removeTemporaryTree(dir)).empty()) return;
+        pauseMs(100); // files of processes still dying
+    }
+    std::fprintf(stderr, "mpio-sandbox: cannot remove %s: %s\n", dir.c_str(), left.c_str());
+}
+
+[[noreturn]] void guardMain(int readFd, int loopControlFd) {
+    sigset_t all;
+    sigfillset(&all);
+    ::sigprocmask(SIG_SETMASK, &all, nullptr); // it ends when its work is done, not by a signal to the group
+    const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (null >= 0) {
+        ::dup2(null, STDIN_FILENO);
+        ::dup2(null, STDOUT_FILENO); // whoever reads the launcher's output sees its end with the launcher's
+    }
+    (void)!::chdir("/");
+    const std::vector<std::string> records = readRecordsUntilEof(readFd);
+    for (const auto& r : records)
+        if (r == kDoneRecord) ::_exit(0);
+    for (const auto& r : records)
+        if (!r.empty() && r[0] == kLoopRecord && loopControlFd >= 0) removeAddedLoop(loopControlFd, std::stoul(r.substr(1)));
+    for (const auto& r : records)
+        if (!r.empty() && r[0] == kDirRecord) removeLeftDir(r.substr(1));
+    ::_exit(0);
+}
+
+} // namespace
+
+void CleanupGuard::start(int loopControlFd) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) throw SysError("pipe", errno);
+    std::fflush(nullptr);
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        const int error = errno;
+        ::close(fds[0]);
+        ::close(fds[1]);
+        throw SysError("cannot fork", error);
+    }
+    if (pid == 0) {
+        ::close(fds[1]);
+        try {
+            guardMain(fds[0], loopControlFd);
+        } catch (...) {
+            ::_exit(1);
+        }
+    }
+    ::close(fds[0]);
+    pid_ = pid;
+    pipe_ = fds[1];
+}
+
+void CleanupGuard::loopAdded(unsigned number) { tell(kLoopRecord + std::to_string(number)); }
+
+void CleanupGuard::temporaryDir(const std::string& dir) { tell(kDirRecord + dir); }
+
+void CleanupGuard::tell(const std::string& record) noexcept {
+    if (pipe_ < 0) return;
+    const std::string data = record + '\0';
+    try {
+        writeAll(pipe_, data.data(), data.size(), "the clean-up guard");
+    } catch (...) {
+        // A guard that is gone cannot clean up; the launcher still does.
+    }
+}
+
+void CleanupGuard::dismiss() noexcept {
+    if (pipe_ < 0) return;
+    tell(std::string(kDoneRecord));
+    ::close(pipe_);
+    pipe_ = -1;
+    while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    pid_ = -1;
+}
+
+} // namespace sim

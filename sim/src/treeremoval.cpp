@@ -1,0 +1,232 @@
+#include "treeremoval.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+namespace sim {
+namespace {
+
+// mountinfo writes blanks, tabs, newlines and backslashes of paths as \ooo.
+std::string decodeMountinfoPath(std::string_view field) {
+    std::string path;
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        const auto isOctal = [&](std::size_t k) { return k < field.size() && field[k] >= '0' && field[k] <= '7'; };
+        if (field[i] == '\\' && isOctal(i + 1) && isOctal(i + 2) && isOctal(i + 3)) {
+            path.push_back(static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0')));
+            i += 3;
+        } else {
+            path.push_back(field[i]);
+        }
+    }
+    return path;
+}
+
+// The fifth field of a mountinfo line: the mount point.
+std::string_view mountPointField(std::string_view line) {
+    std::size_t start = 0;
+    for (int field = 0; field < 4; ++field) {
+        start = line.find(' ', start);
+        if (start == std::string_view::npos) return {};
+        ++start;
+    }
+    const std::size_t end = line.find(' ', start);
+    return line.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
+}
+
+bool isAtOrBelow(const std::string& path, const std::string& dir) {
+    return path == dir || (path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 && path[dir.size()] == '/');
+}
+
+std::string canonicalOrAsGiven(const std::string& dir) {
+    char resolved[PATH_MAX];
+    return ::realpath(dir.c_str(), resolved) ? std::string(resolved) : dir;
+}
+
+std::string readMountinfo() {
+    std::ifstream in("/proc/self/mountinfo");
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The device and mount a removal stays on.
+struct Home {
+    unsigned devMajor = 0, devMinor = 0;
+    bool knowsMount = false;
+    std::uint64_t mountId = 0;
+};
+
+bool statEntry(int dirFd, const char* name, struct statx& st) {
+    const int flags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | (*name ? 0 : AT_EMPTY_PATH);
+    return ::statx(dirFd, name, flags, STATX_TYPE | STATX_INO | STATX_MNT_ID, &st) == 0;
+}
+
+bool isMountRoot(const struct statx& st) {
+    return (st.stx_attributes_mask & STATX_ATTR_MOUNT_ROOT) && (st.stx_attributes & STATX_ATTR_MOUNT_ROOT);
+}
+
+// Whether an entry lies on another mount than the tree. The device number is
+// compared for directories only: overlayfs reports the underlying file
+// system's for other files.
+bool onAnotherMount(const struct statx& st, const Home& home) {
+    if (isMountRoot(st)) return true;
+    if (home.knowsMount && (st.stx_mask & STATX_MNT_ID) && st.stx_mnt_id != home.mountId) return true;
+    return S_ISDIR(st.stx_mode) && (st.stx_dev_major != home.devMajor || st.stx_dev_minor != home.devMinor);
+}
+
+class Remover {
+public:
+    explicit Remover(const Home& home) : home_(home) {}
+
+    void removeContents(int dirFd, const std::string& shown) {
+        for (const std::string& name : entriesOf(dirFd, shown)) removeEntry(dirFd, name, shown + "/" + name);
+    }
+
+    void leave(const std::string& path, const std::string& why) {
+        if (++left_ <= kShown) problems_ += (problems_.empty() ? "" : "; ") + path + ": " + why;
+    }
+
+    std::string report() const {
+        if (left_ <= kShown) return problems_;
+        return problems_ + "; and " + std::to_string(left_ - kShown) + " more";
+    }
+
+private:
+    static constexpr int kShown = 3;
+
+    std::vector<std::string> entriesOf(int dirFd, const std::string& shown) {
+        std::vector<std::string> names;
+        const int listFd = ::dup(dirFd);
+        DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+        if (!dir) {
+            if (listFd >= 0) ::close(listFd);
+            leave(shown, std::string("cannot list: ") + std::strerror(errno));
+            return names;
+        }
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..") names.push_back(name);
+        }
+        ::closedir(dir);
+        return names;
+    }
+
+    void removeEntry(int dirFd, const std::string& name, const std::string& shown) {
+        struct statx st {};
+        if (!statEntry(dirFd, name.c_str(), st)) {
+            if (errno != ENOENT) leave(shown, std::string("cannot examine: ") + std::strerror(errno));
+            return;
+        }
+        if (onAnotherMount(st, home_)) return leave(shown, "a mount point, not entered");
+        if (S_ISDIR(st.stx_mode)) {
+            const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (fd < 0) return leave(shown, std::string("cannot open: ") + std::strerror(errno));
+            // Something may have been mounted there since it was examined.
+            struct statx opened {};
+            const bool same = statEntry(fd, "", opened) && opened.stx_ino == st.stx_ino && !onAnotherMount(opened, home_);
+            if (same) removeContents(fd, shown);
+            ::close(fd);
+            if (!same) return leave(shown, "changed while being removed, not entered");
+            if (::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOTEMPTY && errno != ENOENT)
+                leave(shown, std::string("cannot remove: ") + std::strerror(errno));
+            return;
+        }
+        if (::unlinkat(dirFd, name.c_str(), 0) != 0 && errno != ENOENT)
+            leave(shown, std::string("cannot remove: ") + std::strerror(errno));
+    }
+
+    Home home_;
+    std::string problems_;
+    int left_ = 0;
+};
+
+} // namespace
+
+std::vector<std::string> mountPointsAtOrBelow(std::string_view mountinfo, const std::string& dir) {
+    std::vector<std::string> points;
+    std::size_t pos = 0;
+    while (pos < mountinfo.size()) {
+        const std::size_t nl = mountinfo.find('\n', pos);
+        const std::string_view line = mountinfo.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
+        const std::string point = decodeMountinfoPath(mountPointField(line));
+        if (!point.empty() && isAtOrBelow(point, dir)) points.push_back(point);
+        if (nl == std::string_view::npos) break;
+        pos = nl + 1;
+    }
+    // mountinfo lists parents before children; a stable sort by depth keeps
+    // mounts stacked on one point in order, and the last is on top.
+    std::stable_sort(points.begin(), points.end(), [](const std::string& a, const std::string& b) {
+        return std::count(a.begin(), a.end(), '/') > std::count(b.begin(), b.end(), '/');
+    });
+    return points;
+}
+
+void detachMountsAtOrBelow(const std::string& dir) noexcept {
+    try {
+        const std::string root = canonicalOrAsGiven(dir);
+        // A few rounds, for mounts made meanwhile; a round that detaches
+        // nothing ends it.
+        for (int round = 0; round < 4; ++round) {
+            const std::vector<std::string> points = mountPointsAtOrBelow(readMountinfo(), root);
+            if (points.empty()) return;
+            bool detached = false;
+            for (const std::string& point : points) detached |= ::umount2(point.c_str(), MNT_DETACH | UMOUNT_NOFOLLOW) == 0;
+            if (!detached) return;
+        }
+    } catch (...) {
+        // Out of memory: the removal still refuses to cross a mount.
+    }
+}
+
+std::string removeTreeWithinItsMount(const std::string& dir) noexcept {
+    try {
+        const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0) {
+            if (errno == ENOENT) return {};
+            if ((errno == ENOTDIR || errno == ELOOP) && ::unlink(dir.c_str()) == 0) return {};
+            return dir + ": cannot open: " + std::strerror(errno);
+        }
+        struct statx st {};
+        if (!statEntry(fd, "", st)) {
+            const int error = errno;
+            ::close(fd);
+            return dir + ": cannot examine: " + std::strerror(error);
+        }
+        if (isMountRoot(st)) {
+            ::close(fd);
+            return dir + ": a mount point, not entered";
+        }
+        Home home;
+        home.devMajor = st.stx_dev_major;
+        home.devMinor = st.stx_dev_minor;
+        home.knowsMount = (st.stx_mask & STATX_MNT_ID) != 0;
+        home.mountId = st.stx_mnt_id;
+        Remover remover(home);
+        remover.removeContents(fd, dir);
+        ::close(fd);
+        std::string report = remover.report();
+        if (report.empty() && ::rmdir(dir.c_str()) != 0 && errno != ENOENT)
+            report = dir + ": cannot remove: " + std::strerror(errno);
+        return report;
+    } catch (...) {
+        return dir + ": out of memory while removing it";
+    }
+}
+
+std::string removeTemporaryTree(const std::string& dir) noexcept {
+    detachMountsAtOrBelow(dir);
+    return removeTreeWithinItsMount(dir);
+}
+
+} // namespace sim
