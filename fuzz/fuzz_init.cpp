@@ -9,7 +9,6 @@
 using namespace tmmpio;
 
 using namespace fuzzsupport;
-using reliability::GuardedBytes;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Input in(data, size);
@@ -19,14 +18,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fakehost::reset();
     constexpr int kBefore = 4242;
     admin_major = kBefore;
-    fakehost::answer(reliability::kDiscovery, {status, output, "cat: /proc/devices: failed"});
+    fakehost::answer(kDiscovery, {status, output, "cat: /proc/devices: failed"});
 
     int err = 0x5eed;
-    GuardedBytes errbuf(MAXMPIOERRORLEN);
+    Bytes errbuf(MAXMPIOERRORLEN);
     const char* vendor = init(nullptr, &err, errbuf.data());
 
-    FUZZ_CHECK(errbuf.guardIntact(), "written past errbuf");
-    FUZZ_CHECK(fakehost::commands() == std::vector<std::string>{reliability::kDiscovery}, "one discovery run");
+    FUZZ_CHECK(errbuf.intact(), "written past errbuf");
+    FUZZ_CHECK(fakehost::commands() == std::vector<std::string>{kDiscovery}, "one discovery run");
     const auto logs = fakehost::logEntries();
     const int major = leadingInt(output);
     if (status != 0 || major <= 0) {

@@ -1,4 +1,5 @@
 // Partition recognition, parent naming and partition enumeration.
+#include <cstring>
 #include <set>
 
 #include "partitions/partitions_internal.h"
