@@ -100,13 +100,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fakehost::answer(kPartitionListing, {status, output, "cat: /proc/partitions: failed"});
     }
 
-    // Lookups of the nodes go by device number through the same listing.
+    // Lookups of the nodes go by device number through the same listing; only
+    // a block device can be a pseudo device.
     MpDevMap fresh;
     const MpDevMap listedMap = listed ? expected(output, fresh).map : fresh;
     for (const std::string& path : nodePaths()) {
         struct stat node;
-        const bool exists = ::stat(path.c_str(), &node) == 0;
-        const auto hit = exists ? listedMap.find(MpDev(static_cast<int>(major(node.st_rdev)),
+        const bool block = ::stat(path.c_str(), &node) == 0 && S_ISBLK(node.st_mode);
+        const auto hit = block ? listedMap.find(MpDev(static_cast<int>(major(node.st_rdev)),
                                                        static_cast<int>(minor(node.st_rdev))))
                                 : listedMap.end();
         std::string name = "junk";
