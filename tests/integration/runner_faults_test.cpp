@@ -140,8 +140,8 @@ TEST_F(RunnerFaults, PipelinesReportTheRunAndParseWhatCameOut) {
         SCOPED_TRACE(r.what);
         machine.powermtOrNone(r.stub);
 
-        char storage[4][MAXMPIOPATHLEN];
-        char* buffers[] = {storage[0], storage[1], storage[2], storage[3]};
+        PathArray array(4);
+        char** buffers = array.data();
         // One call with room for four: a failed run leaves the count alone and
         // reports the run; a good one stores what came out and reports nothing.
         const auto expectOutcome = [&](const auto& call, const std::vector<std::string>& expected) {
@@ -182,8 +182,8 @@ TEST_F(RunnerFaults, MegabytesOfNamesAreCountedInFull) {
                     "; i++) printf \"   %d qla2xxx   sd%07d   FA  7eA   active  alive   0  0\\n\", i, i }' ;;\n"
                     "esac");
     constexpr int kCapacity = 3;
-    char storage[kCapacity][MAXMPIOPATHLEN];
-    char* buffers[] = {storage[0], storage[1], storage[2]};
+    PathArray array(kCapacity);
+    char** buffers = array.data();
     char name[32];
 
     int count = kCapacity;
@@ -226,8 +226,8 @@ TEST_F(RunnerFaults, ShellThatCannotStart) {
             report << what << ' ' << result << ' ' << (out.untouched() ? "untouched" : std::to_string(out.err)) << ' '
                    << (out.untouched() ? "" : out.errbuf()) << '\n';
         };
-        char storage[MAXMPIOPATHLEN];
-        char* buffers[] = {storage};
+        PathArray array(1);
+        char** buffers = array.data();
         int count = 1;
         ErrorOut a, b, c, d, e, f;
         line("getMPIODevices", getMPIODevices(nullptr, buffers, &count, &a.err, a.errbuf()), a);
@@ -277,8 +277,8 @@ TEST_F(RunnerFaults, ThousandsOfCallsLeaveNoDescriptorAndNoChild) {
                                 "*) ") + kDisplay + " ;;\nesac");
     const int before = openDescriptors();
     const char* const modes[] = {"answer", "fail", "signal"};
-    char storage[2][MAXMPIOPATHLEN];
-    char* buffers[] = {storage[0], storage[1]};
+    PathArray array(2);
+    char** buffers = array.data();
     int failures = 0;
     for (int i = 0; i < 3000; ++i) {
         ::setenv("STUB_MODE", modes[i % 3], 1);

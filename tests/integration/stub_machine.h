@@ -56,8 +56,9 @@ private:
 constexpr int kStubMajor = 120;
 ::testing::AssertionResult stubPseudoDevice();
 
-// Error out-parameters filled with marks; the open-descriptor count.
+// The caller's buffers; the open-descriptor count.
 using kit::ErrorOut;
+using kit::PathArray;
 using kit::openDescriptors;
 
 // Children of this process still in the process table (zombies included),

@@ -121,8 +121,14 @@ std::string PathArray::fault(const std::vector<std::string>& paths) const {
     return {};
 }
 
-RecordArray::RecordArray(std::size_t capacity) : capacity_{capacity}, records_(capacity + 1) {
+RecordArray::RecordArray(std::size_t capacity) : capacity_{capacity}, records_(capacity + 1) { refill(); }
+
+void RecordArray::refill() {
     std::memset(static_cast<void*>(records_.data()), kGuardByte, records_.size() * sizeof(TmPartInfo));
+}
+
+bool RecordArray::untouchedFrom(std::size_t i) const {
+    return i <= capacity_ && allAre(records_.data() + i, (capacity_ - i) * sizeof(TmPartInfo), kGuardByte);
 }
 
 RecordArray::~RecordArray() {

@@ -132,6 +132,10 @@ public:
     const TmPartInfo& at(std::size_t i) const { return records_.at(i); }
     bool intact() const;
     bool untouched(std::size_t i) const;
+    // Records i to the end of the array still hold the marker.
+    bool untouchedFrom(std::size_t i) const;
+    // Every record, the guard too, holds the marker again.
+    void refill();
 
 private:
     std::size_t capacity_;
