@@ -117,10 +117,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         } else {
             FUZZ_CHECK(found == 0 && name == path, path + " -> " + name);
         }
-        int err = 0x5eed;
-        char errbuf[MAXMPIOERRORLEN] = "untouched";
-        FUZZ_CHECK(isMPIODevice(nullptr, path.c_str(), &err, errbuf) == found, path);
-        FUZZ_CHECK(err == 0x5eed && std::string(errbuf) == "untouched", "isMPIODevice reports nothing");
+        ErrorOut out;
+        FUZZ_CHECK(isMPIODevice(nullptr, path.c_str(), &out.err, out.errbuf()) == found, path);
+        FUZZ_CHECK(out.untouched() && out.intact(), "isMPIODevice reports nothing");
     }
     checkCommands();
     return 0;

@@ -19,6 +19,7 @@
 namespace fuzzsupport {
 
 using kit::Bytes;
+using kit::ErrorOut;
 using kit::PathArray;
 using kit::RecordArray;
 using pinned::kDiscovery;

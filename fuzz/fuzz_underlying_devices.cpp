@@ -50,17 +50,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     PathArray slots(capacity > 0 ? static_cast<std::size_t>(capacity) : 0);
     int count = capacity;
-    int err = 0x5eed;
-    Bytes errbuf(MAXMPIOERRORLEN);
-    const int r = getUnderlyingDevices(nullptr, device.path, slots.data(), &count, &err, errbuf.data());
+    ErrorOut out;
+    const int r = getUnderlyingDevices(nullptr, device.path, slots.data(), &count, &out.err, out.errbuf());
 
-    FUZZ_CHECK(slots.intact() && errbuf.intact(), "written past a buffer or the array");
+    FUZZ_CHECK(slots.intact() && out.buffer.intact(), "written past a buffer or the array");
     checkCommands();
     const bool resolves = nodesAvailable() && device.asked != nullptr;
     if (!resolves) {
         FUZZ_CHECK(r == -6, std::to_string(r));
         FUZZ_CHECK(count == capacity && slots.written().empty(), "nothing written for a non-pseudo device");
-        FUZZ_CHECK(err == 0x5eed && errbuf.untouched(), "nothing reported for a non-pseudo device");
+        FUZZ_CHECK(out.untouched(), "nothing reported for a non-pseudo device");
         return 0;
     }
     FUZZ_CHECK(fakehost::commands() ==
@@ -68,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                "the listing, then the path query about " + std::string(device.asked));
     if (status != 0) {
         FUZZ_CHECK(r == failureResult(status), std::to_string(r));
-        FUZZ_CHECK(err == status && errbuf.holdsCopyOf(error), "the failure is reported");
+        FUZZ_CHECK(out.err == status && out.buffer.holdsCopyOf(error), "the failure is reported");
         FUZZ_CHECK(count == capacity && slots.written().empty(), "nothing written on failure");
         return 0;
     }
@@ -94,10 +93,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
     }
     if (device.orphan) {
-        FUZZ_CHECK(err == ENOENT, "the failed parent check stays in err");
-        FUZZ_CHECK(errbuf.text() == "pdev stat failed /dev/emcpowerd1(parent:/dev/emcpowerd) :2", errbuf.text());
+        FUZZ_CHECK(out.err == ENOENT, "the failed parent check stays in err");
+        FUZZ_CHECK(out.buffer.text() == "pdev stat failed /dev/emcpowerd1(parent:/dev/emcpowerd) :2", out.buffer.text());
     } else {
-        FUZZ_CHECK(err == 0x5eed && errbuf.untouched(), "success reports nothing");
+        FUZZ_CHECK(out.untouched(), "success reports nothing");
     }
     return 0;
 }
