@@ -40,7 +40,6 @@ public:
     // Empty when the area holds exactly text, then NUL bytes to its end;
     // otherwise what differs.
     std::string fault(const std::string& expected) const;
-    bool holds(const std::string& expected) const { return fault(expected).empty(); }
     // The area holds a bounded copy of text: its first size() - 1 bytes, then NUL bytes.
     bool holdsCopyOf(const std::string& text) const;
 
@@ -77,7 +76,6 @@ struct ErrorOut {
     bool zeroFilledAfterText() const { return buffer.zeroFilledAfterText(); }
     // Empty when err is code and errbuf holds exactly text, NUL-filled.
     std::string fault(int code, const std::string& expected) const;
-    bool holds(int code, const std::string& expected) const { return fault(code, expected).empty(); }
 };
 
 // A caller's path array: `distinct` buffers of MAXMPIOPATHLEN bytes and, when
@@ -110,7 +108,6 @@ public:
     // Empty when the first buffers hold exactly these paths, the others are
     // untouched and the array is intact.
     std::string fault(const std::vector<std::string>& paths) const;
-    bool holds(const std::vector<std::string>& paths) const { return fault(paths).empty(); }
 
 private:
     std::vector<Bytes> buffers_;
