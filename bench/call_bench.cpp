@@ -59,6 +59,7 @@
 #include "bench_common.h"
 #include "mpio/loader.h"
 #include "names.h"
+#include "pinned_commands.h"
 #include "render.h"
 #include "sysfiles.h"
 #include "topology.h"
@@ -70,14 +71,9 @@
 namespace {
 
 // The pipelines the plug-in runs, exactly as it builds them.
-const std::string kPartitionListing =
-    "cat /proc/partitions | grep \"emcpower\" | awk '{print $1\" \"$2\" \"$4}'";
-const std::string kPseudoListing =
-    "powermt display dev=all | grep -a 'Pseudo' | awk 'BEGIN {FS=\"=\";} {print $2;}'";
-std::string pathQuery(const std::string& bareName) {
-    return "powermt display dev=" + bareName +
-           " | grep -a -v '=' | grep -a 'sd' | awk '/active|passive/ { print $3 }' ";
-}
+using pinned::kPartitionListing;
+using pinned::kPseudoListing;
+using pinned::pathQuery;
 
 constexpr double kShareTarget = 0.05;
 constexpr int kWarmupRounds = 2;

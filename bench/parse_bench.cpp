@@ -22,15 +22,15 @@
 #include "fake_host.h"
 #include "inventory/listing.h"
 #include "partitions/partitions_internal.h"
+#include "pinned_commands.h"
 
 using namespace tmmpio;
 
 namespace {
 
-const std::string kPartitionListing =
-    "cat /proc/partitions | grep \"emcpower\" | awk '{print $1\" \"$2\" \"$4}'";
-const std::string kPseudoListing =
-    "powermt display dev=all | grep -a 'Pseudo' | awk 'BEGIN {FS=\"=\";} {print $2;}'";
+// The pipelines the plug-in runs, exactly as it builds them.
+using pinned::kPartitionListing;
+using pinned::kPseudoListing;
 
 constexpr int kPartitionsPerDevice = 3;
 

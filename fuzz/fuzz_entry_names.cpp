@@ -12,9 +12,6 @@
 using namespace tmmpio;
 
 using namespace fuzzsupport;
-using reliability::GuardedBytes;
-using reliability::PathSlots;
-using reliability::RecordSlots;
 
 namespace {
 
@@ -75,22 +72,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (found == 0) FUZZ_CHECK(name == path, name);
     {
         int err = kUntouched;
-        GuardedBytes errbuf(MAXMPIOERRORLEN);
+        Bytes errbuf(MAXMPIOERRORLEN);
         const int r = audited([&] { return isMPIODevice(nullptr, p, &err, errbuf.data()); }).first;
         FUZZ_CHECK(r == found, "isMPIODevice and FindMpDeviceName disagree");
-        FUZZ_CHECK(err == kUntouched && errbuf.untouched() && errbuf.guardIntact(), "isMPIODevice reports nothing");
+        FUZZ_CHECK(err == kUntouched && errbuf.untouched() && errbuf.intact(), "isMPIODevice reports nothing");
     }
 
     // getUnderlyingDevices.
     {
-        PathSlots slots(room);
+        PathArray slots(room);
         int count = capacity;
         int err = kUntouched;
-        GuardedBytes errbuf(MAXMPIOERRORLEN);
+        Bytes errbuf(MAXMPIOERRORLEN);
         const int r = audited([&] {
                           return getUnderlyingDevices(nullptr, p, slots.data(), &count, &err, errbuf.data());
                       }).first;
-        FUZZ_CHECK(slots.intact() && errbuf.guardIntact(), "written past a buffer or the array");
+        FUZZ_CHECK(slots.intact() && errbuf.intact(), "written past a buffer or the array");
         FUZZ_CHECK(errbuf.untouched() || errbuf.terminated(), "errbuf without its NUL");
         if (found == 0) {
             FUZZ_CHECK(r == -6 && count == capacity && slots.written().empty(), std::to_string(r));
@@ -112,9 +109,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // deleteMPIODevice: all three commands, or none and a refusal.
     {
         int err = kUntouched;
-        GuardedBytes errbuf(MAXMPIOERRORLEN);
+        Bytes errbuf(MAXMPIOERRORLEN);
         const auto [r, ran] = audited([&] { return deleteMPIODevice(nullptr, p, &err, errbuf.data()); });
-        FUZZ_CHECK(errbuf.guardIntact(), "written past errbuf");
+        FUZZ_CHECK(errbuf.intact(), "written past errbuf");
         if (r == 0) {
             FUZZ_CHECK(ran == 3 && err == kUntouched && errbuf.untouched(), "remove, release, save");
             const auto commands = fakehost::commands();
@@ -129,10 +126,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // isPartitionDevice, with and without its out-parameters.
     {
         int err = kUntouched;
-        GuardedBytes errbuf(MAXMPIOERRORLEN);
-        GuardedBytes parent(MAXMPIOPATHLEN);
+        Bytes errbuf(MAXMPIOERRORLEN);
+        Bytes parent(MAXMPIOPATHLEN);
         const int r = isPartitionDevice(nullptr, p, parent.data(), &err, errbuf.data());
-        FUZZ_CHECK(errbuf.guardIntact() && parent.guardIntact(), "written past a buffer");
+        FUZZ_CHECK(errbuf.intact() && parent.intact(), "written past a buffer");
         FUZZ_CHECK(r == 0 || r == 1, std::to_string(r));
         if (r == 1) {
             FUZZ_CHECK(isParentPath(parent.text()) && parent.zeroFilledAfterText(), parent.text());
@@ -149,19 +146,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     // getPartitionDevices.
     {
-        RecordSlots records(room);
+        RecordArray records(room);
         int count = capacity;
         int err = kUntouched;
-        GuardedBytes errbuf(MAXMPIOERRORLEN);
+        Bytes errbuf(MAXMPIOERRORLEN);
         const int reads = static_cast<int>(fakehost::partitionReads().size());
         const int r = getPartitionDevices(nullptr, p, records.data(), &count, 0, &err, errbuf.data());
         const bool readerAsked = static_cast<int>(fakehost::partitionReads().size()) == reads + 1;
-        FUZZ_CHECK(records.guardIntact() && errbuf.guardIntact(), "written past the records or errbuf");
+        FUZZ_CHECK(records.intact() && errbuf.intact(), "written past the records or errbuf");
         std::size_t written = 0;
         for (std::size_t i = 0; i < room; ++i) written += records.untouched(i) ? 0 : 1;
         if (r < 0) {
             FUZZ_CHECK(r == -1 || (readerAsked && r == readerResult), std::to_string(r));
-            FUZZ_CHECK(count == 0 && err == r && holdsCopy(errbuf.data(), path), "a failure gives the path");
+            FUZZ_CHECK(count == 0 && err == r && errbuf.holdsCopyOf(path), "a failure gives the path");
             FUZZ_CHECK(written == 0, "records written on failure");
         } else {
             // Entries that no partition minor holds, or without a positive

@@ -9,7 +9,6 @@
 using namespace tmmpio;
 
 using namespace fuzzsupport;
-using reliability::GuardedBytes;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Input in(data, size);
@@ -19,14 +18,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fakehost::reset();
     constexpr int kBefore = 4242;
     admin_major = kBefore;
-    fakehost::answer(reliability::kDiscovery, {status, output, "cat: /proc/devices: failed"});
+    fakehost::answer(kDiscovery, {status, output, "cat: /proc/devices: failed"});
 
-    int err = 0x5eed;
-    GuardedBytes errbuf(MAXMPIOERRORLEN);
-    const char* vendor = init(nullptr, &err, errbuf.data());
+    ErrorOut out;
+    const char* vendor = init(nullptr, &out.err, out.errbuf());
 
-    FUZZ_CHECK(errbuf.guardIntact(), "written past errbuf");
-    FUZZ_CHECK(fakehost::commands() == std::vector<std::string>{reliability::kDiscovery}, "one discovery run");
+    FUZZ_CHECK(out.buffer.intact(), "written past errbuf");
+    FUZZ_CHECK(fakehost::commands() == std::vector<std::string>{kDiscovery}, "one discovery run");
     const auto logs = fakehost::logEntries();
     const int major = leadingInt(output);
     if (status != 0 || major <= 0) {
@@ -35,14 +33,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(logs.empty(), "nothing logged on failure");
         // A run that failed reports nothing; one that gave no positive number says so.
         if (status != 0)
-            FUZZ_CHECK(err == 0x5eed && errbuf.untouched(), "a failed run reports nothing");
+            FUZZ_CHECK(out.untouched(), "a failed run reports nothing");
         else
-            FUZZ_CHECK(err == -1 && errbuf.terminated() &&
-                           errbuf.text().rfind("init: no positive admin major number", 0) == 0,
-                       errbuf.text());
+            FUZZ_CHECK(out.err == -1 && out.buffer.terminated() &&
+                           out.buffer.text().rfind("init: no positive admin major number", 0) == 0,
+                       out.buffer.text());
         return 0;
     }
-    FUZZ_CHECK(err == 0x5eed && errbuf.untouched(), "a successful init reports nothing");
+    FUZZ_CHECK(out.untouched(), "a successful init reports nothing");
     FUZZ_CHECK(vendor == _VendorName, "the vendor name on success");
     FUZZ_CHECK(admin_major.load() == major, std::to_string(admin_major.load()) + " for " + std::to_string(major));
     FUZZ_CHECK(logs.size() == 1 && logs[0].tag == "init" && !logs[0].leveled, "one init entry");

@@ -5,8 +5,6 @@
 #include "fuzz_support.h"
 
 using namespace fuzzsupport;
-using reliability::GuardedBytes;
-using reliability::PathSlots;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Input in(data, size);
@@ -20,18 +18,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fakehost::reset();
     fakehost::answer(kPseudoListing, {status, output, error});
 
-    PathSlots slots(capacity > 0 ? static_cast<std::size_t>(capacity) : 0);
+    PathArray slots(capacity > 0 ? static_cast<std::size_t>(capacity) : 0);
     int count = capacity;
-    int err = 0x5eed;
-    GuardedBytes errbuf(MAXMPIOERRORLEN);
-    const int r = getMPIODevices(nullptr, slots.data(), &count, &err, errbuf.data());
+    ErrorOut out;
+    const int r = getMPIODevices(nullptr, slots.data(), &count, &out.err, out.errbuf());
 
-    FUZZ_CHECK(slots.intact() && errbuf.guardIntact(), "written past a buffer or the array");
+    FUZZ_CHECK(slots.intact() && out.buffer.intact(), "written past a buffer or the array");
     FUZZ_CHECK(fakehost::commands() == std::vector<std::string>{kPseudoListing}, "one listing run");
     if (status != 0) {
         FUZZ_CHECK(r == failureResult(status), std::to_string(r));
-        FUZZ_CHECK(err == status, std::to_string(err));
-        FUZZ_CHECK(holdsCopy(errbuf.data(), error), "errbuf holds the error text, bounded");
+        FUZZ_CHECK(out.err == status, std::to_string(out.err));
+        FUZZ_CHECK(out.buffer.holdsCopyOf(error), "errbuf holds the error text, bounded");
         FUZZ_CHECK(count == capacity, "count untouched on failure");
         FUZZ_CHECK(slots.written().empty(), "no path on failure");
         return 0;
@@ -55,11 +52,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(count >= 0 && (capacity < 0 || count <= capacity), "count within the capacity");
     for (std::size_t i = 0; i < slots.distinct(); ++i) {
         if (i < stored) {
-            FUZZ_CHECK(holdsCopy(slots.at(i).data(), "/dev/" + names[i]), "path " + std::to_string(i));
+            FUZZ_CHECK(slots.at(i).holdsCopyOf("/dev/" + names[i]), "path " + std::to_string(i));
         } else {
             FUZZ_CHECK(slots.at(i).untouched(), "buffer past the count written");
         }
     }
-    FUZZ_CHECK(err == 0x5eed && errbuf.untouched(), "success reports nothing");
+    FUZZ_CHECK(out.untouched(), "success reports nothing");
     return 0;
 }

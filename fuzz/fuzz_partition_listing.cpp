@@ -100,13 +100,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         fakehost::answer(kPartitionListing, {status, output, "cat: /proc/partitions: failed"});
     }
 
-    // Lookups of the nodes go by device number through the same listing.
+    // Lookups of the nodes go by device number through the same listing; only
+    // a block device can be a pseudo device.
     MpDevMap fresh;
     const MpDevMap listedMap = listed ? expected(output, fresh).map : fresh;
     for (const std::string& path : nodePaths()) {
         struct stat node;
-        const bool exists = ::stat(path.c_str(), &node) == 0;
-        const auto hit = exists ? listedMap.find(MpDev(static_cast<int>(major(node.st_rdev)),
+        const bool block = ::stat(path.c_str(), &node) == 0 && S_ISBLK(node.st_mode);
+        const auto hit = block ? listedMap.find(MpDev(static_cast<int>(major(node.st_rdev)),
                                                        static_cast<int>(minor(node.st_rdev))))
                                 : listedMap.end();
         std::string name = "junk";
@@ -116,10 +117,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         } else {
             FUZZ_CHECK(found == 0 && name == path, path + " -> " + name);
         }
-        int err = 0x5eed;
-        char errbuf[MAXMPIOERRORLEN] = "untouched";
-        FUZZ_CHECK(isMPIODevice(nullptr, path.c_str(), &err, errbuf) == found, path);
-        FUZZ_CHECK(err == 0x5eed && std::string(errbuf) == "untouched", "isMPIODevice reports nothing");
+        ErrorOut out;
+        FUZZ_CHECK(isMPIODevice(nullptr, path.c_str(), &out.err, out.errbuf()) == found, path);
+        FUZZ_CHECK(out.untouched() && out.intact(), "isMPIODevice reports nothing");
     }
     checkCommands();
     return 0;

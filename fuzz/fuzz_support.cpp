@@ -88,14 +88,6 @@ int leadingInt(const std::string& text) {
     return static_cast<int>(v);
 }
 
-bool holdsCopy(const char* buffer, const std::string& text) {
-    const std::size_t n = text.size() < MAXMPIOPATHLEN - 1 ? text.size() : MAXMPIOPATHLEN - 1;
-    if (std::memcmp(buffer, text.data(), n) != 0) return false;
-    for (std::size_t i = n; i < MAXMPIOPATHLEN; ++i)
-        if (buffer[i] != '\0') return false;
-    return true;
-}
-
 void checkCommands() {
     const auto faults = reliability::commandFaults(fakehost::commands());
     FUZZ_CHECK(faults.empty(), faults.empty() ? "" : faults.front());

@@ -11,10 +11,21 @@
 #include <vector>
 
 #include "TmMPIO_EMCPowerPath.h"
+#include "caller_kit.h"
+#include "dev_fixture.h" // kAdminMajor (120)
 #include "invariants.h"
-#include "plugin_test_util.h" // kAdminMajor (120), the command lines
+#include "pinned_commands.h"
 
 namespace fuzzsupport {
+
+using kit::Bytes;
+using kit::ErrorOut;
+using kit::PathArray;
+using kit::RecordArray;
+using pinned::kDiscovery;
+using pinned::kPartitionListing;
+using pinned::kPseudoListing;
+using pinned::pathQuery;
 
 [[noreturn]] void fail(const char* condition, const char* file, int line, const std::string& detail);
 
@@ -59,10 +70,6 @@ int failureResult(int status);
 
 // atoi of the text, saturated at the int range.
 int leadingInt(const std::string& text);
-
-// The expected content of a 1024-byte caller buffer that received text:
-// its first 1023 bytes, then NUL bytes.
-bool holdsCopy(const char* buffer, const std::string& text);
 
 // The command lines the fake host saw carry no unsafe name.
 void checkCommands();

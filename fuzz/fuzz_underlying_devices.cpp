@@ -11,8 +11,6 @@
 using namespace tmmpio;
 
 using namespace fuzzsupport;
-using reliability::GuardedBytes;
-using reliability::PathSlots;
 
 namespace {
 
@@ -50,19 +48,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fakehost::answer(kPartitionListing, {0, "120 32 emcpowerc\n120 33 emcpowerc1\n120 49 emcpowerd1\n", ""});
     if (device.asked) fakehost::answer(pathQuery(device.asked), {status, output, error});
 
-    PathSlots slots(capacity > 0 ? static_cast<std::size_t>(capacity) : 0);
+    PathArray slots(capacity > 0 ? static_cast<std::size_t>(capacity) : 0);
     int count = capacity;
-    int err = 0x5eed;
-    GuardedBytes errbuf(MAXMPIOERRORLEN);
-    const int r = getUnderlyingDevices(nullptr, device.path, slots.data(), &count, &err, errbuf.data());
+    ErrorOut out;
+    const int r = getUnderlyingDevices(nullptr, device.path, slots.data(), &count, &out.err, out.errbuf());
 
-    FUZZ_CHECK(slots.intact() && errbuf.guardIntact(), "written past a buffer or the array");
+    FUZZ_CHECK(slots.intact() && out.buffer.intact(), "written past a buffer or the array");
     checkCommands();
     const bool resolves = nodesAvailable() && device.asked != nullptr;
     if (!resolves) {
         FUZZ_CHECK(r == -6, std::to_string(r));
         FUZZ_CHECK(count == capacity && slots.written().empty(), "nothing written for a non-pseudo device");
-        FUZZ_CHECK(err == 0x5eed && errbuf.untouched(), "nothing reported for a non-pseudo device");
+        FUZZ_CHECK(out.untouched(), "nothing reported for a non-pseudo device");
         return 0;
     }
     FUZZ_CHECK(fakehost::commands() ==
@@ -70,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                "the listing, then the path query about " + std::string(device.asked));
     if (status != 0) {
         FUZZ_CHECK(r == failureResult(status), std::to_string(r));
-        FUZZ_CHECK(err == status && holdsCopy(errbuf.data(), error), "the failure is reported");
+        FUZZ_CHECK(out.err == status && out.buffer.holdsCopyOf(error), "the failure is reported");
         FUZZ_CHECK(count == capacity && slots.written().empty(), "nothing written on failure");
         return 0;
     }
@@ -90,16 +87,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(count == static_cast<int>(copied), std::to_string(count));
     for (std::size_t i = 0; i < slots.distinct(); ++i) {
         if (i < copied) {
-            FUZZ_CHECK(holdsCopy(slots.at(i).data(), "/dev/" + pieces[i]), "path " + std::to_string(i));
+            FUZZ_CHECK(slots.at(i).holdsCopyOf("/dev/" + pieces[i]), "path " + std::to_string(i));
         } else {
             FUZZ_CHECK(slots.at(i).untouched(), "buffer past the count written");
         }
     }
     if (device.orphan) {
-        FUZZ_CHECK(err == ENOENT, "the failed parent check stays in err");
-        FUZZ_CHECK(errbuf.text() == "pdev stat failed /dev/emcpowerd1(parent:/dev/emcpowerd) :2", errbuf.text());
+        FUZZ_CHECK(out.err == ENOENT, "the failed parent check stays in err");
+        FUZZ_CHECK(out.buffer.text() == "pdev stat failed /dev/emcpowerd1(parent:/dev/emcpowerd) :2", out.buffer.text());
     } else {
-        FUZZ_CHECK(err == 0x5eed && errbuf.untouched(), "success reports nothing");
+        FUZZ_CHECK(out.untouched(), "success reports nothing");
     }
     return 0;
 }

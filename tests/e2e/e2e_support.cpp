@@ -15,9 +15,6 @@ namespace e2e {
 
 namespace {
 
-using callermarks::kMark;
-using callermarks::marked;
-
 std::string topologyPath;
 
 Api load() {
@@ -26,11 +23,6 @@ Api load() {
     if (!loaded.plugin) throw std::runtime_error(mpio::loader::joinedErrors(loaded));
     if (!loaded.plugin->entryPoints().vendorName) throw std::runtime_error("the plug-in lacks _VendorName");
     return loaded.plugin->entryPoints();
-}
-
-// A buffer of MAXMPIOPATHLEN bytes holding text, then NUL bytes to its end.
-::testing::AssertionResult bufferHolds(const char* buffer, const std::string& text) {
-    return callermarks::bufferHolds(buffer, MAXMPIOPATHLEN, text);
 }
 
 } // namespace
@@ -57,24 +49,6 @@ const Api& api() {
     }();
     if (done) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "init failed in the sandbox";
-}
-
-PathArray::PathArray(int size) : storage_(static_cast<std::size_t>(size > 0 ? size : 1)) {
-    for (auto& buffer : storage_) {
-        buffer.fill(kMark);
-        pointers_.push_back(buffer.data());
-    }
-}
-
-::testing::AssertionResult PathArray::holds(const std::vector<std::string>& paths) const {
-    if (paths.size() > storage_.size())
-        return ::testing::AssertionFailure() << "more paths expected than buffers offered";
-    for (std::size_t i = 0; i < paths.size(); ++i)
-        if (auto r = bufferHolds(storage_[i].data(), paths[i]); !r) return r << " (buffer " << i << ")";
-    for (std::size_t i = paths.size(); i < storage_.size(); ++i)
-        if (!marked(storage_[i].data(), MAXMPIOPATHLEN))
-            return ::testing::AssertionFailure() << "buffer " << i << " was written";
-    return ::testing::AssertionSuccess();
 }
 
 std::vector<TableEntry> sfdiskTable(const std::string& device) {

@@ -7,12 +7,11 @@
 #include <gtest/gtest.h>
 #include <sys/types.h>
 
-#include <array>
 #include <string>
 #include <vector>
 
 #include "TmMPIO_EMCPowerPath.h"
-#include "caller_marks.h"
+#include "caller_kit_gtest.h"
 #include "mpio/loader.h"
 #include "topology_facts.h"
 
@@ -32,23 +31,9 @@ const std::string& topologyFile();
 // Calls init once for the tests that need the admin major number.
 ::testing::AssertionResult initialised();
 
-// Error out-parameters filled with marks.
-using callermarks::ErrorOut;
-
-
-// A caller's array of path buffers, each filled with marks.
-class PathArray {
-public:
-    explicit PathArray(int size);
-    char** data() { return pointers_.data(); }
-    // The first n buffers as paths; fails unless each is NUL-terminated and
-    // zero-filled after its text, and the buffers after them are untouched.
-    ::testing::AssertionResult holds(const std::vector<std::string>& paths) const;
-
-private:
-    std::vector<std::array<char, MAXMPIOPATHLEN>> storage_;
-    std::vector<char*> pointers_;
-};
+// The caller's buffers (kit::holds checks them).
+using kit::ErrorOut;
+using kit::PathArray;
 
 // One partition of a table as sfdisk --dump prints it.
 struct TableEntry {

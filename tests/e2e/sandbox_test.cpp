@@ -39,10 +39,10 @@ Listing listDevices(int capacity) {
     PathArray array(capacity);
     ErrorOut out;
     Listing l{0, capacity, {}};
-    l.result = api().getMPIODevices(nullptr, array.data(), &l.count, &out.err, out.errbuf);
+    l.result = api().getMPIODevices(nullptr, array.data(), &l.count, &out.err, out.errbuf());
     EXPECT_TRUE(out.untouched());
     for (int i = 0; i < l.count; ++i) l.paths.emplace_back(array.data()[i]);
-    EXPECT_TRUE(array.holds(l.paths));
+    EXPECT_TRUE(kit::holds(array, l.paths));
     return l;
 }
 
@@ -78,7 +78,7 @@ TEST(Frame, InitTakesTheAdminMajorFromProcDevices) {
     std::string why;
     ASSERT_TRUE(tmhost::configureLog(tmhost::LogSink::File, 0, logName, &why)) << why;
     ErrorOut out;
-    const char* vendor = api().init(nullptr, &out.err, out.errbuf);
+    const char* vendor = api().init(nullptr, &out.err, out.errbuf());
     tmhost::configureLog(tmhost::LogSink::Off, 0);
     const std::string log = readFile(logName);
     ::unlink(logName);
@@ -144,7 +144,7 @@ TEST(Inventory, LookupGoesByDeviceNumber) {
     for (const Row& r : rows) {
         SCOPED_TRACE(r.path);
         ErrorOut out;
-        EXPECT_EQ(api().isMPIODevice(nullptr, r.path.c_str(), &out.err, out.errbuf), r.expected);
+        EXPECT_EQ(api().isMPIODevice(nullptr, r.path.c_str(), &out.err, out.errbuf()), r.expected);
         EXPECT_TRUE(out.untouched());
     }
 }
@@ -162,10 +162,10 @@ TEST(Paths, ActivePathsBehindEveryNameOfADevice) {
         int count = 8;
         ErrorOut out;
         EXPECT_EQ(api().getUnderlyingDevices(nullptr, n.path.c_str(), array.data(), &count, &out.err,
-                                             out.errbuf),
+                                             out.errbuf()),
                   0);
         EXPECT_EQ(count, static_cast<int>(expected.size()));
-        EXPECT_TRUE(array.holds(expected));
+        EXPECT_TRUE(kit::holds(array, expected));
         EXPECT_TRUE(out.untouched());
     }
 }
@@ -178,15 +178,15 @@ TEST(Paths, ArrayTooSmallAsksForMore) {
     const std::vector<std::string> all = (*many)->activePaths();
     for (const int capacity : {-1, 0, 1, static_cast<int>(all.size()) - 1}) {
         SCOPED_TRACE("capacity " + std::to_string(capacity));
-        PathArray array(capacity);
+        PathArray array(static_cast<std::size_t>(std::max(capacity, 0)));
         int count = capacity;
         ErrorOut out;
         EXPECT_EQ(api().getUnderlyingDevices(nullptr, (*many)->node().c_str(), array.data(), &count,
-                                             &out.err, out.errbuf),
+                                             &out.err, out.errbuf()),
                   static_cast<int>(all.size()));
         const int stored = std::max(capacity, 0);
         EXPECT_EQ(count, stored);
-        EXPECT_TRUE(array.holds(std::vector<std::string>(all.begin(), all.begin() + stored)));
+        EXPECT_TRUE(kit::holds(array, std::vector<std::string>(all.begin(), all.begin() + stored)));
         EXPECT_TRUE(out.untouched());
     }
 }
@@ -203,10 +203,10 @@ TEST(Paths, NotAPseudoDevice) {
         int count = 4;
         ErrorOut out;
         EXPECT_EQ(api().getUnderlyingDevices(nullptr, path.c_str(), array.data(), &count, &out.err,
-                                             out.errbuf),
+                                             out.errbuf()),
                   -6);
         EXPECT_EQ(count, 4);
-        EXPECT_TRUE(array.holds({}));
+        EXPECT_TRUE(kit::holds(array, {}));
         EXPECT_TRUE(out.untouched());
     }
 }
@@ -231,23 +231,23 @@ TEST(Partitions, RecognisedByDeviceNumber) {
     }
     for (const Row& r : rows) {
         SCOPED_TRACE(r.path);
-        char parent[MAXMPIOPATHLEN];
-        std::memset(parent, '~', sizeof parent);
+        kit::Bytes parent;
         ErrorOut out;
-        const int result = api().isPartitionDevice(nullptr, r.path.c_str(), parent, &out.err, out.errbuf);
+        const int result = api().isPartitionDevice(nullptr, r.path.c_str(), parent.data(), &out.err, out.errbuf());
         EXPECT_EQ(result, r.parent.empty() ? 0 : 1);
         if (r.parent.empty()) {
-            EXPECT_EQ(parent[0], '~');
+            EXPECT_TRUE(parent.untouched());
         } else {
-            EXPECT_EQ(std::string(parent), r.parent);
+            EXPECT_EQ(parent.text(), r.parent);
         }
+        EXPECT_TRUE(parent.intact());
         EXPECT_TRUE(out.untouched());
     }
 
     const std::string missing = "/dev/emcpowera99";
     ErrorOut out;
-    EXPECT_EQ(api().isPartitionDevice(nullptr, missing.c_str(), nullptr, &out.err, out.errbuf), 0);
-    EXPECT_TRUE(out.holds(ENOENT, "Stat " + missing + " failed:" + std::to_string(ENOENT)));
+    EXPECT_EQ(api().isPartitionDevice(nullptr, missing.c_str(), nullptr, &out.err, out.errbuf()), 0);
+    EXPECT_TRUE(kit::holds(out, ENOENT, "Stat " + missing + " failed:" + std::to_string(ENOENT)));
 }
 
 TEST(Partitions, ParentNodeMissing) {
@@ -261,13 +261,13 @@ TEST(Partitions, ParentNodeMissing) {
 
     char parent[MAXMPIOPATHLEN] = {};
     ErrorOut out;
-    EXPECT_EQ(api().isPartitionDevice(nullptr, orphan.c_str(), parent, &out.err, out.errbuf), 0);
+    EXPECT_EQ(api().isPartitionDevice(nullptr, orphan.c_str(), parent, &out.err, out.errbuf()), 0);
     EXPECT_EQ(std::string(parent), "/dev/" + parentName);
-    EXPECT_TRUE(out.holds(ENOENT, "pdev stat failed " + orphan + "(parent:/dev/" + parentName +
+    EXPECT_TRUE(kit::holds(out, ENOENT, "pdev stat failed " + orphan + "(parent:/dev/" + parentName +
                                       ") :" + std::to_string(ENOENT)));
     // Without a parent buffer the parent is not looked for.
     ErrorOut unasked;
-    EXPECT_EQ(api().isPartitionDevice(nullptr, orphan.c_str(), nullptr, &unasked.err, unasked.errbuf), 1);
+    EXPECT_EQ(api().isPartitionDevice(nullptr, orphan.c_str(), nullptr, &unasked.err, unasked.errbuf()), 1);
     EXPECT_TRUE(unasked.untouched());
     ::unlink(orphan.c_str());
 }
@@ -285,17 +285,16 @@ TEST(Partitions, RecordsMatchTheImageTable) {
         // Names are made from the path as given; numbers from the node it leads to.
         for (const std::string& dev : {d->node(), d->byId()}) {
             SCOPED_TRACE(dev);
-            std::vector<TmPartInfo> records(table.size() + 2);
-            std::memset(static_cast<void*>(records.data()), '~', records.size() * sizeof(TmPartInfo));
-            int count = static_cast<int>(records.size());
+            kit::RecordArray records(table.size() + 2);
+            int count = static_cast<int>(records.capacity());
             ErrorOut out;
             const int result = api().getPartitionDevices(nullptr, dev.c_str(), records.data(), &count, 0,
-                                                         &out.err, out.errbuf);
+                                                         &out.err, out.errbuf());
             ASSERT_EQ(result, static_cast<int>(table.size()));
             EXPECT_EQ(count, result);
             EXPECT_TRUE(out.untouched());
             for (std::size_t i = 0; i < table.size(); ++i) {
-                const TmPartInfo& r = records[i];
+                const TmPartInfo& r = records.at(i);
                 const TableEntry& e = table[i];
                 SCOPED_TRACE("partition " + std::to_string(e.number));
                 EXPECT_EQ(std::string(r.name), dev + std::to_string(e.number));
@@ -308,7 +307,7 @@ TEST(Partitions, RecordsMatchTheImageTable) {
                 // The record's numbers are those of the partition's own node.
                 EXPECT_EQ(deviceNumbers(partitionNode(*d, e.number)), std::make_pair(r.major, r.minor));
             }
-            EXPECT_EQ(records[table.size()].name[0], '~') << "a record written past the partitions";
+            EXPECT_TRUE(records.untouched(table.size()) && records.intact()) << "a record written past the partitions";
         }
     }
 }
@@ -321,16 +320,15 @@ TEST(Partitions, RecordsCutToCapacity) {
     ASSERT_GT(table.size(), 2u);
     for (const int capacity : {0, 2}) {
         SCOPED_TRACE("capacity " + std::to_string(capacity));
-        std::vector<TmPartInfo> records(table.size());
-        std::memset(static_cast<void*>(records.data()), '~', records.size() * sizeof(TmPartInfo));
+        kit::RecordArray records(capacity);
         int count = capacity;
         ErrorOut out;
         EXPECT_EQ(api().getPartitionDevices(nullptr, d.node().c_str(), records.data(), &count, 0, &out.err,
-                                            out.errbuf),
+                                            out.errbuf()),
                   static_cast<int>(table.size()));
         EXPECT_EQ(count, static_cast<int>(table.size()));
-        for (int i = 0; i < capacity; ++i) EXPECT_EQ(records[i].partNo, table[i].number);
-        EXPECT_EQ(records[capacity].name[0], '~');
+        for (int i = 0; i < capacity; ++i) EXPECT_EQ(records.at(i).partNo, table[i].number);
+        EXPECT_TRUE(records.intact());
         EXPECT_TRUE(out.untouched());
     }
 }
@@ -343,14 +341,13 @@ TEST(Partitions, RefusedDevices) {
                                    "/dev/" + d.paths.front().sd, "/dev/emcpowerzz", "/dev/null"};
     for (const std::string& dev : refused) {
         SCOPED_TRACE(dev);
-        TmPartInfo record;
-        std::memset(static_cast<void*>(&record), '~', sizeof record);
+        kit::RecordArray record(1);
         int count = 1;
         ErrorOut out;
-        EXPECT_EQ(api().getPartitionDevices(nullptr, dev.c_str(), &record, &count, 0, &out.err, out.errbuf), -1);
+        EXPECT_EQ(api().getPartitionDevices(nullptr, dev.c_str(), record.data(), &count, 0, &out.err, out.errbuf()), -1);
         EXPECT_EQ(count, 0);
-        EXPECT_TRUE(out.holds(-1, dev));
-        EXPECT_EQ(record.name[0], '~');
+        EXPECT_TRUE(kit::holds(out, -1, dev));
+        EXPECT_TRUE(record.untouched(0) && record.intact());
     }
 }
 
@@ -386,7 +383,7 @@ TEST(Changes, DeleteThenRefreshBringsDevicesBack) {
     const int n = static_cast<int>(t.devices.size());
     {
         ErrorOut out;
-        EXPECT_EQ(api().deleteMPIODevice(nullptr, victim.node().c_str(), &out.err, out.errbuf), 0);
+        EXPECT_EQ(api().deleteMPIODevice(nullptr, victim.node().c_str(), &out.err, out.errbuf()), 0);
         EXPECT_TRUE(out.untouched());
     }
     std::vector<std::string> remaining;
@@ -403,23 +400,23 @@ TEST(Changes, DeleteThenRefreshBringsDevicesBack) {
     for (const std::string& gone : {victim.node(), victim.byId(), partitionNode(victim, victim.partitions[0])}) {
         SCOPED_TRACE(gone);
         ErrorOut out;
-        EXPECT_EQ(api().isMPIODevice(nullptr, gone.c_str(), &out.err, out.errbuf), 0);
+        EXPECT_EQ(api().isMPIODevice(nullptr, gone.c_str(), &out.err, out.errbuf()), 0);
         PathArray array(4);
         int count = 4;
-        EXPECT_EQ(api().getUnderlyingDevices(nullptr, gone.c_str(), array.data(), &count, &out.err, out.errbuf), -6);
+        EXPECT_EQ(api().getUnderlyingDevices(nullptr, gone.c_str(), array.data(), &count, &out.err, out.errbuf()), -6);
         EXPECT_TRUE(out.untouched());
     }
     {
         // A second removal fails in powermt; the release and the save still
         // run and succeed, so only err and errbuf tell.
         ErrorOut out;
-        EXPECT_EQ(api().deleteMPIODevice(nullptr, victim.name.c_str(), &out.err, out.errbuf), 0);
+        EXPECT_EQ(api().deleteMPIODevice(nullptr, victim.name.c_str(), &out.err, out.errbuf()), 0);
         EXPECT_EQ(out.err, 1);
-        EXPECT_NE(std::string(out.errbuf).find(victim.name), std::string::npos) << out.errbuf;
+        EXPECT_NE(std::string(out.errbuf()).find(victim.name), std::string::npos) << out.errbuf();
     }
     {
         ErrorOut out;
-        EXPECT_EQ(api().refreshMPIO(nullptr, &out.err, out.errbuf), 0);
+        EXPECT_EQ(api().refreshMPIO(nullptr, &out.err, out.errbuf()), 0);
         EXPECT_TRUE(out.untouched());
     }
     // Every device of the topology now: the removed one and the unconfigured ones too.
@@ -433,11 +430,11 @@ TEST(Changes, DeleteThenRefreshBringsDevicesBack) {
         SCOPED_TRACE(d.name);
         EXPECT_TRUE(listed(d.name));
         ErrorOut out;
-        EXPECT_EQ(api().isMPIODevice(nullptr, d.byId().c_str(), &out.err, out.errbuf), 1);
+        EXPECT_EQ(api().isMPIODevice(nullptr, d.byId().c_str(), &out.err, out.errbuf()), 1);
         PathArray array(8);
         int count = 8;
-        EXPECT_EQ(api().getUnderlyingDevices(nullptr, d.node().c_str(), array.data(), &count, &out.err, out.errbuf), 0);
-        EXPECT_TRUE(array.holds(d.activePaths()));
+        EXPECT_EQ(api().getUnderlyingDevices(nullptr, d.node().c_str(), array.data(), &count, &out.err, out.errbuf()), 0);
+        EXPECT_TRUE(kit::holds(array, d.activePaths()));
         EXPECT_TRUE(out.untouched());
     }
 }
@@ -472,23 +469,23 @@ TEST(Injected, FailuresReachTheEntryPoints) {
         int count = 8;
         ErrorOut out;
         EXPECT_EQ(api().getUnderlyingDevices(nullptr, first.node().c_str(), array.data(), &count, &out.err,
-                                             out.errbuf),
+                                             out.errbuf()),
                   0);
-        EXPECT_TRUE(array.holds(displayFails ? std::vector<std::string>{} : first.activePaths()));
+        EXPECT_TRUE(kit::holds(array, displayFails ? std::vector<std::string>{} : first.activePaths()));
         EXPECT_TRUE(out.untouched());
     }
     {
         SCOPED_TRACE("isMPIODevice");
         ErrorOut out;
-        EXPECT_EQ(api().isMPIODevice(nullptr, first.node().c_str(), &out.err, out.errbuf), 1);
+        EXPECT_EQ(api().isMPIODevice(nullptr, first.node().c_str(), &out.err, out.errbuf()), 1);
     }
     {
         SCOPED_TRACE("refreshMPIO");
         ErrorOut out;
         const auto config = t.failureOf("config");
-        EXPECT_EQ(api().refreshMPIO(nullptr, &out.err, out.errbuf), config ? config->status : 0);
+        EXPECT_EQ(api().refreshMPIO(nullptr, &out.err, out.errbuf()), config ? config->status : 0);
         if (config) {
-            EXPECT_TRUE(out.holds(config->status, textOf(*config)));
+            EXPECT_TRUE(kit::holds(out, config->status, textOf(*config)));
         } else {
             EXPECT_TRUE(out.untouched());
         }
@@ -502,10 +499,10 @@ TEST(Injected, FailuresReachTheEntryPoints) {
             if (auto f = t.failureOf(step)) last = f;
         const auto save = t.failureOf("save");
         ErrorOut out;
-        EXPECT_EQ(api().deleteMPIODevice(nullptr, first.node().c_str(), &out.err, out.errbuf),
+        EXPECT_EQ(api().deleteMPIODevice(nullptr, first.node().c_str(), &out.err, out.errbuf()),
                   save ? save->status : 0);
         if (last) {
-            EXPECT_TRUE(out.holds(last->status, textOf(*last)));
+            EXPECT_TRUE(kit::holds(out, last->status, textOf(*last)));
         } else {
             EXPECT_TRUE(out.untouched());
         }

@@ -20,12 +20,12 @@
 #include <vector>
 
 #include "TmHostServices.h"
-#include "caller_marks.h"
+#include "caller_kit.h"
 #include "tmhost/TmHost.h"
 
 namespace {
 
-using callermarks::openDescriptors;
+using kit::openDescriptors;
 
 struct Outcome {
     int status;

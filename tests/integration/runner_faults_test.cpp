@@ -92,19 +92,19 @@ TEST_F(RunnerFaults, DirectCommandsHandOnTheRunnersCodeAndText) {
             if (runner.code == 0) {
                 EXPECT_TRUE(out.untouched());
             } else {
-                EXPECT_TRUE(out.holds(runner.code, runner.text.substr(0, MAXMPIOERRORLEN - 1)));
+                EXPECT_TRUE(kit::holds(out, runner.code, runner.text.substr(0, MAXMPIOERRORLEN - 1)));
             }
         };
         auto start = Clock::now();
         ErrorOut refresh;
-        expectReported(refreshMPIO(nullptr, &refresh.err, refresh.errbuf), refresh);
+        expectReported(refreshMPIO(nullptr, &refresh.err, refresh.errbuf()), refresh);
         EXPECT_LT(secondsSince(start), 3.0);
 
         // The removal, the release and the save all fail alike; the save's
         // result is returned and its status and text remain.
         start = Clock::now();
         ErrorOut removal;
-        expectReported(deleteMPIODevice(nullptr, "emcpowera", &removal.err, removal.errbuf), removal);
+        expectReported(deleteMPIODevice(nullptr, "emcpowera", &removal.err, removal.errbuf()), removal);
         EXPECT_LT(secondsSince(start), 7.0);
         if (r.hostIgnoresChildren) ::sigaction(SIGCHLD, &hostChildren, nullptr);
     }
@@ -140,8 +140,8 @@ TEST_F(RunnerFaults, PipelinesReportTheRunAndParseWhatCameOut) {
         SCOPED_TRACE(r.what);
         machine.powermtOrNone(r.stub);
 
-        char storage[4][MAXMPIOPATHLEN];
-        char* buffers[] = {storage[0], storage[1], storage[2], storage[3]};
+        PathArray array(4);
+        char** buffers = array.data();
         // One call with room for four: a failed run leaves the count alone and
         // reports the run; a good one stores what came out and reports nothing.
         const auto expectOutcome = [&](const auto& call, const std::vector<std::string>& expected) {
@@ -153,7 +153,7 @@ TEST_F(RunnerFaults, PipelinesReportTheRunAndParseWhatCameOut) {
             if (r.code != 0) {
                 EXPECT_EQ(result, -r.code);
                 EXPECT_EQ(count, 4);
-                EXPECT_TRUE(out.holds(r.code, timedOut));
+                EXPECT_TRUE(kit::holds(out, r.code, timedOut));
             } else {
                 EXPECT_EQ(result, 0);
                 ASSERT_EQ(count, static_cast<int>(expected.size()));
@@ -162,10 +162,10 @@ TEST_F(RunnerFaults, PipelinesReportTheRunAndParseWhatCameOut) {
             }
         };
         expectOutcome([&](int* count, ErrorOut& out) {
-            return getMPIODevices(nullptr, buffers, count, &out.err, out.errbuf);
+            return getMPIODevices(nullptr, buffers, count, &out.err, out.errbuf());
         }, r.devices);
         expectOutcome([&](int* count, ErrorOut& out) {
-            return getUnderlyingDevices(nullptr, "/dev/emcpowera", buffers, count, &out.err, out.errbuf);
+            return getUnderlyingDevices(nullptr, "/dev/emcpowera", buffers, count, &out.err, out.errbuf());
         }, r.paths);
     }
 }
@@ -182,14 +182,14 @@ TEST_F(RunnerFaults, MegabytesOfNamesAreCountedInFull) {
                     "; i++) printf \"   %d qla2xxx   sd%07d   FA  7eA   active  alive   0  0\\n\", i, i }' ;;\n"
                     "esac");
     constexpr int kCapacity = 3;
-    char storage[kCapacity][MAXMPIOPATHLEN];
-    char* buffers[] = {storage[0], storage[1], storage[2]};
+    PathArray array(kCapacity);
+    char** buffers = array.data();
     char name[32];
 
     int count = kCapacity;
     ErrorOut listing;
     // Each name ends in a newline: one segment more than names.
-    EXPECT_EQ(getMPIODevices(nullptr, buffers, &count, &listing.err, listing.errbuf), kNames + 1);
+    EXPECT_EQ(getMPIODevices(nullptr, buffers, &count, &listing.err, listing.errbuf()), kNames + 1);
     EXPECT_EQ(count, kCapacity);
     for (int i = 0; i < kCapacity; ++i) {
         std::snprintf(name, sizeof name, "/dev/emcpower%07d", i);
@@ -199,7 +199,7 @@ TEST_F(RunnerFaults, MegabytesOfNamesAreCountedInFull) {
 
     count = kCapacity;
     ErrorOut paths;
-    EXPECT_EQ(getUnderlyingDevices(nullptr, "/dev/emcpowera", buffers, &count, &paths.err, paths.errbuf), kPaths);
+    EXPECT_EQ(getUnderlyingDevices(nullptr, "/dev/emcpowera", buffers, &count, &paths.err, paths.errbuf()), kPaths);
     EXPECT_EQ(count, kCapacity);
     for (int i = 0; i < kCapacity; ++i) {
         std::snprintf(name, sizeof name, "/dev/sd%07d", i);
@@ -224,18 +224,18 @@ TEST_F(RunnerFaults, ShellThatCannotStart) {
         std::ostringstream report;
         auto line = [&](const char* what, int result, const ErrorOut& out) {
             report << what << ' ' << result << ' ' << (out.untouched() ? "untouched" : std::to_string(out.err)) << ' '
-                   << (out.untouched() ? "" : out.errbuf) << '\n';
+                   << (out.untouched() ? "" : out.errbuf()) << '\n';
         };
-        char storage[MAXMPIOPATHLEN];
-        char* buffers[] = {storage};
+        PathArray array(1);
+        char** buffers = array.data();
         int count = 1;
         ErrorOut a, b, c, d, e, f;
-        line("getMPIODevices", getMPIODevices(nullptr, buffers, &count, &a.err, a.errbuf), a);
-        line("refreshMPIO", refreshMPIO(nullptr, &b.err, b.errbuf), b);
-        line("deleteMPIODevice", deleteMPIODevice(nullptr, "emcpowera", &c.err, c.errbuf), c);
-        line("getUnderlyingDevices", getUnderlyingDevices(nullptr, "/dev/emcpowera", buffers, &count, &d.err, d.errbuf), d);
-        line("isMPIODevice", isMPIODevice(nullptr, "/dev/emcpowera", &e.err, e.errbuf), e);
-        line("init", init(nullptr, &f.err, f.errbuf) == nullptr ? 0 : 1, f);
+        line("getMPIODevices", getMPIODevices(nullptr, buffers, &count, &a.err, a.errbuf()), a);
+        line("refreshMPIO", refreshMPIO(nullptr, &b.err, b.errbuf()), b);
+        line("deleteMPIODevice", deleteMPIODevice(nullptr, "emcpowera", &c.err, c.errbuf()), c);
+        line("getUnderlyingDevices", getUnderlyingDevices(nullptr, "/dev/emcpowera", buffers, &count, &d.err, d.errbuf()), d);
+        line("isMPIODevice", isMPIODevice(nullptr, "/dev/emcpowera", &e.err, e.errbuf()), e);
+        line("init", init(nullptr, &f.err, f.errbuf()) == nullptr ? 0 : 1, f);
         const std::string text = report.str();
         (void)!::write(pipe[1], text.data(), text.size());
         ::_exit(0);
@@ -277,19 +277,19 @@ TEST_F(RunnerFaults, ThousandsOfCallsLeaveNoDescriptorAndNoChild) {
                                 "*) ") + kDisplay + " ;;\nesac");
     const int before = openDescriptors();
     const char* const modes[] = {"answer", "fail", "signal"};
-    char storage[2][MAXMPIOPATHLEN];
-    char* buffers[] = {storage[0], storage[1]};
+    PathArray array(2);
+    char** buffers = array.data();
     int failures = 0;
     for (int i = 0; i < 3000; ++i) {
         ::setenv("STUB_MODE", modes[i % 3], 1);
         ErrorOut out;
         int count = 2;
         switch (i % 5) {
-        case 0: failures += refreshMPIO(nullptr, &out.err, out.errbuf) != 0; break;
-        case 1: failures += deleteMPIODevice(nullptr, "emcpowera", &out.err, out.errbuf) != 0; break;
-        case 2: getMPIODevices(nullptr, buffers, &count, &out.err, out.errbuf); break;
-        case 3: getUnderlyingDevices(nullptr, "/dev/emcpowera", buffers, &count, &out.err, out.errbuf); break;
-        case 4: isMPIODevice(nullptr, "/dev/emcpowera", &out.err, out.errbuf); break;
+        case 0: failures += refreshMPIO(nullptr, &out.err, out.errbuf()) != 0; break;
+        case 1: failures += deleteMPIODevice(nullptr, "emcpowera", &out.err, out.errbuf()) != 0; break;
+        case 2: getMPIODevices(nullptr, buffers, &count, &out.err, out.errbuf()); break;
+        case 3: getUnderlyingDevices(nullptr, "/dev/emcpowera", buffers, &count, &out.err, out.errbuf()); break;
+        case 4: isMPIODevice(nullptr, "/dev/emcpowera", &out.err, out.errbuf()); break;
         }
     }
     ::unsetenv("STUB_MODE");
@@ -297,7 +297,7 @@ TEST_F(RunnerFaults, ThousandsOfCallsLeaveNoDescriptorAndNoChild) {
     EXPECT_EQ(failures, 800);
     machine.powermt("sleep 30");
     ErrorOut hung;
-    EXPECT_EQ(refreshMPIO(nullptr, &hung.err, hung.errbuf), tmhost::kTimedOut);
+    EXPECT_EQ(refreshMPIO(nullptr, &hung.err, hung.errbuf()), tmhost::kTimedOut);
     EXPECT_EQ(openDescriptors(), before);
     EXPECT_EQ(childrenLeft(), std::vector<std::string>{});
 }

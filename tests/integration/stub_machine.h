@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "TmMPIO_EMCPowerPath.h"
-#include "caller_marks.h"
+#include "caller_kit_gtest.h"
 
 namespace integration {
 
@@ -56,9 +56,10 @@ private:
 constexpr int kStubMajor = 120;
 ::testing::AssertionResult stubPseudoDevice();
 
-// Error out-parameters filled with marks; the open-descriptor count.
-using callermarks::ErrorOut;
-using callermarks::openDescriptors;
+// The caller's buffers; the open-descriptor count.
+using kit::ErrorOut;
+using kit::PathArray;
+using kit::openDescriptors;
 
 // Children of this process still in the process table (zombies included),
 // as "pid state" strings.

@@ -36,9 +36,9 @@ TEST_F(UnsafeNames, DeleteRefusesThemBeforeAnyCommandRuns) {
     for (const std::string& name : kInjections) {
         SCOPED_TRACE(name);
         ErrorOut out;
-        EXPECT_EQ(deleteMPIODevice(nullptr, name.c_str(), &out.err, out.errbuf), -1);
+        EXPECT_EQ(deleteMPIODevice(nullptr, name.c_str(), &out.err, out.errbuf()), -1);
         EXPECT_EQ(out.err, -1);
-        EXPECT_NE(out.errbuf[0], '\0') << "refused without saying why";
+        EXPECT_NE(out.errbuf()[0], '\0') << "refused without saying why";
         EXPECT_EQ(machine.calls(), std::vector<std::string>{});
         EXPECT_EQ(machine.workFiles(), std::vector<std::string>{});
     }
@@ -60,13 +60,13 @@ TEST_F(UnsafeNames, KernelNamesAreCheckedTooBeforeTheDisplay) {
     ASSERT_TRUE(showProcPartitions(table));
     for (const std::string& node : nodes) {
         SCOPED_TRACE(node);
-        char buffer[MAXMPIOPATHLEN] = {};
-        char* paths[] = {buffer};
+        PathArray paths(1);
         int count = 1;
         ErrorOut out;
-        EXPECT_EQ(getUnderlyingDevices(nullptr, node.c_str(), paths, &count, &out.err, out.errbuf), -1);
+        EXPECT_EQ(getUnderlyingDevices(nullptr, node.c_str(), paths.data(), &count, &out.err, out.errbuf()), -1);
         EXPECT_EQ(out.err, -1);
         EXPECT_EQ(count, 1);
+        EXPECT_TRUE(kit::holds(paths, {}));
         EXPECT_EQ(machine.calls(), std::vector<std::string>{});
         EXPECT_EQ(machine.workFiles(), std::vector<std::string>{});
     }
@@ -78,7 +78,7 @@ TEST_F(UnsafeNames, PlainNamesReachPowermtWithTheirExactArguments) {
         SCOPED_TRACE(name);
         machine.clearCalls();
         ErrorOut out;
-        EXPECT_EQ(deleteMPIODevice(nullptr, name, &out.err, out.errbuf), 0);
+        EXPECT_EQ(deleteMPIODevice(nullptr, name, &out.err, out.errbuf()), 0);
         EXPECT_TRUE(out.untouched());
         EXPECT_EQ(machine.calls(), expected);
     }
@@ -86,13 +86,12 @@ TEST_F(UnsafeNames, PlainNamesReachPowermtWithTheirExactArguments) {
     ASSERT_TRUE(stubPseudoDevice());
     machine.clearCalls();
     machine.powermt("echo '   0 qla2xxx   sdb   FA  7eA   active  alive   0  0'");
-    char buffer[MAXMPIOPATHLEN] = {};
-    char* paths[] = {buffer};
+    PathArray paths(1);
     int count = 1;
     ErrorOut out;
-    EXPECT_EQ(getUnderlyingDevices(nullptr, "/dev/emcpowera", paths, &count, &out.err, out.errbuf), 0);
+    EXPECT_EQ(getUnderlyingDevices(nullptr, "/dev/emcpowera", paths.data(), &count, &out.err, out.errbuf()), 0);
     EXPECT_EQ(count, 1);
-    EXPECT_STREQ(buffer, "/dev/sdb");
+    EXPECT_TRUE(kit::holds(paths, {"/dev/sdb"}));
     EXPECT_EQ(machine.calls(), std::vector<std::string>{"display dev=emcpowera"});
 }
 

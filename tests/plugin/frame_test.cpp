@@ -1,5 +1,6 @@
 // The frame: command table, vendor name, init and the shared helpers.
 #include <climits>
+#include <cstring>
 
 #include "plugin/plugin_internal.h"
 #include "plugin_test_util.h"
@@ -8,8 +9,6 @@
 using namespace tmmpio;
 
 namespace {
-
-const std::string kDiscovery = "cat /proc/devices | grep 'power2' | awk '{print $1}'";
 
 class InitTest : public FakeHostTest {
 protected:
@@ -167,7 +166,7 @@ TEST(CallerBuffers, FormattedMessageIsBoundedAndClearsEarlierText) {
     EXPECT_TRUE(e.zeroFilledAfterText());
     formatToCallerBuffer(e.errbuf(), "%s", std::string(3000, 'z').c_str());
     EXPECT_EQ(e.text(), std::string(1023, 'z'));
-    EXPECT_EQ(e.buf[1023], '\0');
+    EXPECT_EQ(e.errbuf()[1023], '\0');
 }
 
 } // namespace

@@ -298,7 +298,7 @@ TEST_P(GetDevicesTest, StoresWhatFitsAndCountsSegments) {
     EXPECT_EQ(getMPIODevices(nullptr, paths.data(), &count, &e.err, e.errbuf()), c.result);
     ASSERT_EQ(count, static_cast<int>(c.stored.size()));
     for (std::size_t i = 0; i < c.stored.size(); ++i) {
-        EXPECT_EQ(paths.at(i), c.stored[i]);
+        EXPECT_EQ(paths.text(i), c.stored[i]);
         EXPECT_TRUE(paths.zeroFilledAfterText(i));
     }
     for (std::size_t i = c.stored.size(); i < 8; ++i) EXPECT_TRUE(paths.untouched(i)) << i;
@@ -345,14 +345,14 @@ TEST_F(FakeHostTest, GetDevicesCutsLongErrorTextsAndLongNames) {
     ErrorOut e;
     EXPECT_EQ(getMPIODevices(nullptr, paths.data(), &count, &e.err, e.errbuf()), -3);
     EXPECT_EQ(e.text(), std::string(1023, 'e'));
-    EXPECT_EQ(e.buf[1023], '\0');
+    EXPECT_EQ(e.errbuf()[1023], '\0');
 
     fakehost::answer(kPseudoListing, {0, std::string(3000, 'n') + "\n", ""});
     count = 1;
     ErrorOut ok;
     EXPECT_EQ(getMPIODevices(nullptr, paths.data(), &count, &ok.err, ok.errbuf()), 2);
-    EXPECT_EQ(paths.at(0), "/dev/" + std::string(1018, 'n'));
-    EXPECT_EQ(paths.buffers[0][1023], '\0');
+    EXPECT_EQ(paths.text(0), "/dev/" + std::string(1018, 'n'));
+    EXPECT_EQ(paths.at(0).data()[1023], '\0');
 }
 
 TEST_F(FakeHostTest, GetDevicesRepeatedWithTheAskedCapacityStoresEverything) {
@@ -368,7 +368,7 @@ TEST_F(FakeHostTest, GetDevicesRepeatedWithTheAskedCapacityStoresEverything) {
     count = asked;
     EXPECT_EQ(getMPIODevices(nullptr, big.data(), &count, &e.err, e.errbuf()), 0);
     EXPECT_EQ(count, 40);
-    EXPECT_EQ(big.at(39), "/dev/emcpower39");
+    EXPECT_EQ(big.text(39), "/dev/emcpower39");
 }
 
 // ---- Guards of the inventory entry points -------------------------------------

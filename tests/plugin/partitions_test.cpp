@@ -1,4 +1,5 @@
 // Partition recognition, parent naming and partition enumeration.
+#include <cstring>
 #include <set>
 
 #include "partitions/partitions_internal.h"
@@ -189,14 +190,9 @@ protected:
                                    {makeSlice(2048, 4096, 1), makeSlice(6144, 100, 2),
                                     makeSlice(8192, 1 << 30, 3)});
     }
-    std::vector<TmPartInfo> records = std::vector<TmPartInfo>(16);
-    void poison() { std::memset(records.data(), 0xAB, records.size() * sizeof(TmPartInfo)); }
-    bool untouched(std::size_t from) const {
-        const auto* bytes = reinterpret_cast<const unsigned char*>(records.data());
-        for (std::size_t i = from * sizeof(TmPartInfo); i < records.size() * sizeof(TmPartInfo); ++i)
-            if (bytes[i] != 0xAB) return false;
-        return true;
-    }
+    RecordArray records{16};
+    void poison() { records.refill(); }
+    bool untouched(std::size_t from) const { return records.untouchedFrom(from) && records.intact(); }
 };
 
 TEST_F(EnumerationTest, OneRecordPerPartitionInTheReadersOrder) {
@@ -209,7 +205,7 @@ TEST_F(EnumerationTest, OneRecordPerPartitionInTheReadersOrder) {
     const int64_t starts[] = {2048, 6144, 8192}, sizes[] = {4096, 100, 1 << 30};
     for (int i = 0; i < 3; ++i) {
         SCOPED_TRACE(i);
-        const TmPartInfo& r = records[i];
+        const TmPartInfo& r = records.at(i);
         EXPECT_STREQ(r.name, ("/dev/emcpowerc" + std::to_string(i + 1)).c_str());
         EXPECT_EQ(r.partNo, i + 1);
         EXPECT_EQ(r.start, starts[i]);
@@ -250,7 +246,7 @@ TEST_F(EnumerationTest, CapacityBoundsTheRecordsButNotTheCount) {
         EXPECT_EQ(getPartitionDevices(nullptr, "/dev/emcpowerc", records.data(), &count, 0, nullptr, nullptr), 3);
         EXPECT_EQ(count, 3);
         const int written = capacity > 0 ? capacity : 0;
-        for (int i = 0; i < written; ++i) EXPECT_EQ(records[i].partNo, i + 1);
+        for (int i = 0; i < written; ++i) EXPECT_EQ(records.at(i).partNo, i + 1);
         EXPECT_TRUE(untouched(written));
     }
 }
@@ -312,9 +308,9 @@ TEST_F(EnumerationTest, ImpossibleEntriesAreLeftOutAndLogged) {
     EXPECT_EQ(getPartitionDevices(nullptr, "/dev/emcpowerc", records.data(), &count, 0, &e.err, e.errbuf()), 2);
     EXPECT_EQ(count, 2);
     EXPECT_TRUE(e.untouched());
-    EXPECT_EQ(records[0].partNo, 2);
-    EXPECT_EQ(records[1].partNo, 15);
-    EXPECT_EQ(records[1].minor, 47);
+    EXPECT_EQ(records.at(0).partNo, 2);
+    EXPECT_EQ(records.at(1).partNo, 15);
+    EXPECT_EQ(records.at(1).minor, 47);
     EXPECT_TRUE(untouched(2));
     const auto logs = fakehost::logEntries();
     ASSERT_EQ(logs.size(), 5u);
@@ -340,8 +336,8 @@ TEST_F(EnumerationTest, LinkGivesDeviceNumbersOfItsTargetAndItsOwnName) {
     fakehost::scriptPartitions("/dev/disk/by-id/emcpower-1", 1, {makeSlice(1, 2, 1)});
     int count = 4;
     ASSERT_EQ(getPartitionDevices(nullptr, "/dev/disk/by-id/emcpower-1", records.data(), &count, 0, nullptr, nullptr), 1);
-    EXPECT_STREQ(records[0].name, "/dev/disk/by-id/emcpower-1" "1");
-    EXPECT_EQ(records[0].minor, 33);
+    EXPECT_STREQ(records.at(0).name, "/dev/disk/by-id/emcpower-1" "1");
+    EXPECT_EQ(records.at(0).minor, 33);
 }
 
 TEST_F(EnumerationTest, LongPathsAreCutTo1022Characters) {
@@ -356,9 +352,9 @@ TEST_F(EnumerationTest, LongPathsAreCutTo1022Characters) {
     fakehost::scriptPartitions(path, 1, {makeSlice(1, 2, 12)});
     int count = 1;
     ASSERT_EQ(getPartitionDevices(nullptr, path.c_str(), records.data(), &count, 0, nullptr, nullptr), 1);
-    EXPECT_EQ(std::string(records[0].name), path + "1");
-    for (std::size_t i = 1022; i < 1024; ++i) EXPECT_EQ(records[0].name[i], '\0');
-    EXPECT_EQ(records[0].minor, 32 + 12);
+    EXPECT_EQ(std::string(records.at(0).name), path + "1");
+    for (std::size_t i = 1022; i < 1024; ++i) EXPECT_EQ(records.at(0).name[i], '\0');
+    EXPECT_EQ(records.at(0).minor, 32 + 12);
 }
 
 TEST_F(EnumerationTest, NullPathIsRefused) {

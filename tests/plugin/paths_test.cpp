@@ -1,4 +1,6 @@
 // Underlying paths, rescan and removal.
+#include <cstring>
+
 #include "plugin/plugin_internal.h"
 #include "plugin_test_util.h"
 
@@ -37,7 +39,7 @@ protected:
         Outcome o{result, count, {}};
         for (std::size_t i = 0; i < buffers && !array.untouched(i); ++i) {
             EXPECT_TRUE(array.zeroFilledAfterText(i));
-            o.paths.push_back(array.at(i));
+            o.paths.push_back(array.text(i));
         }
         return o;
     }

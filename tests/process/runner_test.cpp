@@ -14,14 +14,14 @@
 #include <functional>
 #include <string>
 
-#include "caller_marks.h"
+#include "caller_kit.h"
 #include "mpio/process.h"
 #include "run_program.h"
 
 namespace {
 
 namespace process = mpio::process;
-using callermarks::openDescriptors;
+using kit::openDescriptors;
 using process::Outcome;
 
 bool noChildren() {

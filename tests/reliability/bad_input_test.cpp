@@ -15,9 +15,6 @@
 
 namespace {
 
-using reliability::GuardedBytes;
-using reliability::PathSlots;
-using reliability::RecordSlots;
 
 enum class Entry {
     Init,
@@ -308,16 +305,6 @@ std::vector<Row> table() {
 
 // ---- Running a row ------------------------------------------------------------
 
-// An int out-parameter between two guard ints.
-struct GuardedInt {
-    static constexpr int kGuardInt = 0x0badf00d;
-    int cells[3];
-    explicit GuardedInt(int value) : cells{kGuardInt, value, kGuardInt} {}
-    int* get() { return &cells[1]; }
-    int value() const { return cells[1]; }
-    bool guardIntact() const { return cells[0] == kGuardInt && cells[2] == kGuardInt; }
-};
-
 class BadInputTest : public DeviceNodeTest, public ::testing::WithParamInterface<Row> {
 protected:
     void SetUp() override {
@@ -331,7 +318,7 @@ protected:
         fakehost::answer(kPartitionListing, {0, kListing, ""});
         fakehost::answer(kPseudoListing, {0, "emcpowera\nemcpowerc\n", ""});
         fakehost::answer(pathQuery("emcpowerc"), {0, "sdb\nsdc\n", ""});
-        fakehost::answer(reliability::kDiscovery, {0, "120\n", ""});
+        fakehost::answer(kDiscovery, {0, "120\n", ""});
         fakehost::answerOthers({0, "", ""});
         fakehost::scriptPartitions("/dev/emcpowerc", 3,
                                    {{2048, 4096, 0, 1, 0}, {6144, 8192, 0, 2, 0}, {14336, 1024, 0, 3, 0}});
@@ -343,15 +330,15 @@ TEST_P(BadInputTest, NothingWrittenOutOfBoundsAndFailuresReported) {
     const Expect& x = row.expect;
     const unsigned nulls = row.nulls;
     const char* path = (nulls & kNullPath) ? nullptr : row.path.c_str();
-    GuardedInt err(kUntouchedInt);
-    GuardedInt count(row.count);
-    GuardedBytes errbuf(MAXMPIOERRORLEN);
-    GuardedBytes parent(MAXMPIOPATHLEN);
+    kit::Int err(kUntouchedInt);
+    kit::Int count(row.count);
+    kit::Bytes errbuf(MAXMPIOERRORLEN);
+    kit::Bytes parent(MAXMPIOPATHLEN);
     const std::size_t capacity = row.count > 0 ? static_cast<std::size_t>(row.count) : 0;
     const bool wantsPaths = row.entry == Entry::GetMPIODevices || row.entry == Entry::GetUnderlyingDevices;
     const bool wantsRecords = row.entry == Entry::GetPartitionDevices;
-    PathSlots paths(wantsPaths ? capacity : 0, row.distinct);
-    RecordSlots records(wantsRecords ? (capacity < row.distinct ? capacity : row.distinct) : 0);
+    PathArray paths(wantsPaths ? capacity : 0, row.distinct);
+    RecordArray records(wantsRecords ? (capacity < row.distinct ? capacity : row.distinct) : 0);
     ASSERT_TRUE(!wantsRecords || (nulls & kNullArray) || capacity == 0 || row.distinct >= capacity)
         << "a record array is always as large as the count says";
 
@@ -387,12 +374,12 @@ TEST_P(BadInputTest, NothingWrittenOutOfBoundsAndFailuresReported) {
     }
 
     // Nothing past any buffer, array or out-parameter.
-    EXPECT_TRUE(err.guardIntact());
-    EXPECT_TRUE(count.guardIntact());
-    EXPECT_TRUE(errbuf.guardIntact());
-    EXPECT_TRUE(parent.guardIntact());
+    EXPECT_TRUE(err.intact());
+    EXPECT_TRUE(count.intact());
+    EXPECT_TRUE(errbuf.intact());
+    EXPECT_TRUE(parent.intact());
     EXPECT_TRUE(paths.intact()) << "written past the path array or into a buffer no path belongs in";
-    EXPECT_TRUE(records.guardIntact()) << "written past the record array";
+    EXPECT_TRUE(records.intact()) << "written past the record array";
 
     EXPECT_EQ(result, x.result);
 

@@ -9,7 +9,7 @@ TEST(ReliabilityInvariants, CommandAuditFlagsUnsafeAndUnknownCommands) {
     using reliability::commandFaults;
     EXPECT_TRUE(commandFaults({kPartitionListing, kPseudoListing, pathQuery("emcpowerc"),
                                "powermt remove force dev=/dev/sdb", "powermt release", "powermt save",
-                               "powermt config", reliability::kDiscovery})
+                               "powermt config", kDiscovery})
                     .empty());
     const std::vector<std::string> bad = {pathQuery("emcpowerc;reboot"), pathQuery("-x"),
                                           "powermt remove force dev=a b", "powermt remove force dev=$(id)",
@@ -18,20 +18,31 @@ TEST(ReliabilityInvariants, CommandAuditFlagsUnsafeAndUnknownCommands) {
 }
 
 TEST(ReliabilityInvariants, GuardsNoticeAWriteOneBytePastTheEnd) {
-    reliability::GuardedBytes bytes(MAXMPIOPATHLEN);
-    EXPECT_TRUE(bytes.guardIntact() && bytes.untouched());
+    kit::Bytes bytes(MAXMPIOPATHLEN);
+    EXPECT_TRUE(bytes.intact() && bytes.untouched());
     bytes.data()[MAXMPIOPATHLEN] = '\0';
-    EXPECT_FALSE(bytes.guardIntact());
+    EXPECT_FALSE(bytes.intact());
 
-    reliability::PathSlots slots(2);
+    kit::PathArray slots(2);
     EXPECT_TRUE(slots.intact());
     slots.data()[2][0] = 'x'; // the first element behind the array
     EXPECT_FALSE(slots.intact());
 
-    reliability::RecordSlots records(1);
-    EXPECT_TRUE(records.guardIntact());
+    kit::RecordArray records(1);
+    EXPECT_TRUE(records.intact());
     records.data()[1].partNo = 1;
-    EXPECT_FALSE(records.guardIntact());
+    EXPECT_FALSE(records.intact());
+
+    kit::Int count(3);
+    EXPECT_TRUE(count.intact());
+    count.get()[1] = 0;
+    EXPECT_FALSE(count.intact());
+}
+
+// A broken guard that no assertion looked at still fails the program.
+TEST(ReliabilityInvariantsDeathTest, AnUnseenWritePastTheEndAborts) {
+    EXPECT_DEATH({ kit::ErrorOut e; e.errbuf()[MAXMPIOERRORLEN] = 'x'; }, "past the end of a caller's buffer");
+    EXPECT_DEATH({ kit::RecordArray r(2); r.data()[2].partNo = 1; }, "past the end of a caller's record array");
 }
 
 } // namespace

@@ -51,8 +51,8 @@ std::string errorPart(const ErrorOut& e) {
 
 std::string pathsPart(const PathArray& a) {
     std::string s = "paths:";
-    for (std::size_t i = 0; i < a.buffers.size(); ++i)
-        s += a.untouched(i) ? " -" : " " + quoted(a.at(i));
+    for (std::size_t i = 0; i < a.distinct(); ++i)
+        s += a.untouched(i) ? " -" : " " + quoted(a.text(i));
     return s;
 }
 
@@ -119,7 +119,7 @@ Reply deterministicReply(const std::string& command) {
     if (command == kPartitionListing)
         return {0, "120 32 emcpowerc\n120 33 emcpowerc1\n120 48 emcpowerd\n120 49 emcpowerd1\n", ""};
     if (command == kPseudoListing) return {0, "emcpowera\nemcpowerc\nemcpowerd\n", ""};
-    if (command == reliability::kDiscovery) return {0, "120\n", ""};
+    if (command == kDiscovery) return {0, "120\n", ""};
     if (command == pathQuery("emcpowerc")) return {0, "sdb\nsdc\n", ""};
     if (command == pathQuery("emcpowerd")) return {2, "", "powermt: device emcpowerd is busy"};
     if (command == "powermt remove force dev=emcpowerz") return {1, "", "powermt: emcpowerz not found"};
@@ -313,7 +313,7 @@ protected:
         fakehost::scriptPartitions("/dev/emcpowerb", 1, {{2048, 8192, 0, 1, 0}});
         // init alternates between the two numbers, run after run.
         fakehost::respondWith([this](const std::string& command) -> Reply {
-            if (command == reliability::kDiscovery)
+            if (command == kDiscovery)
                 return {0, (discoveries_++ % 2 == 0 ? std::to_string(kOther) : std::to_string(kAdminMajor)) + "\n",
                         ""};
             if (command == kPartitionListing)

@@ -29,6 +29,10 @@ void remove(const std::string& path);
 
 } // namespace devfixture
 
+// The admin major number of the nodes that the device-node tests and the
+// fuzz targets make.
+inline constexpr int kAdminMajor = 120;
+
 #define REQUIRE_PRIVATE_DEV()                                                             \
     do {                                                                                  \
         if (!devfixture::available())                                                     \
