@@ -91,10 +91,10 @@ void throughRunner(std::size_t bytes, bool both, std::string& out, std::string& 
 
 // The child whose output the loops below read, and its reaping.
 process::Child startHead(std::size_t bytes, process::Sink errors) {
-    process::Spec spec = process::shellCommand(headCommand(bytes));
-    spec.errors = errors;
+    process::Launch launch = process::shellCommand(headCommand(bytes));
+    launch.errors = errors;
     process::Result failure;
-    process::Child child = process::spawn(spec, failure);
+    process::Child child = process::spawn(launch, failure);
     if (!child) fail("cannot start head: " + process::errnoText(failure.code));
     return child;
 }

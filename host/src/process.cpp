@@ -49,13 +49,13 @@ int resultOf(const process::Result& r, int limit, std::string& how) {
 }
 
 int run(const char* command, std::string* output, std::string* error, int limit, bool merge) {
-    process::Spec spec = process::shellCommand(command);
-    spec.output = output ? process::Sink::Capture : process::Sink::Discard;
-    spec.errors = merge ? process::Sink::IntoOutput : error ? process::Sink::Capture : process::Sink::Discard;
-    if (limit > 0) spec.timeout = std::chrono::seconds(limit);
-    spec.drainAfterKill = std::chrono::milliseconds(tmhost::kDrainAfterKillMs);
+    process::Launch launch = process::shellCommand(command);
+    launch.output = output ? process::Sink::Capture : process::Sink::Discard;
+    launch.errors = merge ? process::Sink::IntoOutput : error ? process::Sink::Capture : process::Sink::Discard;
+    if (limit > 0) launch.timeout = std::chrono::seconds(limit);
+    launch.drainAfterKill = std::chrono::milliseconds(tmhost::kDrainAfterKillMs);
 
-    process::Result r = process::run(spec);
+    process::Result r = process::run(launch);
     if (output) *output = std::move(r.out);
     if (error) *error = std::move(r.err);
     std::string how;

@@ -29,36 +29,36 @@ bool noChildren() {
     return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
 }
 
-process::Spec argv(std::vector<std::string> args) {
-    process::Spec spec;
-    spec.argv = std::move(args);
-    return spec;
+process::Launch argv(std::vector<std::string> args) {
+    process::Launch launch;
+    launch.argv = std::move(args);
+    return launch;
 }
 
-process::Spec shell(const char* line) { return process::shellCommand(line); }
+process::Launch shell(const char* line) { return process::shellCommand(line); }
 
 template <typename Change>
-process::Spec with(process::Spec spec, Change change) {
-    change(spec);
-    return spec;
+process::Launch with(process::Launch launch, Change change) {
+    change(launch);
+    return launch;
 }
 
-process::Spec input(process::Spec spec, std::string text) {
-    spec.input = process::Input::Text;
-    spec.inputText = std::move(text);
-    return spec;
+process::Launch input(process::Launch launch, std::string text) {
+    launch.input = process::Input::Text;
+    launch.inputText = std::move(text);
+    return launch;
 }
 
-process::Spec limited(process::Spec spec, std::size_t limit) {
-    spec.outputLimit = limit;
-    return spec;
+process::Launch limited(process::Launch launch, std::size_t limit) {
+    launch.outputLimit = limit;
+    return launch;
 }
 
 TEST(Runner, ArgumentsInputEnvironmentStreamsAndCaps) {
     const std::string big(3 << 20, 'x');
     struct Row {
         const char* what;
-        process::Spec spec;
+        process::Launch launch;
         Outcome outcome;
         int code;
         std::string out;
@@ -100,7 +100,7 @@ TEST(Runner, ArgumentsInputEnvironmentStreamsAndCaps) {
     ::sigpending(&pendingBefore);
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
-        const process::Result got = process::run(r.spec);
+        const process::Result got = process::run(r.launch);
         EXPECT_EQ(got.outcome, r.outcome);
         EXPECT_EQ(got.code, r.code);
         EXPECT_TRUE(got.out == r.out) << got.out.size() << " bytes: " << got.out.substr(0, 100);
@@ -135,19 +135,19 @@ bool eventually(const std::function<bool()>& condition) {
 TEST(Runner, TimeoutAndOwnerKillTheWholeGroup) {
     // The background sleeper is the shell's child: only a kill of the group
     // reaches it.
-    process::Spec spec = shell("sleep 100 & echo $!; wait");
-    spec.timeout = std::chrono::milliseconds(300);
-    const process::Result timedOut = process::run(spec);
+    process::Launch launch = shell("sleep 100 & echo $!; wait");
+    launch.timeout = std::chrono::milliseconds(300);
+    const process::Result timedOut = process::run(launch);
     EXPECT_EQ(timedOut.outcome, Outcome::TimedOut);
     const pid_t sleeper = std::stoi(timedOut.out);
     EXPECT_TRUE(eventually([&] { return !runs(sleeper); })) << "the group survived the timeout";
 
     // A spawned child that its owner drops is killed with its group.
-    spec.timeout.reset();
+    launch.timeout.reset();
     process::Result failure;
     pid_t second = 0;
     {
-        process::Child child = process::spawn(spec, failure);
+        process::Child child = process::spawn(launch, failure);
         ASSERT_TRUE(child);
         char line[32] = {};
         ASSERT_GT(::read(child.output.get(), line, sizeof line - 1), 0);

@@ -9,15 +9,15 @@ namespace process = mpio::process;
 
 ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
                       const std::map<std::string, std::string>& environment, int timeoutSeconds) {
-    process::Spec spec;
-    spec.program = program;
-    spec.argv.push_back(program);
-    spec.argv.insert(spec.argv.end(), arguments.begin(), arguments.end());
+    process::Launch launch;
+    launch.program = program;
+    launch.argv.push_back(program);
+    launch.argv.insert(launch.argv.end(), arguments.begin(), arguments.end());
     for (const auto& [name, value] : environment)
-        spec.environment.push_back({name, value.empty() ? std::nullopt : std::optional(value)});
-    spec.timeout = std::chrono::seconds(timeoutSeconds);
+        launch.environment.push_back({name, value.empty() ? std::nullopt : std::optional(value)});
+    launch.timeout = std::chrono::seconds(timeoutSeconds);
 
-    process::Result r = process::run(spec);
+    process::Result r = process::run(launch);
     if (r.outcome == process::Outcome::NoPipe || r.outcome == process::Outcome::NotStarted ||
         r.outcome == process::Outcome::CaptureFailed)
         throw std::runtime_error("cannot run " + program + ": " + r.call + ": " + process::errnoText(r.code));

@@ -174,24 +174,24 @@ Outcome outcomeOf(int status, int& code) {
 
 } // namespace
 
-Result run(const Spec& spec) {
+Result run(const Launch& launch) {
     Result result;
-    Child child = spawn(spec, result);
+    Child child = spawn(launch, result);
     if (!child) return result;
     const auto started = Clock::now();
 
-    CaptureBuffer out(spec.outputLimit), err(spec.outputLimit);
-    Stream streams[2] = {{&child.output, spec.output == Sink::Capture ? &out : nullptr},
-                         {&child.errors, spec.errors == Sink::Capture ? &err : nullptr}};
+    CaptureBuffer out(launch.outputLimit), err(launch.outputLimit);
+    Stream streams[2] = {{&child.output, launch.output == Sink::Capture ? &out : nullptr},
+                         {&child.errors, launch.errors == Sink::Capture ? &err : nullptr}};
     for (const Stream& s : streams)
         if (*s.fd) makeNonBlocking(*s.fd);
-    Feed feed{&child.input, child.input ? std::string_view(spec.inputText).substr(child.inputWritten())
+    Feed feed{&child.input, child.input ? std::string_view(launch.inputText).substr(child.inputWritten())
                                         : std::string_view()};
     std::optional<SigpipeGuard> guard;
     if (child.input) guard.emplace();
 
     Deadline deadline;
-    if (spec.timeout) deadline = started + *spec.timeout;
+    if (launch.timeout) deadline = started + *launch.timeout;
     Loop loop(streams, feed);
     const Pump outcome = loop.pump(deadline);
     bool expired = outcome == Pump::Expired;
@@ -201,7 +201,7 @@ Result run(const Spec& spec) {
         child.input.reset();
         // What the dying group still writes is kept; a process that left
         // the group and holds a pipe open is not waited for beyond the bound.
-        if (expired) loop.pump(Clock::now() + spec.drainAfterKill);
+        if (expired) loop.pump(Clock::now() + launch.drainAfterKill);
         child.output.reset();
         child.errors.reset();
     }

@@ -30,15 +30,15 @@ constexpr int kLargePipe = 1024 * 1024; // asked for; the kernel may refuse
 std::string_view nameOf(std::string_view entry) { return entry.substr(0, entry.find('=')); }
 
 // Whether the child gets an environment other than the caller's own.
-bool ownEnvironment(const Spec& spec) { return !spec.inheritEnvironment || !spec.environment.empty(); }
+bool ownEnvironment(const Launch& launch) { return !launch.inheritEnvironment || !launch.environment.empty(); }
 
 // "NAME=value" entries of the child's environment, when it has its own.
-std::vector<std::string> childEnvironment(const Spec& spec) {
+std::vector<std::string> childEnvironment(const Launch& launch) {
     std::vector<std::string> env;
-    if (!ownEnvironment(spec)) return env;
-    if (spec.inheritEnvironment)
+    if (!ownEnvironment(launch)) return env;
+    if (launch.inheritEnvironment)
         for (char** e = environ; e && *e; ++e) env.emplace_back(*e);
-    for (const EnvChange& change : spec.environment) {
+    for (const EnvChange& change : launch.environment) {
         const std::string& name = change.first;
         std::erase_if(env, [&](const std::string& e) { return nameOf(e) == name; });
         if (change.second) env.push_back(name + "=" + *change.second);
@@ -47,8 +47,8 @@ std::vector<std::string> childEnvironment(const Spec& spec) {
 }
 
 // PATH as the child will see it.
-std::string_view searchPath(const Spec& spec, const std::vector<std::string>& env) {
-    if (!ownEnvironment(spec)) {
+std::string_view searchPath(const Launch& launch, const std::vector<std::string>& env) {
+    if (!ownEnvironment(launch)) {
         const char* path = ::getenv("PATH");
         return path ? path : "";
     }
@@ -64,21 +64,21 @@ bool isExecutableFile(const std::string& path) {
 }
 
 // The file to execute, looked up as execvp does (an empty PATH element is
-// the current directory), then in spec.searchAfterPath. Result: 0, or ENOENT
+// the current directory), then in launch.searchAfterPath. Result: 0, or ENOENT
 // (nowhere) or EACCES (found, but not an executable file).
-int resolveProgram(const Spec& spec, const std::vector<std::string>& env, std::string& path) {
-    if (!spec.program.empty()) {
-        path = spec.program;
+int resolveProgram(const Launch& launch, const std::vector<std::string>& env, std::string& path) {
+    if (!launch.program.empty()) {
+        path = launch.program;
         return 0;
     }
-    const std::string& name = spec.argv.front();
+    const std::string& name = launch.argv.front();
     if (name.empty()) return ENOENT;
     if (name.find('/') != std::string::npos) {
         path = name;
         return 0;
     }
     std::vector<std::string> dirs;
-    std::string_view search = searchPath(spec, env);
+    std::string_view search = searchPath(launch, env);
     if (search.empty()) search = "/bin:/usr/bin";
     for (std::size_t from = 0;;) {
         const std::size_t colon = search.find(':', from);
@@ -87,7 +87,7 @@ int resolveProgram(const Spec& spec, const std::vector<std::string>& env, std::s
         if (colon == std::string_view::npos) break;
         from = colon + 1;
     }
-    dirs.insert(dirs.end(), spec.searchAfterPath.begin(), spec.searchAfterPath.end());
+    dirs.insert(dirs.end(), launch.searchAfterPath.begin(), launch.searchAfterPath.end());
     int failure = ENOENT;
     for (const std::string& dir : dirs) {
         std::string candidate = dir + "/" + name;
@@ -117,9 +117,9 @@ struct ChildFds {
     int err = -1;
 };
 
-// posix_spawn with the descriptors, signal state and group of the Spec, and
+// posix_spawn with the descriptors, signal state and group of the Launch, and
 // no other descriptor. Result: 0, or the errno value of the failure.
-int startChild(const Spec& spec, const char* path, char* const argv[], char* const* envp,
+int startChild(const Launch& launch, const char* path, char* const argv[], char* const* envp,
                const ChildFds& fds, pid_t& pid) {
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attr;
@@ -135,12 +135,12 @@ int startChild(const Spec& spec, const char* path, char* const argv[], char* con
     ::sigdelset(&defaults, SIGKILL);
     ::sigdelset(&defaults, SIGSTOP);
     sigset_t mask;
-    if (spec.signalMask)
-        mask = *spec.signalMask;
+    if (launch.signalMask)
+        mask = *launch.signalMask;
     else
         ::sigemptyset(&mask);
     short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
-    if (spec.ownProcessGroup) flags |= POSIX_SPAWN_SETPGROUP;
+    if (launch.ownProcessGroup) flags |= POSIX_SPAWN_SETPGROUP;
     const int targets[] = {0, 1, 2};
     const int sources[] = {fds.in, fds.out, fds.err};
     for (int i = 0; i < 3 && rc == 0; ++i)
@@ -196,33 +196,33 @@ int pollTimeout(Clock::duration left) {
     return static_cast<int>(std::clamp<decltype(ms)>(ms, 0, INT_MAX));
 }
 
-Spec shellCommand(std::string line) {
-    Spec spec;
-    spec.program = "/bin/sh";
-    spec.argv = {"sh", "-c", "--", std::move(line)};
-    return spec;
+Launch shellCommand(std::string line) {
+    Launch launch;
+    launch.program = "/bin/sh";
+    launch.argv = {"sh", "-c", "--", std::move(line)};
+    return launch;
 }
 
-Child spawn(const Spec& spec, Result& failure) {
-    if (spec.argv.empty()) return failed(failure, Outcome::NotStarted, EINVAL, "posix_spawn");
-    const std::vector<std::string> env = childEnvironment(spec);
+Child spawn(const Launch& launch, Result& failure) {
+    if (launch.argv.empty()) return failed(failure, Outcome::NotStarted, EINVAL, "posix_spawn");
+    const std::vector<std::string> env = childEnvironment(launch);
     std::string path;
-    if (const int e = resolveProgram(spec, env, path); e != 0)
+    if (const int e = resolveProgram(launch, env, path); e != 0)
         return failed(failure, Outcome::NotStarted, e, "execvp");
-    const std::vector<char*> argv = pointersTo(spec.argv);
+    const std::vector<char*> argv = pointersTo(launch.argv);
     const std::vector<char*> ownEnv = pointersTo(env);
-    char* const* const envp = ownEnvironment(spec) ? ownEnv.data() : environ;
+    char* const* const envp = ownEnvironment(launch) ? ownEnv.data() : environ;
 
     Pipe in, out, err;
     int e = 0;
-    if (spec.input != Input::Inherit) e = makePipe(in);
-    if (e == 0 && needsPipe(spec.output)) e = makePipe(out);
-    if (e == 0 && needsPipe(spec.errors)) e = makePipe(err);
+    if (launch.input != Input::Inherit) e = makePipe(in);
+    if (e == 0 && needsPipe(launch.output)) e = makePipe(out);
+    if (e == 0 && needsPipe(launch.errors)) e = makePipe(err);
     if (e != 0) return failed(failure, Outcome::NoPipe, e, "pipe2");
 
     // The input goes into the pipe now, as far as it fits: the read end is
     // still ours, so this write can neither block nor meet a closed pipe.
-    const std::string_view text = spec.input == Input::Text ? spec.inputText : std::string_view();
+    const std::string_view text = launch.input == Input::Text ? launch.inputText : std::string_view();
     std::size_t written = 0;
     if (!text.empty()) {
         if (text.size() > 64 * 1024) ::fcntl(in.write.get(), F_SETPIPE_SZ, kLargePipe);
@@ -233,14 +233,14 @@ Child spawn(const Spec& spec, Result& failure) {
     if (written == text.size()) in.write.reset(); // end-of-file
 
     ChildFds fds{in.read.get(), out.write.get(), err.write.get()};
-    if (spec.errors == Sink::IntoOutput) fds.err = out.write ? out.write.get() : 1;
+    if (launch.errors == Sink::IntoOutput) fds.err = out.write ? out.write.get() : 1;
     pid_t pid = -1;
-    e = startChild(spec, path.c_str(), argv.data(), envp, fds, pid);
+    e = startChild(launch, path.c_str(), argv.data(), envp, fds, pid);
     if (e != 0) return failed(failure, Outcome::NotStarted, e, "posix_spawn");
 
     Child child;
     child.pid_ = pid;
-    child.group_ = spec.ownProcessGroup;
+    child.group_ = launch.ownProcessGroup;
 #ifdef SYS_pidfd_open
     // Race-free: the child is ours and not reaped, so its pid is not reused.
     const long pidfd = ::syscall(SYS_pidfd_open, pid, 0);

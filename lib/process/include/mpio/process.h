@@ -1,10 +1,10 @@
 // Starting programs and capturing what they write: the one process runner
 // that the host stand-in, the simulator, the tests and the benchmarks share.
 //
-// run(spec) starts a program, feeds its standard input, captures or drains
+// run(launch) starts a program, feeds its standard input, captures or drains
 // its standard output and standard error together in one poll loop (so
 // neither stream can fill up and stall the other), enforces a time limit by
-// killing the whole process group, and reaps it. spawn(spec) is the first
+// killing the whole process group, and reaps it. spawn(launch) is the first
 // half alone, for callers that read a long-running program themselves.
 //
 // The child side is posix_spawn: everything it needs (argument and
@@ -86,13 +86,13 @@ std::string signalText(int signal);
 // What the child's standard input is.
 enum class Input {
     Empty,   // a pipe at end-of-file: reads see end-of-file at once
-    Text,    // a pipe carrying Spec::inputText, then end-of-file
+    Text,    // a pipe carrying Launch::inputText, then end-of-file
     Inherit, // the caller's own standard input
 };
 
 // Where one of the child's output streams goes.
 enum class Sink {
-    Capture,    // a pipe; run() keeps what arrives (up to Spec::outputLimit)
+    Capture,    // a pipe; run() keeps what arrives (up to Launch::outputLimit)
     Discard,    // a pipe; run() reads and drops it, so the writer never stalls
     Inherit,    // the caller's own descriptor
     IntoOutput, // standard error only: the standard output's pipe, like 2>&1
@@ -103,7 +103,7 @@ enum class Sink {
 // shows up among a shared library's exports in an unoptimised build.)
 using EnvChange = std::pair<std::string, std::optional<std::string>>;
 
-struct Spec {
+struct Launch {
     // The argument vector; argv[0] names the program. Must not be empty.
     std::vector<std::string> argv;
     // The file executed. Empty: argv[0], searched for on the child's PATH
@@ -137,8 +137,8 @@ struct Spec {
     std::size_t outputLimit = std::numeric_limits<std::size_t>::max();
 };
 
-// A Spec that runs line with /bin/sh -c; the other fields keep their defaults.
-Spec shellCommand(std::string line);
+// A Launch that runs line with /bin/sh -c; the other fields keep their defaults.
+Launch shellCommand(std::string line);
 
 // Why a run did not give the program's own outcome.
 enum class Outcome {
@@ -177,7 +177,7 @@ public:
     pid_t pid() const { return pid_; }
     explicit operator bool() const { return pid_ > 0; }
 
-    // The parent's ends of the pipes the Spec asked for (empty otherwise):
+    // The parent's ends of the pipes the Launch asked for (empty otherwise):
     // the write end of standard input (already closed for Input::Empty), the
     // read ends of standard output and standard error.
     Fd input;
@@ -203,7 +203,7 @@ public:
     std::optional<int> reap();
 
 private:
-    friend Child spawn(const Spec& spec, Result& failure);
+    friend Child spawn(const Launch& launch, Result& failure);
     bool exited() const;
     void finish() noexcept;
 
@@ -215,13 +215,13 @@ private:
     Fd exitFd_; // the pidfd, when the kernel gives one
 };
 
-// Starts spec's program. On failure the Child is empty and failure says
+// Starts launch's program. On failure the Child is empty and failure says
 // why (Outcome NoPipe or NotStarted, code and call filled in).
-Child spawn(const Spec& spec, Result& failure);
+Child spawn(const Launch& launch, Result& failure);
 
-// Runs spec's program to its end. Throws only std::bad_alloc (memory for the
+// Runs launch's program to its end. Throws only std::bad_alloc (memory for the
 // capture), after killing and reaping the child.
-Result run(const Spec& spec);
+Result run(const Launch& launch);
 
 } // namespace mpio::process
 
