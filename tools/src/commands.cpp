@@ -50,11 +50,13 @@ std::optional<Problem> callInit(const EntryPoints& api, std::string* vendor) {
     return std::nullopt;
 }
 
-std::string negotiationFailure(const std::string& entryPoint, Outcome outcome, int result,
-                               const std::string& problem) {
-    if (outcome == Outcome::Failed)
-        return entryPoint + " failed with result " + std::to_string(result);
-    return entryPoint + ": " + problem;
+// Ends the report with why a negotiation with entryPoint did not complete.
+template <typename Listed>
+void failNegotiation(Report& report, const std::string& entryPoint, const Listed& listed) {
+    const std::string why = listed.outcome == Outcome::Failed
+                                ? entryPoint + " failed with result " + std::to_string(listed.last.result)
+                                : entryPoint + ": " + listed.problem;
+    fail(report, problemOf(entryPoint, listed.last.result, listed.last, why));
 }
 
 void runVendor(const EntryPoints& api, Report& report) {
@@ -80,9 +82,7 @@ void runDevices(const EntryPoints& api, const Limits& limits, Report& report) {
         },
         limits);
     if (listed.outcome != Outcome::Complete)
-        return fail(report, problemOf("getMPIODevices", listed.last.result, listed.last,
-                                      negotiationFailure("getMPIODevices", listed.outcome,
-                                                         listed.last.result, listed.problem)));
+        return failNegotiation(report, "getMPIODevices", listed);
     warnIfErrorLeft(report, "getMPIODevices", listed.last, "its list may be incomplete");
     report.paths = listed.paths;
 }
@@ -124,10 +124,7 @@ void runPaths(const EntryPoints& api, const Limits& limits, Report& report) {
                                                         "(getUnderlyingDevices returned " +
                                           std::to_string(MPIO_NOT_A_PSEUDO_DEVICE) + ")"));
     if (listed.outcome != Outcome::Complete)
-        return fail(report,
-                    problemOf("getUnderlyingDevices", listed.last.result, listed.last,
-                              negotiationFailure("getUnderlyingDevices", listed.outcome,
-                                                 listed.last.result, listed.problem)));
+        return failNegotiation(report, "getUnderlyingDevices", listed);
     warnIfErrorLeft(report, "getUnderlyingDevices", listed.last,
                     "its partition check failed, so " + report.argument +
                         " was asked about under its own name");
@@ -152,9 +149,7 @@ void runPartitions(const EntryPoints& api, const Limits& limits, Report& report)
                                           std::to_string(result) + ": " + why));
     }
     if (listed.outcome != Outcome::Complete)
-        return fail(report, problemOf("getPartitionDevices", listed.last.result, listed.last,
-                                      negotiationFailure("getPartitionDevices", listed.outcome,
-                                                         listed.last.result, listed.problem)));
+        return failNegotiation(report, "getPartitionDevices", listed);
     warnIfErrorLeft(report, "getPartitionDevices", listed.last, "its list may be incomplete");
     report.partitions = listed.partitions;
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 
 namespace mpioctl {
 
@@ -105,6 +106,23 @@ std::string brokenAnswer(int result, int count, int capacity, const char* unit) 
            ", count " + std::to_string(count) + " to an offer of " + offerText(capacity, unit);
 }
 
+// One call with a fresh error out-parameter, kept as the negotiation's last
+// answer. A negative result ends the negotiation as a failure.
+template <typename Result, typename Call>
+std::optional<Decision> callOnce(Result& out, int capacity, Call call) {
+    int count = capacity;
+    int err = 0;
+    char errbuf[MAXMPIOERRORLEN] = {};
+    out.last.result = call(&count, &err, errbuf);
+    out.last.code = err;
+    out.last.text = errorText(errbuf);
+    out.lastCount = count;
+    if (out.last.result < 0)
+        return done(Outcome::Failed,
+                    "the plug-in reported a failure (result " + std::to_string(out.last.result) + ")");
+    return std::nullopt;
+}
+
 } // namespace
 
 PathListResult negotiatePathList(const PathListCall& call, const Limits& limits) {
@@ -116,17 +134,12 @@ PathListResult negotiatePathList(const PathListCall& call, const Limits& limits)
         if (!buffers) return outOfMemory(capacity, MAXMPIOPATHLEN, unit);
         for (std::size_t i = 0; i < static_cast<std::size_t>(std::max(capacity, 1)); ++i)
             buffers[i] = storage[i];
-        int count = capacity;
-        int err = 0;
-        char errbuf[MAXMPIOERRORLEN] = {};
-        out.last.result = call(buffers.get(), &count, &err, errbuf);
-        out.last.code = err;
-        out.last.text = errorText(errbuf);
-        out.lastCount = count;
+        if (auto failed = callOnce(out, capacity, [&](int* count, int* err, char* errbuf) {
+                return call(buffers.get(), count, err, errbuf);
+            }))
+            return *failed;
         const int result = out.last.result;
-        if (result < 0)
-            return done(Outcome::Failed,
-                        "the plug-in reported a failure (result " + std::to_string(result) + ")");
+        const int count = out.lastCount;
         if (count < 0 || count > capacity || (result > 0 && result <= capacity))
             return done(Outcome::Inconsistent, brokenAnswer(result, count, capacity, unit));
         if (result > 0) return retry(result);
@@ -145,17 +158,12 @@ PartitionResult negotiatePartitions(const PartitionCall& call, const Limits& lim
     negotiate(limits, unit, out.offered, out.outcome, out.problem, [&](int capacity) {
         const Block<TmPartInfo> records = zeroedArray<TmPartInfo>(capacity);
         if (!records) return outOfMemory(capacity, sizeof(TmPartInfo), unit);
-        int count = capacity;
-        int err = 0;
-        char errbuf[MAXMPIOERRORLEN] = {};
-        out.last.result = call(records.get(), &count, &err, errbuf);
-        out.last.code = err;
-        out.last.text = errorText(errbuf);
-        out.lastCount = count;
+        if (auto failed = callOnce(out, capacity, [&](int* count, int* err, char* errbuf) {
+                return call(records.get(), count, err, errbuf);
+            }))
+            return *failed;
         const int result = out.last.result;
-        if (result < 0)
-            return done(Outcome::Failed,
-                        "the plug-in reported a failure (result " + std::to_string(result) + ")");
+        const int count = out.lastCount;
         if (count != result)
             return done(Outcome::Inconsistent, brokenAnswer(result, count, capacity, unit));
         if (count > capacity) return retry(count);
