@@ -25,10 +25,6 @@ const char* const kArrayWords[] = {"symmetrix", "clariion", "vnx"}; // in the or
 const char* const kModeWords[] = {"active", "standby", "unlic"};    // PathMode
 const char* const kStateWords[] = {"alive", "dead"};                // PathState
 
-bool isSdMajor(int major) {
-    return major == 8 || (major >= 65 && major <= 71) || (major >= 128 && major <= 135);
-}
-
 // The enumerator whose word, in the order of the enumeration, `word` is.
 template <typename E, std::size_t N>
 std::optional<E> choice(const std::string& word, const char* const (&words)[N]) {
@@ -109,17 +105,28 @@ private:
         topo_.failures.push_back({w[1], *status, w.size() == 4 ? w[3] : std::string()});
     }
 
+    // The index of a name that is `prefix` and letters, below `limit`; `why`
+    // says in the message what ends the range there.
+    unsigned long letteredIndex(const std::string& name, const std::string& prefix, unsigned long limit,
+                                const std::string& what, const std::string& why, int line) const {
+        const std::string_view letters = std::string_view(name).substr(std::min(name.size(), prefix.size()));
+        if (name.rfind(prefix, 0) != 0 || !isLetters(letters))
+            fail(line, what + " name '" + name + "' is not " + prefix + " followed by letters a-z");
+        const auto index = letterIndex(letters);
+        if (!index || *index >= limit)
+            fail(line, what + " name '" + name + "' is out of range: " + prefix + "a to " + prefix +
+                           letterName(limit - 1) + ", " + why);
+        return *index;
+    }
+
     void device(const Words& w, int line) {
         finishDevice();
         if (w.size() < 3) fail(line, "usage: device NAME symmetrix|clariion|vnx KEY=VALUE... [unconfigured]");
         Device d;
         d.line = line;
         d.name = w[1];
-        const auto index = pseudoIndex(w[1]);
-        if (!index || w[1].find('/') != std::string::npos)
-            fail(line, "device name '" + w[1] + "' is not emcpower followed by letters a-z");
-        if (*index >= kMinorLimit / 16) fail(line, "device index of '" + w[1] + "' is too large");
-        d.index = *index;
+        d.index = letteredIndex(w[1], kPseudoPrefix, kPseudoLimit, "device",
+                                "the pseudo devices whose 16 minors each fit in the 20-bit minor range", line);
         const auto kind = choice<ArrayKind>(w[2], kArrayWords);
         if (!kind) fail(line, "unknown array type '" + w[2] + "' (symmetrix, clariion or vnx)");
         d.kind = *kind;
@@ -198,9 +205,7 @@ private:
         Path p;
         p.line = line;
         p.sd = w[1];
-        const auto disk = sdIndex(w[1]);
-        if (!disk) fail(line, "path name '" + w[1] + "' is not sd followed by letters (sda to sdiv)");
-        p.disk = *disk;
+        p.disk = letteredIndex(w[1], "sd", kSdDiskLimit, "path", "the disks the sd driver numbers", line);
         if (!lex::isDriverName(w[2])) fail(line, "HBA driver '" + w[2] + "' must be one word of letters, digits, '_', '-' or '.'");
         p.driver = w[2];
         if (w[3].empty() || !lex::isPrintable(w[3]) || w[3].find('=') != std::string::npos || w[3].front() == ' ' || w[3].back() == ' ')
