@@ -129,15 +129,10 @@ bool devIsTheSandboxes() {
 
 std::string sdName(long disk) { return "sd" + sim::letterName(static_cast<unsigned long>(disk)); }
 
-// The simulator's sd numbers for the first 256 disks; the disks beyond, which
-// the kernel numbers under blkext, get consecutive minors of 259 here: only
-// their lines' text matters.
+// The simulator's sd numbers, which are the kernel's sd driver's.
 std::pair<int, int> sdNumber(long disk, int partition) {
-    if (disk < sim::kSdDiskLimit) {
-        const sim::DevNumber n = sim::sdNumber(static_cast<unsigned long>(disk));
-        return {n.major, static_cast<int>(n.minor) + partition};
-    }
-    return {259, static_cast<int>((disk - sim::kSdDiskLimit) * 4 + partition)};
+    const sim::DevNumber n = sim::sdNumber(static_cast<unsigned long>(disk));
+    return {n.major, static_cast<int>(n.minor) + partition};
 }
 
 // One block of "powermt display" as powermt-sim prints it: a Symmetrix

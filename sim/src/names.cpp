@@ -1,7 +1,7 @@
 #include "names.h"
 
 #include <algorithm>
-#include <limits>
+#include <iterator>
 
 namespace sim {
 
@@ -27,6 +27,10 @@ std::optional<unsigned long> letterIndex(std::string_view letters) {
     return value - 1;
 }
 
+bool isLetters(std::string_view text) {
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= 'a' && c <= 'z'; });
+}
+
 std::optional<unsigned long> pseudoIndex(std::string_view name) {
     constexpr std::string_view dev = "/dev/";
     if (name.substr(0, dev.size()) == dev) name.remove_prefix(dev.size());
@@ -44,11 +48,12 @@ std::optional<unsigned long> sdIndex(std::string_view name) {
 
 std::string pseudoName(unsigned long index) { return kPseudoPrefix + letterName(index); }
 
+std::string sdName(unsigned long disk) { return "sd" + letterName(disk); }
+
+bool isSdMajor(int major) { return std::find(std::begin(kSdMajors), std::end(kSdMajors), major) != std::end(kSdMajors); }
+
 DevNumber sdNumber(unsigned long disk) {
-    const unsigned minor = static_cast<unsigned>(disk % 16) * 16;
-    if (disk < 16) return {8, minor};
-    if (disk < 128) return {static_cast<int>(64 + disk / 16), minor};
-    return {static_cast<int>(128 + (disk - 128) / 16), minor};
+    return {kSdMajors[(disk & 0xf0) >> 4], static_cast<unsigned>(((disk & 0xf) << 4) | (disk & 0xfff00))};
 }
 
 } // namespace sim

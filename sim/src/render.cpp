@@ -118,10 +118,8 @@ std::string procPartitions(const Topology& topology, const NameSet& configured) 
 }
 
 std::string procDevices(const Topology& topology) {
-    std::map<int, std::string> block = {{8, "sd"}, {65, "sd"}, {66, "sd"}, {67, "sd"}, {68, "sd"}, {69, "sd"},
-                                        {70, "sd"}, {71, "sd"}, {128, "sd"}, {129, "sd"}, {130, "sd"},
-                                        {131, "sd"}, {132, "sd"}, {133, "sd"}, {134, "sd"}, {135, "sd"},
-                                        {259, "blkext"}};
+    std::map<int, std::string> block = {{259, "blkext"}};
+    for (const int major : kSdMajors) block[major] = "sd";
     block[kLoopMajor] = "loop";
     block[topology.adminMajor] = "power2"; // replaces loop when the pseudo devices are loop-backed
     std::string out =

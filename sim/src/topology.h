@@ -12,6 +12,7 @@
 
 namespace sim {
 
+// Their enumerators are numbered from 0, in the order of their names.
 enum class ArrayKind { Symmetrix, Clariion, Vnx };
 enum class PathMode { Active, Standby, Unlic };
 enum class PathState { Alive, Dead };
@@ -83,8 +84,7 @@ struct Topology {
     std::vector<Failure> failures;
 
     bool diskBacked() const;
-    const Device* find(std::string_view name) const;
-    Device* find(std::string_view name);
+    const Device* find(std::string_view name) const; // a scan: for single look-ups
     const Failure* failureFor(std::string_view command) const;
 };
 

@@ -42,7 +42,11 @@ TEST(DeviceNames, PseudoAndSdNames) {
         EXPECT_FALSE(sim::pseudoIndex(bad).has_value()) << bad;
     EXPECT_EQ(sim::sdIndex("sda"), 0UL);
     EXPECT_EQ(sim::sdIndex("sdiv"), 255UL);
-    for (const char* bad : {"sd", "sdiw", "sda1", "hda", "/dev/sda"})
+    EXPECT_EQ(sim::sdIndex("sdiw"), 256UL);
+    EXPECT_EQ(sim::sdIndex("sdzz"), 701UL);
+    EXPECT_EQ(sim::sdIndex("sdaaa"), 702UL);
+    EXPECT_EQ(sim::sdIndex("sdbgqcv"), 1048575UL); // the last disk whose minor fits in 20 bits
+    for (const char* bad : {"sd", "sdbgqcw", "sda1", "hda", "/dev/sda"})
         EXPECT_FALSE(sim::sdIndex(bad).has_value()) << bad;
 }
 
@@ -53,7 +57,9 @@ TEST(DeviceNames, SdNumbersFollowTheSdDriver) {
         unsigned minor;
     };
     const Case cases[] = {{0, 8, 0},     {1, 8, 16},     {15, 8, 240},    {16, 65, 0},
-                          {17, 65, 16},  {127, 71, 240}, {128, 128, 0},   {255, 135, 240}};
+                          {17, 65, 16},  {127, 71, 240}, {128, 128, 0},   {255, 135, 240},
+                          // past 256 disks the index's bits from 8 on go into the minor
+                          {256, 8, 256}, {4095, 135, 4080}, {4096, 8, 4096}, {39999, 67, 40176}};
     for (const auto& c : cases) {
         const auto n = sim::sdNumber(c.disk);
         EXPECT_EQ(n.major, c.major) << c.disk;

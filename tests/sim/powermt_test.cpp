@@ -154,6 +154,10 @@ TEST_F(Powermt, WithoutAStateItSaysWhy) {
                                         {std::string(sim::kStateEnv) + "=" + (tmp / "nowhere")});
     EXPECT_EQ(missing.status, sim::kPowermtNoState);
     EXPECT_TRUE(contains(missing.err, "nowhere")) << missing.err;
+    sim::writeFileAtomic(dir.state(), "dev-root " + devRoot() + "\nconfigured emcpowerq\n");
+    const auto stranger = powermt("display dev=all");
+    EXPECT_EQ(stranger.status, sim::kPowermtNoState);
+    EXPECT_TRUE(contains(stranger.err, "state names emcpowerq, which the topology lacks")) << stranger.err;
 }
 
 TEST_F(Powermt, RemoveTakesTheDeviceOutOfEveryView) {
@@ -189,6 +193,7 @@ TEST_F(Powermt, ConfigBringsBackRemovedAndUnconfiguredDevices) {
     ASSERT_EQ(powermt("remove force dev=all").status, 0);
     EXPECT_EQ(sh(kListPipeline).out, "");
     EXPECT_FALSE(contains(partitionsFile(), "emcpower"));
+    sim::writeNewFile(devRoot() + "/emcpowerd", "not a node"); // replaced by the node
 
     const auto r = powermt("config");
     ASSERT_EQ(r.status, 0) << r.err;

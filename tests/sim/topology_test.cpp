@@ -1,6 +1,7 @@
 #include "topology.h"
 
 #include "diskimage.h"
+#include "names.h"
 
 #include "sim_test_util.h"
 #include "sysfiles.h"
@@ -119,6 +120,8 @@ TEST(TopologyParser, RejectsBadInputWithItsLineNumber) {
         {"admin-major 8\n", {1, "is a major of the sd driver"}},
         {"admin-major 120\nadmin-major 121\n", {2, "admin-major given twice (first on line 1)"}},
         {"device emcpower1 symmetrix id=1 ldev=2\n", {1, "is not emcpower followed by letters"}},
+        {"device emcpowercrxq symmetrix id=1 ldev=2\n",
+         {1, "'emcpowercrxq' is out of range: emcpowera to emcpowercrxp, the pseudo devices whose 16 minors each fit in the 20-bit minor range"}},
         {"device emcpowera hitachi id=1 ldev=2\n", {1, "unknown array type 'hitachi'"}},
         {"device emcpowera symmetrix ldev=2\n" + path, {1, "needs id="}},
         {"device emcpowera symmetrix id=1\n", {1, "needs ldev="}},
@@ -133,6 +136,8 @@ TEST(TopologyParser, RejectsBadInputWithItsLineNumber) {
         {dev + "\n# nothing\n", {1, "device emcpowera has no path"}},
         {dev + "  path sdb lpfc \"FA 1\" active\n", {2, "usage: path"}},
         {dev + "  path hdb lpfc \"FA 1\" active alive\n", {2, "path name 'hdb' is not sd"}},
+        {dev + "  path sdbgqcw lpfc \"FA 1\" active alive\n", {2, "'sdbgqcw' is out of range: sda to sdbgqcv"}},
+        {dev + "  path sdaaaaaaaaa lpfc \"FA 1\" active alive\n", {2, "'sdaaaaaaaaa' is out of range: sda to sdbgqcv"}},
         {dev + "  path sdb lp\"f c\" \"FA 1\" active alive\n", {2, "HBA driver"}},
         {dev + "  path sdb lpfc \"FA=1\" active alive\n", {2, "storage port"}},
         {dev + "  path sdb lpfc \"FA 1\" passive alive\n", {2, "path mode must be active, standby or unlic"}},
@@ -180,6 +185,17 @@ TEST(TopologyParser, RejectsBadInputWithItsLineNumber) {
             EXPECT_TRUE(simtest::contains(e.what(), expected.second)) << text << "\n" << e.what();
         }
     }
+}
+
+TEST(TopologyParser, TakesSdNamesPastTheSixteenClassicMajors) {
+    std::string text;
+    for (unsigned long i = 0; i < 257; ++i)
+        text += "device " + sim::pseudoName(i) + " symmetrix id=1 ldev=L" + std::to_string(i) + "\n  path sd" +
+                sim::letterName(i) + " lpfc \"FA 1\" active alive\n";
+    const sim::Topology t = sim::parseTopology(text, "t.topo");
+    ASSERT_EQ(t.devices.size(), 257U);
+    EXPECT_EQ(t.devices.back().paths[0].sd, "sdiw");
+    EXPECT_EQ(t.devices.back().paths[0].disk, 256U);
 }
 
 TEST(TopologyParser, Sizes) {
