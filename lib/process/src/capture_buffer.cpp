@@ -12,8 +12,9 @@ namespace mpio::process {
 namespace {
 
 constexpr std::size_t kHugePage = 2 * 1024 * 1024;
-// A stream that has carried this much moves into a mapping of its own.
-constexpr std::size_t kLargeCapture = 1024 * 1024;
+// A stream that has carried more than a default pipe holds moves into a
+// mapping of its own.
+constexpr std::size_t kLargeCapture = 64 * 1024;
 constexpr std::size_t kFirstMapping = 8 * 1024 * 1024;
 // take() copies this much at a time, then unmaps it.
 constexpr std::size_t kCopyStep = 16 * 1024 * 1024;

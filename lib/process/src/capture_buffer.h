@@ -1,12 +1,14 @@
 // Where one captured stream's bytes are kept while a run lasts.
 //
-// Up to about 1 MiB they go into a string, read through the run's scratch
-// buffer. Past that, they are read straight into a mapping of the buffer's
-// own, 2 MiB aligned and advised as transparent huge pages, which grows by
-// doubling with mremap, moving page tables instead of copying bytes. A large
-// capture costs first touches of fresh memory, not copying: a string that
-// grows by doubling touches twice the output in 4 KiB pages, each a page
-// fault. take() copies the mapping once into the string the caller gets,
+// Up to 64 KiB (what a default pipe holds) they go into a string, read
+// through the run's scratch buffer. Past that, they are read straight into a
+// mapping of the buffer's own, 2 MiB aligned and advised as transparent huge
+// pages, which grows by doubling with mremap, moving page tables instead of
+// copying bytes. A large capture costs first touches of fresh memory, not
+// copying: a string that grows by doubling touches twice the output in 4 KiB
+// pages, each a page fault, and on a virtual machine a fault costs about
+// 10 us; an output of under 1 MiB (the partition listing of 10,000 devices)
+// took more than 100 of them per run that way, and takes one huge page now. take() copies the mapping once into the string the caller gets,
 // whose storage is advised the same way, and unmaps the mapping behind the
 // copy, so that resident memory stays near the size of the output.
 #ifndef MPIO_PROCESS_CAPTURE_BUFFER_H

@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <string_view>
@@ -23,10 +24,18 @@ namespace {
 using Deadline = std::optional<Clock::time_point>;
 
 constexpr std::size_t kScratch = 256 * 1024;
-// A stream that has carried this much gets a larger pipe, for fewer round
-// trips; small outputs keep the default and cost the user no pipe pages.
-constexpr std::size_t kLargeStream = 1024 * 1024;
+// A stream that has carried as much as a default pipe holds gets a larger
+// pipe, so that its writer does not wait for this reader; small outputs keep
+// the default and cost the user no pipe pages.
+constexpr std::size_t kLargeStream = 64 * 1024;
 constexpr int kLargePipe = 1024 * 1024; // asked for; the kernel may refuse
+// A large stream that trickles in (a read finds less than kTrickle waiting)
+// is read in batches: the loop first waits up to kBatchWait, or until the
+// child exits, so that the writer's small writes (4 KiB at a time from awk
+// or grep) pile up in the pipe and are taken in one read instead of one
+// wake-up of this thread each. The large pipe holds them meanwhile.
+constexpr std::size_t kTrickle = kScratch;
+constexpr auto kBatchWait = std::chrono::milliseconds(1);
 
 // One output stream of the child: the read end of its pipe and where its
 // bytes go (nowhere without a buffer).
@@ -34,6 +43,7 @@ struct Stream {
     Fd* fd;
     CaptureBuffer* keep;
     std::size_t received = 0;
+    bool largePipe = false; // grown to kLargePipe
 };
 
 // The rest of the standard input text, still to be written.
@@ -82,12 +92,13 @@ enum class Pump { AllClosed, Expired, Failed };
 // One run's loop over its descriptors.
 class Loop {
 public:
-    Loop(Stream* streams, Feed feed) : streams_(streams), feed_(feed) {}
+    Loop(const Child& child, Stream* streams, Feed feed) : child_(child), streams_(streams), feed_(feed) {}
 
     // Feeds and reads until every descriptor is closed or the deadline has
     // passed. On failure, error and call say why.
     Pump pump(Deadline deadline) {
         for (;;) {
+            if (batchNext_) awaitBatch(deadline);
             pollfd fds[3];
             nfds_t n = 0;
             for (int i = 0; i < 2; ++i)
@@ -135,6 +146,14 @@ private:
         return true;
     }
 
+    // The wait before a batch; none while standard input is still fed.
+    void awaitBatch(Deadline deadline) {
+        batchNext_ = false;
+        if (*feed_.fd) return;
+        const Clock::time_point until = Clock::now() + kBatchWait;
+        child_.awaitExit(deadline ? std::min(until, *deadline) : until);
+    }
+
     bool readFrom(int fd) {
         Stream& s = *streams_[0].fd && streams_[0].fd->get() == fd ? streams_[0] : streams_[1];
         const std::span<char> into = s.keep ? s.keep->space(scratch()) : scratch();
@@ -143,8 +162,9 @@ private:
             const auto n = static_cast<std::size_t>(got);
             if (s.keep) s.keep->commit(into, n);
             if (s.received < kLargeStream && s.received + n >= kLargeStream)
-                ::fcntl(fd, F_SETPIPE_SZ, kLargePipe);
+                s.largePipe = ::fcntl(fd, F_SETPIPE_SZ, kLargePipe) >= kLargePipe;
             s.received += n;
+            if (s.largePipe && n < kTrickle) batchNext_ = true;
         } else if (got == 0) {
             s.fd->reset();
         } else if (errno != EINTR && errno != EAGAIN) {
@@ -158,9 +178,11 @@ private:
         return {scratch_.get(), kScratch};
     }
 
+    const Child& child_;
     Stream* streams_;
     Feed feed_;
     std::unique_ptr<char[]> scratch_;
+    bool batchNext_ = false;
 };
 
 Outcome outcomeOf(int status, int& code) {
@@ -192,7 +214,7 @@ Result run(const Launch& launch) {
 
     Deadline deadline;
     if (launch.timeout) deadline = started + *launch.timeout;
-    Loop loop(streams, feed);
+    Loop loop(child, streams, feed);
     const Pump outcome = loop.pump(deadline);
     bool expired = outcome == Pump::Expired;
     if (outcome == Pump::AllClosed && deadline) expired = !child.awaitExit(*deadline);
