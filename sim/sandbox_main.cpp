@@ -8,6 +8,7 @@
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
+    if (const auto status = sim::runHiddenMode(args)) return *status;
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
         std::fputs(sim::kSandboxUsage, stdout);
         return 0;

@@ -1,5 +1,6 @@
 #include "cleanupguard.h"
 
+#include "sandbox.h"
 #include "sysfiles.h"
 #include "treeremoval.h"
 
@@ -7,7 +8,6 @@
 #include <linux/loop.h>
 #include <signal.h>
 #include <sys/ioctl.h>
-#include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -17,7 +17,14 @@
 #include <vector>
 
 namespace sim {
+
+namespace process = mpio::process;
+
 namespace {
+
+// The descriptors that the guard is handed.
+constexpr int kRecordsFd = 3;
+constexpr int kLoopControlFd = 4;
 
 // Records on the pipe, each ended by a NUL (paths hold no NUL).
 constexpr char kLoopRecord = 'L';
@@ -65,50 +72,44 @@ void removeLeftDir(const std::string& dir) {
     std::fprintf(stderr, "mpio-sandbox: cannot remove %s: %s\n", dir.c_str(), left.c_str());
 }
 
-[[noreturn]] void guardMain(int readFd, int loopControlFd) {
-    sigset_t all;
-    sigfillset(&all);
-    ::sigprocmask(SIG_SETMASK, &all, nullptr); // it ends when its work is done, not by a signal to the group
+} // namespace
+
+int cleanupGuardMain() {
+    const int loopControlFd = ::fcntl(kLoopControlFd, F_GETFD) >= 0 ? kLoopControlFd : -1;
     const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
     if (null >= 0) {
         ::dup2(null, STDIN_FILENO);
         ::dup2(null, STDOUT_FILENO); // whoever reads the launcher's output sees its end with the launcher's
     }
     (void)!::chdir("/");
-    const std::vector<std::string> records = readRecordsUntilEof(readFd);
-    for (const auto& r : records)
-        if (r == kDoneRecord) ::_exit(0);
-    for (const auto& r : records)
-        if (!r.empty() && r[0] == kLoopRecord && loopControlFd >= 0) removeAddedLoop(loopControlFd, std::stoul(r.substr(1)));
-    for (const auto& r : records)
-        if (!r.empty() && r[0] == kDirRecord) removeLeftDir(r.substr(1));
-    ::_exit(0);
+    try {
+        const std::vector<std::string> records = readRecordsUntilEof(kRecordsFd);
+        for (const auto& r : records)
+            if (r == kDoneRecord) return 0;
+        for (const auto& r : records)
+            if (!r.empty() && r[0] == kLoopRecord && loopControlFd >= 0) removeAddedLoop(loopControlFd, std::stoul(r.substr(1)));
+        for (const auto& r : records)
+            if (!r.empty() && r[0] == kDirRecord) removeLeftDir(r.substr(1));
+        return 0;
+    } catch (...) {
+        return 1;
+    }
 }
 
-} // namespace
-
 void CleanupGuard::start(int loopControlFd) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) throw SysError("pipe", errno);
-    std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid < 0) {
-        const int error = errno;
-        ::close(fds[0]);
-        ::close(fds[1]);
-        throw SysError("cannot fork", error);
-    }
-    if (pid == 0) {
-        ::close(fds[1]);
-        try {
-            guardMain(fds[0], loopControlFd);
-        } catch (...) {
-            ::_exit(1);
-        }
-    }
-    ::close(fds[0]);
-    pid_ = pid;
-    pipe_ = fds[1];
+    process::Pipe records;
+    if (const int e = process::makePipe(records); e != 0) throw SysError("pipe", e);
+    process::Launch launch = launchSelf(kCleanupGuardMode);
+    launch.passDescriptors = {records.read.get()};
+    if (loopControlFd >= 0) launch.passDescriptors.push_back(loopControlFd);
+    // It ends when its work is done, not by a signal to the group.
+    sigset_t all;
+    sigfillset(&all);
+    launch.signalMask = all;
+    process::Result failure;
+    child_ = process::spawn(launch, failure);
+    if (!child_) throw SysError(std::string("cannot start the clean-up guard (") + failure.call + ")", failure.code);
+    pipe_ = std::move(records.write);
 }
 
 void CleanupGuard::loopAdded(unsigned number) { tell(kLoopRecord + std::to_string(number)); }
@@ -116,23 +117,20 @@ void CleanupGuard::loopAdded(unsigned number) { tell(kLoopRecord + std::to_strin
 void CleanupGuard::temporaryDir(const std::string& dir) { tell(kDirRecord + dir); }
 
 void CleanupGuard::tell(const std::string& record) noexcept {
-    if (pipe_ < 0) return;
+    if (!pipe_) return;
     const std::string data = record + '\0';
     try {
-        writeAll(pipe_, data.data(), data.size(), "the clean-up guard");
+        writeAll(pipe_.get(), data.data(), data.size(), "the clean-up guard");
     } catch (...) {
         // A guard that is gone cannot clean up; the launcher still does.
     }
 }
 
 void CleanupGuard::dismiss() noexcept {
-    if (pipe_ < 0) return;
+    if (!pipe_) return;
     tell(std::string(kDoneRecord));
-    ::close(pipe_);
-    pipe_ = -1;
-    while (::waitpid(pid_, nullptr, 0) < 0 && errno == EINTR) {
-    }
-    pid_ = -1;
+    pipe_.reset();
+    child_.reap();
 }
 
 } // namespace sim

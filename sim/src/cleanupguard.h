@@ -4,9 +4,12 @@
 #ifndef SIM_CLEANUPGUARD_H
 #define SIM_CLEANUPGUARD_H
 
-#include <sys/types.h>
-
 #include <string>
+
+#include "mpio/process.h"
+
+// Hidden as the process library's types that it holds.
+#pragma GCC visibility push(hidden)
 
 namespace sim {
 
@@ -14,13 +17,14 @@ class CleanupGuard {
 public:
     CleanupGuard() = default;
     ~CleanupGuard() { dismiss(); }
-    CleanupGuard(const CleanupGuard&) = delete;
-    CleanupGuard& operator=(const CleanupGuard&) = delete;
 
-    // Forks the guard, which keeps `loopControlFd` (or -1). It waits until
-    // every copy of its pipe is closed: the launcher's, and that of the
-    // launcher's children that do not run another program.
+    // Starts the guard (this program in kCleanupGuardMode), which gets
+    // `loopControlFd` (or none for -1). It waits until every copy of its
+    // pipe is closed: the launcher's, and the one the init holds.
     void start(int loopControlFd);
+    // The launcher's end of the pipe, for a process that the guard must
+    // outwait to hold (-1 before start).
+    int pipeEnd() const { return pipe_.get(); }
     // What the guard removes unless dismissed.
     void loopAdded(unsigned number);
     void temporaryDir(const std::string& dir);
@@ -31,10 +35,16 @@ public:
 private:
     void tell(const std::string& record) noexcept;
 
-    pid_t pid_ = -1;
-    int pipe_ = -1;
+    mpio::process::Child child_;
+    mpio::process::Fd pipe_;
 };
 
+// The guard's main, in kCleanupGuardMode: the records come on descriptor 3,
+// and descriptor 4 is /dev/loop-control when the launcher had it open.
+int cleanupGuardMain();
+
 } // namespace sim
+
+#pragma GCC visibility pop
 
 #endif

@@ -3,6 +3,8 @@
 #include "subprocess.h"
 #include "sysfiles.h"
 
+#include "mpio/process.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -62,12 +64,9 @@ std::string sfdiskScript(const DiskImage& image) {
 }
 
 void createImage(const DiskImage& image, const std::string& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) throw SysError("cannot create image " + path, errno);
-    const bool sized = ::ftruncate(fd, static_cast<off_t>(image.bytes)) == 0;
-    const int error = errno;
-    ::close(fd);
-    if (!sized) throw SysError("cannot size image " + path, error);
+    const mpio::process::Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (!fd) throw SysError("cannot create image " + path, errno);
+    if (::ftruncate(fd.get(), static_cast<off_t>(image.bytes)) != 0) throw SysError("cannot size image " + path, errno);
     const RunResult r = runProgram({"sfdisk", "--quiet", "--no-reread", "--no-tell-kernel", path}, sfdiskScript(image));
     if (r.status != 0)
         throw std::runtime_error("sfdisk could not write the partition table of " + path + " (status " +
@@ -123,6 +122,9 @@ DiskLayout readLayout(const std::string& path) {
         throw std::runtime_error("sfdisk could not read the partition table of " + path + " (status " +
                                  std::to_string(r.status) + "): " + r.err);
     }
+    if (r.outTruncated)
+        throw std::runtime_error("sfdisk's table of " + path + " is longer than " +
+                                 std::to_string(kHelperOutputLimit) + " bytes");
     try {
         layout.partitions = parseSfdiskDump(r.out, static_cast<std::uint64_t>(st.st_size));
     } catch (const std::runtime_error& e) {

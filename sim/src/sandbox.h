@@ -3,8 +3,12 @@
 #ifndef SIM_SANDBOX_H
 #define SIM_SANDBOX_H
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "mpio/process.h"
 
 namespace sim {
 
@@ -34,6 +38,22 @@ extern const char* const kSandboxUsage;
 // dispositions of SIGCHLD, SIGPIPE and the forwarded signals: it is the whole
 // of mpio-sandbox's main.
 int runSandbox(const SandboxOptions& options);
+
+// The hidden modes (argv[1], not in --help) in which mpio-sandbox starts
+// itself for the processes it needs beside it: the init of the PID namespace
+// (sandbox_init.h) and the clean-up guard (cleanupguard.h).
+inline constexpr std::string_view kInitMode = "--internal-init";
+inline constexpr std::string_view kCleanupGuardMode = "--internal-cleanup-guard";
+
+// Runs the hidden mode that args[0] names. Result: its exit status, or none
+// when args is an ordinary command line.
+std::optional<int> runHiddenMode(const std::vector<std::string>& args);
+
+// A launch of argv that shares the caller's standard streams and process
+// group, as a forked child would; launchSelf: of this very program
+// (/proc/self/exe) in `mode`, followed by `args`.
+mpio::process::Launch sharingStreams(std::vector<std::string> argv);
+mpio::process::Launch launchSelf(std::string_view mode, const std::vector<std::string>& args = {});
 
 } // namespace sim
 

@@ -1,5 +1,7 @@
 #include "treeremoval.h"
 
+#include "mpio/process.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/mount.h>
@@ -130,13 +132,13 @@ private:
         }
         if (onAnotherMount(st, home_)) return leave(shown, "a mount point, not entered");
         if (S_ISDIR(st.stx_mode)) {
-            const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (fd < 0) return leave(shown, std::string("cannot open: ") + std::strerror(errno));
+            mpio::process::Fd fd(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+            if (!fd) return leave(shown, std::string("cannot open: ") + std::strerror(errno));
             // Something may have been mounted there since it was examined.
             struct statx opened {};
-            const bool same = statEntry(fd, "", opened) && opened.stx_ino == st.stx_ino && !onAnotherMount(opened, home_);
-            if (same) removeContents(fd, shown);
-            ::close(fd);
+            const bool same = statEntry(fd.get(), "", opened) && opened.stx_ino == st.stx_ino && !onAnotherMount(opened, home_);
+            if (same) removeContents(fd.get(), shown);
+            fd.reset();
             if (!same) return leave(shown, "changed while being removed, not entered");
             if (::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOTEMPTY && errno != ENOENT)
                 leave(shown, std::string("cannot remove: ") + std::strerror(errno));
@@ -191,30 +193,23 @@ void detachMountsAtOrBelow(const std::string& dir) noexcept {
 
 std::string removeTreeWithinItsMount(const std::string& dir) noexcept {
     try {
-        const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-        if (fd < 0) {
+        mpio::process::Fd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!fd) {
             if (errno == ENOENT) return {};
             if ((errno == ENOTDIR || errno == ELOOP) && ::unlink(dir.c_str()) == 0) return {};
             return dir + ": cannot open: " + std::strerror(errno);
         }
         struct statx st {};
-        if (!statEntry(fd, "", st)) {
-            const int error = errno;
-            ::close(fd);
-            return dir + ": cannot examine: " + std::strerror(error);
-        }
-        if (isMountRoot(st)) {
-            ::close(fd);
-            return dir + ": a mount point, not entered";
-        }
+        if (!statEntry(fd.get(), "", st)) return dir + ": cannot examine: " + std::strerror(errno);
+        if (isMountRoot(st)) return dir + ": a mount point, not entered";
         Home home;
         home.devMajor = st.stx_dev_major;
         home.devMinor = st.stx_dev_minor;
         home.knowsMount = (st.stx_mask & STATX_MNT_ID) != 0;
         home.mountId = st.stx_mnt_id;
         Remover remover(home);
-        remover.removeContents(fd, dir);
-        ::close(fd);
+        remover.removeContents(fd.get(), dir);
+        fd.reset();
         std::string report = remover.report();
         if (report.empty() && ::rmdir(dir.c_str()) != 0 && errno != ENOENT)
             report = dir + ": cannot remove: " + std::strerror(errno);

@@ -1,6 +1,6 @@
 // The process runner's own rules, beyond the shell runs the host's tests
 // cover: argument vectors and program lookup, standard input, environment,
-// output caps, the group kill, and the tests' runProgram over it.
+// passed descriptors, output caps, the group kill, and the tests' runProgram over it.
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/time.h>
@@ -56,6 +56,13 @@ process::Launch limited(process::Launch launch, std::size_t limit) {
 
 TEST(Runner, ArgumentsInputEnvironmentStreamsAndCaps) {
     const std::string big(3 << 20, 'x');
+    // Two pipes holding a line each, handed over in the reverse order of their numbers.
+    process::Pipe first, second;
+    ASSERT_EQ(process::makePipe(first), 0);
+    ASSERT_EQ(process::makePipe(second), 0);
+    ASSERT_EQ(::write(first.write.get(), "1\n", 2) + ::write(second.write.get(), "2\n", 2), 4);
+    first.write.reset();
+    second.write.reset();
     struct Row {
         const char* what;
         process::Launch launch;
@@ -88,6 +95,11 @@ TEST(Runner, ArgumentsInputEnvironmentStreamsAndCaps) {
          Outcome::Exited, 3, "a\nb\n", ""},
         {"discarded", with(shell("echo a; echo b >&2"), [](auto& s) { s.output = process::Sink::Discard; }),
          Outcome::Exited, 0, "", "b\n"},
+        {"descriptors passed", with(shell("read a <&3; read b <&4; test -e /proc/$$/fd/5 || echo $a$b"), [&](auto& s) {
+             s.passDescriptors = {second.read.get(), first.read.get()};
+         }), Outcome::Exited, 0, "21\n", ""},
+        {"no signal ignored", argv({"grep", "^SigIgn", "/proc/self/status"}), Outcome::Exited, 0,
+         "SigIgn:\t0000000000000000\n", ""},
         {"signalled", shell("kill -TERM $$"), Outcome::Signalled, SIGTERM, "", ""},
         {"cap reached exactly", limited(shell("printf 0123456789"), 10), Outcome::Exited, 0, "0123456789", ""},
         {"cap passed", limited(shell("printf 0123456789abc; printf 01234567890 >&2"), 10), Outcome::Exited, 0,

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <string_view>
 #include <thread>
 
@@ -110,12 +111,26 @@ std::vector<char*> pointersTo(const std::vector<std::string>& strings) {
 }
 
 // The child's descriptors 0, 1 and 2: a descriptor to put there, or -1 to
-// leave the caller's.
+// leave the caller's; and those it gets as 3, 4, ...
 struct ChildFds {
     int in = -1;
     int out = -1;
     int err = -1;
+    const std::vector<Fd>* passed = nullptr;
 };
+
+// Close-on-exec copies of the descriptors to pass, numbered above all their
+// targets 3 .. 3+n-1, so that no dup2 onto a target overwrites a source still
+// to come. Result: 0, or the errno value of the failure.
+int copyAboveTargets(const std::vector<int>& fds, std::vector<Fd>& copies) {
+    const int lowest = 3 + static_cast<int>(fds.size());
+    for (const int fd : fds) {
+        const int copy = ::fcntl(fd, F_DUPFD_CLOEXEC, lowest);
+        if (copy < 0) return errno;
+        copies.emplace_back(copy);
+    }
+    return 0;
+}
 
 // posix_spawn with the descriptors, signal state and group of the Launch, and
 // no other descriptor. Result: 0, or the errno value of the failure.
@@ -130,8 +145,11 @@ int startChild(const Launch& launch, const char* path, char* const argv[], char*
         ::posix_spawn_file_actions_destroy(&actions);
         return rc;
     }
+    // Every signal back to its default, the C library's internal ones too:
+    // sigfillset leaves those out, and glibc's child then sets them to
+    // SIG_IGN, which the exec keeps.
     sigset_t defaults;
-    ::sigfillset(&defaults);
+    std::memset(&defaults, 0xff, sizeof defaults);
     ::sigdelset(&defaults, SIGKILL);
     ::sigdelset(&defaults, SIGSTOP);
     sigset_t mask;
@@ -145,10 +163,13 @@ int startChild(const Launch& launch, const char* path, char* const argv[], char*
     const int sources[] = {fds.in, fds.out, fds.err};
     for (int i = 0; i < 3 && rc == 0; ++i)
         if (sources[i] >= 0) rc = ::posix_spawn_file_actions_adddup2(&actions, sources[i], targets[i]);
+    int next = 3;
+    for (const Fd& fd : *fds.passed)
+        if (rc == 0) rc = ::posix_spawn_file_actions_adddup2(&actions, fd.get(), next++);
     if (rc == 0 &&
 #if defined(__GLIBC__) && __GLIBC_PREREQ(2, 34)
         // Descriptors the caller left inheritable stay with the caller.
-        (rc = ::posix_spawn_file_actions_addclosefrom_np(&actions, 3)) == 0 &&
+        (rc = ::posix_spawn_file_actions_addclosefrom_np(&actions, next)) == 0 &&
 #endif
         (rc = ::posix_spawnattr_setflags(&attr, flags)) == 0 &&
         (rc = ::posix_spawnattr_setpgroup(&attr, 0)) == 0 &&
@@ -232,7 +253,10 @@ Child spawn(const Launch& launch, Result& failure) {
     }
     if (written == text.size()) in.write.reset(); // end-of-file
 
-    ChildFds fds{in.read.get(), out.write.get(), err.write.get()};
+    std::vector<Fd> passed;
+    if (const int e = copyAboveTargets(launch.passDescriptors, passed); e != 0)
+        return failed(failure, Outcome::NotStarted, e, "fcntl");
+    ChildFds fds{in.read.get(), out.write.get(), err.write.get(), &passed};
     if (launch.errors == Sink::IntoOutput) fds.err = out.write ? out.write.get() : 1;
     pid_t pid = -1;
     e = startChild(launch, path.c_str(), argv.data(), envp, fds, pid);

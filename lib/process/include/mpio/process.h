@@ -11,7 +11,8 @@
 // environment arrays, the resolved program path, descriptor actions) is
 // prepared before, so nothing allocates between the start of the child and
 // its exec. The child starts with default signal dispositions, the given (by
-// default empty) signal mask, and no descriptor but 0, 1 and 2. Every
+// default empty) signal mask, and no descriptor but 0, 1, 2 and those it is
+// handed (Launch::passDescriptors). Every
 // descriptor this library makes is close-on-exec, so runs started by other
 // threads at the same time inherit none of them. Every call is restarted on
 // EINTR, and no descriptor, process or zombie outlives a run on any path
@@ -121,6 +122,9 @@ struct Launch {
 
     Sink output = Sink::Capture;
     Sink errors = Sink::Capture;
+    // Descriptors of the caller that the child gets as 3, 4, ... in this
+    // order (the caller's own stay as they are).
+    std::vector<int> passDescriptors;
 
     // In a process group of its own (the group id is the child's pid), so
     // that a kill reaches every process it started.
@@ -146,7 +150,7 @@ enum class Outcome {
     Signalled,     // code: the signal that ended it
     TimedOut,      // the group was killed; the output read until then is kept
     NoPipe,        // code: errno of pipe2 or of moving a pipe end above 2
-    NotStarted,    // code: errno of the program lookup or of posix_spawn
+    NotStarted,    // code: errno of the program lookup, of copying a passed descriptor, or of posix_spawn
     CaptureFailed, // code: errno of call (poll, read, write); the group was killed
     StatusLost,    // it ran, but the exit status was reaped elsewhere
 };

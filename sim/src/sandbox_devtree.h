@@ -1,0 +1,28 @@
+// The sandbox's /dev, and the checked file system calls that making the
+// sandbox uses.
+#ifndef SIM_SANDBOX_DEVTREE_H
+#define SIM_SANDBOX_DEVTREE_H
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace sim {
+
+// mount(2), mkdir(2) and symlink(2) that throw SysError on failure.
+void mountOrThrow(const char* source, const std::string& target, const char* type, unsigned long flags,
+                  const char* data, const std::string& what);
+void mkdirOrThrow(const std::string& path, mode_t mode);
+void symlinkOrThrow(const std::string& target, const std::string& path);
+
+// Makes the directory `dev` and mounts there a tmpfs holding what every
+// /dev has: null, zero, full, random, urandom, tty, the fd links, shm, pts
+// when the host has devpts, and loop-control when asked for.
+void makeBasicDevTree(const std::string& dev, bool withLoopControl);
+
+// Moves the tree at `dev` over this mount namespace's /dev.
+void moveOverDev(const std::string& dev);
+
+} // namespace sim
+
+#endif
