@@ -23,6 +23,9 @@ set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 # from the components' DEPENDS, at this very version.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
+# mpioctl's libTmHost.so.1 comes from the tmmpio-host package: dpkg-shlibdeps
+# finds it in the build tree and leaves it to that DEPENDS.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/lib)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY "=")
 
