@@ -3,8 +3,12 @@
 # same built with clang, the AddressSanitizer + UndefinedBehaviorSanitizer build and the
 # ThreadSanitizer build; then every fuzz target for a bounded time (clang,
 # libFuzzer); then valgrind memcheck over the plug-in's unit tests and the
-# reliability tests of the default build. Any failure, crash, sanitizer
-# report, leak or invalid access fails the script.
+# reliability tests of the default build; then the ABI of the default build
+# against the baseline in abi/ (scripts/abi-check.sh) and the Debian
+# packages: built (scripts/package.sh), unpacked into a scratch root and
+# tried with the build tree out of reach (scripts/check-install.sh). Any
+# failure, crash, sanitizer report, leak, invalid access or ABI change fails
+# the script.
 #
 # FUZZ_SECONDS sets the seconds each fuzz target runs (default 20; the five
 # targets run two at a time, about a minute in all).
@@ -30,6 +34,7 @@ for preset in default clang asan tsan; do
     step "$preset build" bash -c "cmake --preset $preset >/dev/null && cmake --build --preset $preset -j $jobs"
     step "$preset tests" ctest --preset "$preset"
 done
+step "abi check" scripts/abi-check.sh
 
 # The fuzz preset builds only the plug-in's objects, the fake host and the
 # fuzz targets; each target first replays its seeds, then fuzzes.
@@ -48,6 +53,9 @@ memcheck() {
 }
 step "valgrind unit tests" memcheck plugin_unit_tests
 step "valgrind reliability" memcheck reliability_tests
+
+step "packages" scripts/package.sh
+step "installed files" scripts/check-install.sh
 
 echo "== time per step"
 printf '   %s\n' "${timings[@]}"

@@ -1,4 +1,5 @@
 // mpio-sandbox: runs a command on a simulated PowerPath machine.
+#include "TmMPIOVersion.h"
 #include "sandbox.h"
 
 #include <cstdio>
@@ -10,7 +11,14 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (const auto status = sim::runHiddenMode(args)) return *status;
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        std::fputs(sim::kSandboxUsage, stdout);
+        // "Usage:" leads --help, as people and help2man expect.
+        std::string usage = sim::kSandboxUsage;
+        if (usage.starts_with("usage:")) usage[0] = 'U';
+        std::fputs(usage.c_str(), stdout);
+        return 0;
+    }
+    if (args.size() == 1 && args[0] == "--version") {
+        std::fputs("mpio-sandbox (TmMPIO_EMCPowerPath) " TMMPIO_VERSION_STRING "\n", stdout);
         return 0;
     }
     try {

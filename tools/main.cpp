@@ -3,6 +3,7 @@
 // host services that the plug-in binds when it is loaded.
 #include <unistd.h>
 
+#include <cstdlib>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -20,6 +21,11 @@ std::string executablePath() {
     const ssize_t length = readlink("/proc/self/exe", buffer.data(), buffer.size());
     if (length <= 0 || static_cast<std::size_t>(length) >= buffer.size()) return {};
     return std::string(buffer.data(), static_cast<std::size_t>(length));
+}
+
+std::optional<std::string> environmentValue(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::optional<std::string>(value) : std::nullopt;
 }
 
 int finish(const mpioctl::Report& report, bool json) {
@@ -42,13 +48,17 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     const Invocation& invocation = *parsed.invocation;
-    const std::string pluginPath =
-        choosePluginPath(invocation.options.plugin, executablePath(), MPIOCTL_BUILT_PLUGIN);
+    const std::string installedPlugin = std::string(MPIOCTL_PLUGIN_FROM_BINDIR) + "/" + kPluginFileName;
+    const std::string pluginPath = choosePluginPath({invocation.options.plugin,
+                                                     environmentValue(kPluginEnvironmentVariable),
+                                                     executablePath(), MPIOCTL_PLUGIN_FROM_BINDIR,
+                                                     MPIOCTL_BUILD_BINDIR, MPIOCTL_BUILT_PLUGIN});
 
-    if (invocation.help != Help::None) {
-        std::cout << (invocation.help == Help::Command ? commandHelp(*invocation.command)
-                                                       : programHelp(pluginPath));
-        return kExitOk;
+    switch (invocation.help) {
+    case Help::None: break;
+    case Help::Version: std::cout << versionText(); return kExitOk;
+    case Help::Command: std::cout << commandHelp(*invocation.command); return kExitOk;
+    case Help::Program: std::cout << programHelp(pluginPath, installedPlugin); return kExitOk;
     }
 
     // The host's log is shown only when asked for, whatever the stand-in's default.

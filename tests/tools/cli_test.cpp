@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "cli.h"
+#include "plugin.h"
 
 namespace mpioctl {
 namespace {
@@ -40,6 +41,8 @@ TEST(ParseArguments, AcceptsCommandsWithOptionsAnywhere) {
         {{"help", "partitions"}, "partitions", Help::Command, "", {}, false, {}, {}},
         {{"partitions", "--help"}, "partitions", Help::Command, "", {}, false, {}, {}},
         {{"is-mpio", "-h"}, "is-mpio", Help::Command, "", {}, false, {}, {}},
+        {{"--version"}, nullptr, Help::Version, "", {}, false, {}, {}},
+        {{"paths", "/dev/x", "--version"}, nullptr, Help::Version, "", {}, false, {}, {}},
     };
     for (const Accepted& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
@@ -85,6 +88,7 @@ TEST(ParseArguments, RefusesBadOptionsAndArguments) {
         {{"--timeout", "5s", "init"}, "not '5s'", nullptr},
         {{"--timeout", "+-5", "init"}, "not '+-5'", nullptr},
         {{"--json=yes", "devices"}, "option --json takes no value", nullptr},
+        {{"--version=2"}, "option --version takes no value", nullptr},
         {{"is-mpio"}, "is-mpio needs exactly one argument, PATH, but 0 were given", "is-mpio"},
         {{"paths", "/a", "/b"}, "paths needs exactly one argument, PATH, but 2 were given",
          "paths"},
@@ -112,7 +116,7 @@ TEST(ParseArguments, RefusesBadOptionsAndArguments) {
 }
 
 TEST(Help, ProgramHelpNamesEveryCommandAndExitStatus) {
-    const std::string help = programHelp("/built/libTmMPIO_EMCPowerPath.so");
+    const std::string help = programHelp("/built/libTmMPIO_EMCPowerPath.so", "../lib/tmmpio/libTmMPIO_EMCPowerPath.so");
     for (const CommandInfo& command : commandTable()) {
         EXPECT_NE(help.find(std::string("  ") + command.name), std::string::npos) << command.name;
         EXPECT_NE(help.find(command.entryPoint), std::string::npos) << command.entryPoint;
@@ -125,6 +129,29 @@ TEST(Help, ProgramHelpNamesEveryCommandAndExitStatus) {
         EXPECT_NE(help.find(stated), std::string::npos) << stated;
     for (const char* status : {"  0   ", "  1   ", "  2   ", "  3   ", "  64  "})
         EXPECT_NE(help.find(status), std::string::npos) << status;
+}
+
+TEST(ChoosePluginPath, GivenThenEnvironmentThenBuildTreeThenInstalledTree) {
+    const std::string installed = "../lib/tmmpio";
+    const struct {
+        std::optional<std::string> given, environment;
+        std::string executable, buildBinDir, chosen;
+    } cases[] = {
+        {"/g.so", "/e.so", "/usr/bin/mpioctl", "/usr/bin", "/g.so"},
+        {{}, "/e.so", "/usr/bin/mpioctl", "/usr/bin", "/e.so"},
+        {{}, "", "/usr/bin/mpioctl", "/usr/bin", "/built.so"},
+        {{}, {}, "/usr/bin/../bin/mpioctl", "/usr/bin", "/built.so"},
+        {{}, {}, "/opt/moved/bin/mpioctl", "/usr/bin", "/opt/moved/lib/tmmpio/libTmMPIO_EMCPowerPath.so"},
+        // A build tree that is gone is not the program's directory.
+        {{}, {}, "/gone/bin/mpioctl", "/gone/bin", "/gone/lib/tmmpio/libTmMPIO_EMCPowerPath.so"},
+        {{}, {}, "", "/usr/bin", "libTmMPIO_EMCPowerPath.so"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.executable + " " + c.given.value_or("-") + " " + c.environment.value_or("-"));
+        EXPECT_EQ(choosePluginPath({c.given, c.environment, c.executable, installed, c.buildBinDir,
+                                    "/built.so"}),
+                  c.chosen);
+    }
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "TmMPIOVersion.h"
 #include "run_program.h"
 
 namespace {
@@ -25,6 +26,15 @@ bool contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
 
+// Every document matches the installed JSON Schema of its command, checked by
+// the distribution's validator (python3-jsonschema).
+void expectValidDocuments(const std::vector<std::string>& documents) {
+    std::vector<std::string> arguments{MPIOCTL_SCHEMA_DIR};
+    arguments.insert(arguments.end(), documents.begin(), documents.end());
+    const ProgramRun run = runProgram(MPIOCTL_JSON_VALIDATOR, arguments);
+    EXPECT_EQ(run.exitStatus, 0) << run.out << run.err;
+}
+
 class MpioctlRun : public testing::Test {
 protected:
     void SetUp() override {
@@ -34,7 +44,10 @@ protected:
         close(fd);
         tracePath_ = name;
     }
-    void TearDown() override { std::remove(tracePath_.c_str()); }
+    void TearDown() override {
+        std::remove(tracePath_.c_str());
+        if (!documents_.empty()) expectValidDocuments(documents_);
+    }
 
     // mpioctl with the mock plug-in, its switches and its trace file.
     ProgramRun mock(std::vector<std::string> args, const std::string& flags = "") {
@@ -46,6 +59,7 @@ protected:
                        const std::string& flags = "") {
         args.insert(args.begin(), "--json");
         const ProgramRun run = mock(args, flags);
+        documents_.push_back(run.out);
         EXPECT_EQ(run.exitStatus, exitStatus) << run.out << run.err;
         EXPECT_EQ(run.err, "");
         try {
@@ -71,6 +85,7 @@ protected:
     }
 
     std::string tracePath_;
+    std::vector<std::string> documents_; // the --json documents, validated at the end
 };
 
 struct Case {
@@ -295,7 +310,10 @@ TEST_F(MpioctlRun, HelpForTheProgramAndEachCommand) {
     EXPECT_EQ(viaHelp.exitStatus, 0);
     EXPECT_TRUE(contains(viaHelp.out, "Usage: mpioctl [OPTIONS] is-partition PATH"));
     EXPECT_EQ(viaHelp.out, viaOption.out);
-    EXPECT_TRUE(trace().empty()) << "help calls nothing";
+    const ProgramRun version = mock({"devices", "--version"});
+    EXPECT_EQ(version.exitStatus, 0);
+    EXPECT_EQ(version.out, "mpioctl (TmMPIO_EMCPowerPath) " TMMPIO_VERSION_STRING "\n");
+    EXPECT_TRUE(trace().empty()) << "help and version call nothing";
 }
 
 TEST_F(MpioctlRun, PluginsThatCannotBeUsedGiveStatus3) {
@@ -314,6 +332,7 @@ TEST_F(MpioctlRun, PluginsThatCannotBeUsedGiveStatus3) {
     const ProgramRun inJson =
         runProgram(MPIOCTL_PATH, {"--json", "--plugin", "/nonexistent/p.so", "devices"});
     EXPECT_EQ(inJson.exitStatus, 3);
+    documents_.push_back(inJson.out);
     const json doc = json::parse(inJson.out);
     EXPECT_EQ(doc.at("ok"), false);
     EXPECT_TRUE(doc.at("error").at("entryPoint").is_null());
@@ -325,9 +344,18 @@ TEST(MpioctlRealPlugin, VendorOfTheBuiltPluginFoundBesideTheProgram) {
     const ProgramRun run = runProgram(MPIOCTL_PATH, {"vendor"});
     EXPECT_EQ(run.exitStatus, 0) << run.err;
     EXPECT_EQ(run.out, "Trelmaron: EMC PowerPath MPIO\n");
-    const json doc = json::parse(runProgram(MPIOCTL_PATH, {"vendor", "--json"}).out);
+    const std::string document = runProgram(MPIOCTL_PATH, {"vendor", "--json"}).out;
+    expectValidDocuments({document});
+    const json doc = json::parse(document);
     EXPECT_EQ(doc.at("vendor"), "Trelmaron: EMC PowerPath MPIO");
     EXPECT_TRUE(doc.at("plugin").get<std::string>().ends_with("/lib/libTmMPIO_EMCPowerPath.so"));
+    // The environment variable comes before the built plug-in, --plugin before both.
+    const auto chosen = [](const std::vector<std::string>& args) {
+        const ProgramRun run = runProgram(MPIOCTL_PATH, args, {{"MPIOCTL_PLUGIN", kMock}});
+        return json::parse(run.out).at("plugin").get<std::string>();
+    };
+    EXPECT_EQ(chosen({"--json", "vendor"}), kMock);
+    EXPECT_EQ(chosen({"--json", "--plugin", "/nonexistent/p.so", "vendor"}), "/nonexistent/p.so");
 }
 
 } // namespace

@@ -83,24 +83,24 @@ TEST(RenderJson, DocumentsKeepTheirKeysOrderAndCompactForm) {
         std::string document;
     } cases[] = {
         {parts,
-         R"({"command":"partitions","plugin":"/p.so","ok":true,"exitStatus":0,)"
+         R"({"schemaVersion":1,"command":"partitions","plugin":"/p.so","ok":true,"exitStatus":0,)"
          R"("device":"/dev/emcpowera","partitions":[{"name":"/dev/emcpowera1","partNo":1,)"
          R"("start":2048,"size":-9223372036854775808,"sectorSize":512,"major":120,"minor":1}],)"
          R"("warnings":[{"entryPoint":"getPartitionDevices","result":0,"code":3,"text":"stray",)"
          R"("message":"left an error"}]})"},
         {failed,
-         R"({"command":"is-partition","plugin":"/p.so","ok":false,"exitStatus":2,"path":"/dev/x",)"
+         R"({"schemaVersion":1,"command":"is-partition","plugin":"/p.so","ok":false,"exitStatus":2,"path":"/dev/x",)"
          R"("error":{"entryPoint":"isPartitionDevice","result":0,"code":null,"text":null,)"
          R"("message":"no"},"warnings":[]})"},
-        {no, R"({"command":"is-partition","plugin":"/p.so","ok":true,"exitStatus":1,)"
+        {no, R"({"schemaVersion":1,"command":"is-partition","plugin":"/p.so","ok":true,"exitStatus":1,)"
              R"("path":"/dev/sdb1","partition":false,"parent":null,"warnings":[]})"},
-        {devices, R"({"command":"devices","plugin":"/p.so","ok":true,"exitStatus":0,)"
+        {devices, R"({"schemaVersion":1,"command":"devices","plugin":"/p.so","ok":true,"exitStatus":0,)"
                   R"("devices":["/dev/emcpowera","/dev/emcpowerb"],"warnings":[]})"},
-        {empty, R"({"command":"paths","plugin":"/p.so","ok":true,"exitStatus":0,)"
+        {empty, R"({"schemaVersion":1,"command":"paths","plugin":"/p.so","ok":true,"exitStatus":0,)"
                 R"("device":"/dev/emcpowerc","paths":[],"warnings":[]})"},
         {reportOf("refresh"),
-         R"({"command":"refresh","plugin":"/p.so","ok":true,"exitStatus":0,"warnings":[]})"},
-        {unloaded, R"({"command":null,"plugin":"/p.so","ok":false,"exitStatus":3,)"
+         R"({"schemaVersion":1,"command":"refresh","plugin":"/p.so","ok":true,"exitStatus":0,"warnings":[]})"},
+        {unloaded, R"({"schemaVersion":1,"command":null,"plugin":"/p.so","ok":false,"exitStatus":3,)"
                    R"("error":{"entryPoint":null,"result":null,"code":null,"text":null,)"
                    R"("message":"cannot load"},"warnings":[]})"},
     };

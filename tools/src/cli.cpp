@@ -6,7 +6,9 @@
 #include <climits>
 #include <sstream>
 
+#include "TmMPIOVersion.h"
 #include "negotiate.h"
+#include "plugin.h"
 
 namespace mpioctl {
 
@@ -93,15 +95,18 @@ struct OptionDef {
     bool takesValue;
 };
 
-constexpr std::array<OptionDef, 5> kOptions{{
+constexpr std::array<OptionDef, 6> kOptions{{
     {"--plugin", true}, {"--json", false}, {"--log", true}, {"--timeout", true}, {"--help", false},
+    {"--version", false},
 }};
 
 // Applies one option with its value; the error text when it is refused.
 std::string applyOption(std::string_view name, const std::string& value, Options& options,
-                        bool& help) {
+                        bool& help, bool& version) {
     if (name == "--help") {
         help = true;
+    } else if (name == "--version") {
+        version = true;
     } else if (name == "--json") {
         options.json = true;
     } else if (name == "--plugin") {
@@ -136,6 +141,7 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
     ParseResult parsed;
     Invocation invocation;
     bool help = false;
+    bool version = false;
     bool optionsEnded = false;
     std::vector<std::string> positional;
 
@@ -180,8 +186,16 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
         } else if (inlineValue) {
             return fail("option " + std::string(name) + " takes no value");
         }
-        if (std::string error = applyOption(name, value, invocation.options, help); !error.empty())
+        if (std::string error = applyOption(name, value, invocation.options, help, version);
+            !error.empty())
             return fail(error);
+    }
+
+    // --version wins over the command and its arguments, as in other tools.
+    if (version) {
+        invocation.help = Help::Version;
+        parsed.invocation = invocation;
+        return parsed;
     }
 
     invocation.help = help ? Help::Program : Help::None;
@@ -226,7 +240,7 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
     return parsed;
 }
 
-std::string programHelp(const std::string& defaultPlugin) {
+std::string programHelp(const std::string& chosenPlugin, const std::string& installedPlugin) {
     std::ostringstream out;
     out << "Usage: mpioctl [OPTIONS] COMMAND [ARGUMENT]\n"
            "\n"
@@ -248,12 +262,24 @@ std::string programHelp(const std::string& defaultPlugin) {
     out << "  help [COMMAND]      this text, or the help of one command\n"
            "\n"
            "Options, before or after the command:\n"
-           "  --plugin PATH       the plug-in to load; default:\n"
+           "  --plugin PATH       the plug-in to load; without it, the one that the\n"
+           "                      environment variable "
+        << kPluginEnvironmentVariable
+        << " names, else\n"
            "                      "
-        << defaultPlugin
+        << installedPlugin
+        << "\n"
+           "                      from mpioctl's own directory (from the build tree: the\n"
+           "                      plug-in built with it); this run:\n"
+           "                      "
+        << chosenPlugin
         << "\n"
            "  --json              print one JSON document on standard output, failures\n"
-           "                      included; usage errors still go to standard error\n"
+           "                      included; usage errors still go to standard error. Its\n"
+           "                      schemaVersion is "
+        << kJsonSchemaVersion
+        << "; a JSON Schema for each command's document\n"
+           "                      is installed in share/tmmpio/schemas\n"
            "  --log LEVEL         show the host debug log on standard error, entries of\n"
            "                      LEVEL and up (the plug-in logs at levels 0 and -1)\n"
            "  --timeout SECONDS   bound every command that the plug-in runs; default: "
@@ -263,6 +289,7 @@ std::string programHelp(const std::string& defaultPlugin) {
         << INT_MAX
         << "\n"
            "  -h, --help          this text; after a command, that command's help\n"
+           "  --version           the version of mpioctl\n"
            "  --                  end of the options: an argument after it that starts\n"
            "                      with '-' is taken as a PATH or NAME\n"
            "\n"
@@ -287,6 +314,10 @@ std::string commandHelp(const CommandInfo& command) {
         << "Options: --plugin PATH, --json, --log LEVEL, --timeout SECONDS (mpioctl --help).\n\n"
         << kExitStatusText;
     return out.str();
+}
+
+std::string versionText() {
+    return "mpioctl (TmMPIO_EMCPowerPath) " TMMPIO_VERSION_STRING "\n";
 }
 
 std::string usageMessage(const ParseResult& failed) {

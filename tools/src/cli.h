@@ -25,6 +25,11 @@ enum ExitStatus : int {
 // mpioctl with it.
 inline constexpr int kDefaultTimeoutSeconds = 60;
 
+// The version of the --json documents' layout, their first member
+// schemaVersion; it grows with every change that a reader could notice
+// (tools/schemas holds their JSON Schemas).
+inline constexpr int kJsonSchemaVersion = 1;
+
 enum class Command { Vendor, Init, Devices, IsMpio, Paths, Partitions, IsPartition, Refresh, Delete };
 
 struct CommandInfo {
@@ -46,7 +51,8 @@ struct Options {
     std::optional<int> timeoutSeconds; // unset: kDefaultTimeoutSeconds; 0: no bound
 };
 
-enum class Help { None, Program, Command };
+// What to print instead of running a command.
+enum class Help { None, Program, Command, Version };
 
 struct Invocation {
     Options options;
@@ -65,9 +71,14 @@ struct ParseResult {
 // after the command; "--" ends them.
 ParseResult parseArguments(const std::vector<std::string>& arguments);
 
-// Help texts; defaultPlugin is shown as the default of --plugin.
-std::string programHelp(const std::string& defaultPlugin);
+// Help texts. programHelp describes the plug-in lookup with installedPlugin
+// (the installed plug-in as seen from mpioctl's directory) and shows
+// chosenPlugin, the one that this run would load.
+std::string programHelp(const std::string& chosenPlugin, const std::string& installedPlugin);
 std::string commandHelp(const CommandInfo& command);
+
+// "mpioctl (TmMPIO_EMCPowerPath) VERSION", for --version.
+std::string versionText();
 
 // "mpioctl: ERROR" and a hint where to find help, for standard error.
 std::string usageMessage(const ParseResult& failed);

@@ -5,17 +5,22 @@
 
 namespace mpioctl {
 
-std::string choosePluginPath(const std::optional<std::string>& given,
-                             const std::string& executable, const std::string& fallback) {
-    if (given) return *given;
-    if (!executable.empty()) {
-        const std::filesystem::path beside = std::filesystem::path(executable).parent_path() /
-                                             ".." / "lib" / "libTmMPIO_EMCPowerPath.so";
-        std::error_code error;
-        if (std::filesystem::is_regular_file(beside, error))
-            return beside.lexically_normal().string();
-    }
-    return fallback;
+namespace {
+
+bool sameDirectory(const std::filesystem::path& a, const std::string& b) {
+    std::error_code error;
+    return !b.empty() && std::filesystem::equivalent(a, b, error) && !error;
+}
+
+} // namespace
+
+std::string choosePluginPath(const PluginLookup& lookup) {
+    if (lookup.given) return *lookup.given;
+    if (lookup.environment && !lookup.environment->empty()) return *lookup.environment;
+    if (lookup.executable.empty()) return kPluginFileName;
+    const std::filesystem::path programDir = std::filesystem::path(lookup.executable).parent_path();
+    if (sameDirectory(programDir, lookup.buildBinDir)) return lookup.builtPlugin;
+    return (programDir / lookup.pluginDirFromProgram / kPluginFileName).lexically_normal().string();
 }
 
 } // namespace mpioctl

@@ -13,10 +13,29 @@ using mpio::loader::EntryPoints;
 using mpio::loader::LoadResult;
 using mpio::loader::loadPlugin;
 
-// The plug-in to load: the one given with --plugin, else the one in ../lib
-// beside the executable when it exists, else the fallback (the build tree's).
-std::string choosePluginPath(const std::optional<std::string>& given,
-                             const std::string& executable, const std::string& fallback);
+// The plug-in's file name, as hosts load it.
+inline constexpr const char* kPluginFileName = "libTmMPIO_EMCPowerPath.so";
+
+// The environment variable that names a plug-in when --plugin is not given.
+inline constexpr const char* kPluginEnvironmentVariable = "MPIOCTL_PLUGIN";
+
+// What the choice of the plug-in goes by.
+struct PluginLookup {
+    std::optional<std::string> given;       // --plugin
+    std::optional<std::string> environment; // MPIOCTL_PLUGIN, when set
+    std::string executable;                 // the running program; empty when unknown
+    std::string pluginDirFromProgram;       // the installed plug-in directory, relative to the bindir
+    std::string buildBinDir;                // the build tree's bin/
+    std::string builtPlugin;                // the plug-in built with the program
+};
+
+// The plug-in to load, in this order: the one given with --plugin; the one
+// that MPIOCTL_PLUGIN names, when not empty; for a program that runs from the
+// build tree's bin/, the plug-in built with it; else the installed one, in
+// pluginDirFromProgram from the program's directory, so that an installed
+// tree works wherever it is moved. When the program's own path is unknown,
+// the bare file name, for the dynamic loader's search.
+std::string choosePluginPath(const PluginLookup& lookup);
 
 } // namespace mpioctl
 

@@ -171,6 +171,7 @@ void renderText(const Report& report, std::ostream& out, std::ostream& err) {
 
 void renderJson(const Report& report, std::ostream& out) {
     Json doc = Json::object();
+    doc["schemaVersion"] = kJsonSchemaVersion;
     doc["command"] = report.command ? Json(report.command->name) : Json(nullptr);
     doc["plugin"] = report.plugin;
     doc["ok"] = !report.failure;

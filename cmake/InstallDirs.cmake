@@ -1,0 +1,31 @@
+# Where everything is installed (GNUInstallDirs), and the relative paths that
+# keep an installed tree working wherever it is moved.
+include(GNUInstallDirs)
+
+# The plug-in keeps its plain file name (hosts load it by that name) in a
+# directory of its own under the libdir.
+set(MPIO_INSTALL_PLUGINDIR "${CMAKE_INSTALL_LIBDIR}/tmmpio" CACHE STRING
+    "Plug-in directory, relative to the prefix")
+set(MPIO_INSTALL_DATADIR "${CMAKE_INSTALL_DATADIR}/tmmpio" CACHE STRING
+    "Topologies and JSON schemas, relative to the prefix")
+set(MPIO_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake/TmMPIO" CACHE STRING
+    "CMake package config, relative to the prefix")
+
+# mpio_relative_path(VAR FROM TO): TO as seen from FROM, both relative to the
+# prefix (or absolute).
+function(mpio_relative_path var from to)
+    cmake_path(ABSOLUTE_PATH from BASE_DIRECTORY /prefix OUTPUT_VARIABLE from_abs)
+    cmake_path(ABSOLUTE_PATH to BASE_DIRECTORY /prefix OUTPUT_VARIABLE to_abs)
+    file(RELATIVE_PATH relative "${from_abs}" "${to_abs}")
+    if(relative STREQUAL "")
+        set(relative ".")
+    endif()
+    set(${var} "${relative}" PARENT_SCOPE)
+endfunction()
+
+mpio_relative_path(MPIO_BIN_TO_LIBDIR "${CMAKE_INSTALL_BINDIR}" "${CMAKE_INSTALL_LIBDIR}")
+mpio_relative_path(MPIO_BIN_TO_PLUGINDIR "${CMAKE_INSTALL_BINDIR}" "${MPIO_INSTALL_PLUGINDIR}")
+
+# Installed programs find libTmHost beside them through the libdir, wherever
+# the tree lies; the build tree keeps CMake's absolute build RPATH.
+set(CMAKE_INSTALL_RPATH "$ORIGIN/${MPIO_BIN_TO_LIBDIR}")
