@@ -15,8 +15,12 @@
 #include "TmHostServices.h"
 #include "tmhost/TmHost.h"
 #include "temp_dir.h"
+#include "text.h"
 
 namespace {
+
+using testkit::readFile;
+using testkit::TempDir;
 
 struct Part {
     int partNo;
@@ -38,8 +42,8 @@ protected:
 
     // A 32 MiB image partitioned by the sfdisk script (none when empty).
     std::string image(const std::string& name, const std::string& script) {
-        const std::string path = dir.file(name);
-        const std::string scriptPath = dir.file(name + ".sfdisk");
+        const std::string path = dir / name;
+        const std::string scriptPath = dir / name + ".sfdisk";
         std::ofstream(scriptPath) << script;
         std::string command = "truncate -s 32M '" + path + "'";
         if (!script.empty()) command += " && sfdisk -q '" + path + "' < '" + scriptPath + "'";
@@ -98,7 +102,7 @@ TEST_F(PartitionsTest, EntriesBeyondTheDeviceAreLeftOutAndLogged) {
                                    "start=8192, size=40000, type=83\n"
                                    "start=50000, size=2048, type=83\n");
     ASSERT_EQ(::truncate(path.c_str(), 8 << 20), 0);
-    const std::string log = dir.file("log");
+    const std::string log = dir / "log";
     ASSERT_TRUE(tmhost::configureLog(tmhost::LogSink::File, 0, log));
     EXPECT_EQ(read(path, 1), (std::vector<Part>{{1, 2048, 4096}}));
     tmhost::configureLog(tmhost::LogSink::Off, 0);
@@ -124,18 +128,18 @@ TEST_F(PartitionsTest, ImageWithoutTableHasNoPartitionsAndKeepsTheList) {
 }
 
 TEST_F(PartitionsTest, BadPathsGiveNegativeErrno) {
-    const std::string plain = dir.file("plain");
+    const std::string plain = dir / "plain";
     std::ofstream(plain) << "x";
-    const std::string fifo = dir.file("fifo");
+    const std::string fifo = dir / "fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     struct Row {
         std::string path;
         int result;
     };
     std::vector<Row> rows = {
-        {dir.file("missing.img"), -ENOENT},
+        {dir / "missing.img", -ENOENT},
         {"", -ENOENT},
-        {dir.file(""), -EISDIR},
+        {dir / "", -EISDIR},
         {plain + "/inside", -ENOTDIR},
         {fifo, -ENOTBLK}, // and the open does not wait for a writer
     };

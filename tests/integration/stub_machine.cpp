@@ -15,7 +15,7 @@
 #include <stdexcept>
 
 #include "dev_fixture.h"
-#include "treeremoval.h"
+#include "text.h"
 
 namespace integration {
 namespace {
@@ -32,12 +32,9 @@ void writeFile(const std::string& path, const std::string& text, mode_t mode = 0
 } // namespace
 
 StubMachine::StubMachine() {
-    std::string templ = (std::filesystem::temp_directory_path() / "mpio-stub.XXXXXX").string();
-    if (!::mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
-    dir_ = templ;
-    std::filesystem::create_directories(dir_ + "/bin");
-    std::filesystem::create_directories(dir_ + "/work");
-    writeFile(dir_ + "/calls", "");
+    std::filesystem::create_directories(dir_ / "bin");
+    std::filesystem::create_directories(dir_ / "work");
+    writeFile(dir_ / "calls", "");
     if (const char* path = std::getenv("PATH")) oldPath_ = path;
     oldCwd_ = std::filesystem::current_path().string();
     for (const char* system : {"/usr/bin/powermt", "/bin/powermt"})
@@ -45,8 +42,8 @@ StubMachine::StubMachine() {
     // The private /dev starts empty; shells want /dev/null (for the input
     // of a background job, for one).
     if (devfixture::available()) devfixture::charNode("/dev/null", 1, 3);
-    ::setenv("PATH", (dir_ + "/bin:/usr/bin:/bin").c_str(), 1);
-    std::filesystem::current_path(dir_ + "/work");
+    ::setenv("PATH", (dir_ / "bin:/usr/bin:/bin").c_str(), 1);
+    std::filesystem::current_path(dir_ / "work");
     powermt("exit 0");
 }
 
@@ -54,15 +51,14 @@ StubMachine::~StubMachine() {
     std::error_code ec;
     std::filesystem::current_path(oldCwd_, ec);
     ::setenv("PATH", oldPath_.c_str(), 1);
-    sim::removeTemporaryTree(dir_);
 }
 
 void StubMachine::powermt(const std::string& body) {
-    writeFile(dir_ + "/bin/powermt",
-              "#!/bin/sh\nprintf '%s\\n' \"$*\" >> '" + dir_ + "/calls'\n" + body + "\n", 0755);
+    writeFile(dir_ / "bin/powermt",
+              "#!/bin/sh\nprintf '%s\\n' \"$*\" >> '" + dir() + "/calls'\n" + body + "\n", 0755);
 }
 
-void StubMachine::removePowermt() { std::filesystem::remove(dir_ + "/bin/powermt"); }
+void StubMachine::removePowermt() { std::filesystem::remove(dir_ / "bin/powermt"); }
 
 void StubMachine::powermtOrNone(const std::string& body) {
     if (body.empty())
@@ -71,18 +67,13 @@ void StubMachine::powermtOrNone(const std::string& body) {
         powermt(body);
 }
 
-std::vector<std::string> StubMachine::calls() const {
-    std::ifstream in(dir_ + "/calls");
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
+std::vector<std::string> StubMachine::calls() const { return testkit::lines(testkit::readFile(dir_ / "calls")); }
 
-void StubMachine::clearCalls() { writeFile(dir_ + "/calls", ""); }
+void StubMachine::clearCalls() { writeFile(dir_ / "calls", ""); }
 
 std::vector<std::string> StubMachine::workFiles() const {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir_ + "/work"))
+    for (const auto& entry : std::filesystem::directory_iterator(dir_ / "work"))
         names.push_back(entry.path().filename().string());
     return names;
 }

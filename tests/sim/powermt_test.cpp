@@ -12,6 +12,8 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 namespace {
 
 using simtest::contains;
