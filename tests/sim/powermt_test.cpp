@@ -12,8 +12,6 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <filesystem>
-
 namespace {
 
 using simtest::contains;
