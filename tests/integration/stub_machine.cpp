@@ -1,6 +1,5 @@
 #include "stub_machine.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -11,10 +10,10 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include "dev_fixture.h"
+#include "processes.h"
 #include "text.h"
 
 namespace integration {
@@ -109,21 +108,8 @@ std::vector<std::string> StubMachine::workFiles() const {
 
 std::vector<std::string> childrenLeft() {
     std::vector<std::string> left;
-    const pid_t self = ::getpid();
-    DIR* d = ::opendir("/proc");
-    if (!d) return {"cannot read /proc"};
-    while (dirent* e = ::readdir(d)) {
-        if (e->d_name[0] < '1' || e->d_name[0] > '9') continue;
-        std::ifstream in(std::string("/proc/") + e->d_name + "/stat");
-        std::string stat;
-        if (!std::getline(in, stat) || stat.rfind(')') == std::string::npos) continue;
-        std::istringstream rest(stat.substr(stat.rfind(')') + 2)); // after the command name
-        char state = 0;
-        pid_t parent = 0;
-        rest >> state >> parent;
-        if (parent == self) left.push_back(std::string(e->d_name) + " " + state);
-    }
-    ::closedir(d);
+    for (const auto& p : testkit::processTable())
+        if (p.parent == ::getpid()) left.push_back(std::to_string(p.pid) + " " + p.state);
     return left;
 }
 
