@@ -1,12 +1,12 @@
 #include "e2e_support.h"
 
+#include "mpio/process.h"
+
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
-#include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <memory>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
@@ -52,12 +52,11 @@ const Api& api() {
 }
 
 std::vector<TableEntry> sfdiskTable(const std::string& device) {
-    const std::string command = "sfdisk --dump " + device + " 2>/dev/null";
-    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
-    if (!pipe) throw std::runtime_error("cannot run " + command);
-    std::string dump;
-    char chunk[4096];
-    for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe.get())) > 0;) dump.append(chunk, n);
+    mpio::process::Launch launch;
+    launch.argv = {"sfdisk", "--dump", device};
+    launch.searchAfterPath = {"/usr/sbin", "/sbin"};
+    launch.errors = mpio::process::Sink::Discard;
+    const std::string dump = mpio::process::run(launch).out;
     // /dev/emcpowerbk5 : start=       69632, size=       16384, type=83
     const std::regex line("^" + device + R"((\d+) : start= *(\d+), size= *(\d+))");
     std::vector<TableEntry> table;
@@ -88,19 +87,6 @@ int adminMajorFromProcDevices() {
         if (block && (words >> number >> name) && name == "power2") return number;
     }
     return -1;
-}
-
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::vector<std::string> nodesOf(const std::vector<const DeviceFacts*>& devices) {
-    std::vector<std::string> out;
-    for (const DeviceFacts* d : devices) out.push_back(d->node());
-    return out;
 }
 
 } // namespace e2e

@@ -13,6 +13,7 @@
 #include "TmMPIO_EMCPowerPath.h"
 #include "caller_kit_gtest.h"
 #include "mpio/loader.h"
+#include "text.h"
 #include "topology_facts.h"
 
 namespace e2e {
@@ -49,10 +50,7 @@ std::pair<int, int> deviceNumbers(const std::string& path);
 // The major number that /proc/devices gives the power2 block class; -1 when none.
 int adminMajorFromProcDevices();
 
-std::string readFile(const std::string& path);
-
-// The /dev/ nodes of the devices, in their order.
-std::vector<std::string> nodesOf(const std::vector<const DeviceFacts*>& devices);
+using testkit::readFile;
 
 } // namespace e2e
 

@@ -12,13 +12,18 @@
 #include <nlohmann/json.hpp>
 
 #include "run_program.h"
+#include "sandbox_probe.h"
+#include "text.h"
 #include "topology_facts.h"
 
 namespace {
 
 using e2e::DeviceFacts;
+using e2e::nodesOf;
 using nlohmann::json;
 using e2e::TopologyFacts;
+using testkit::contains;
+using testkit::lines;
 
 const std::string kDir = E2E_DIR;
 const std::string kMachine = kDir + "/e2e.topo";
@@ -31,22 +36,7 @@ const TopologyFacts& facts(const std::string& file) {
     return read.at(file);
 }
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) out.push_back(line);
-    return out;
-}
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 std::vector<std::string> strings(const json& array) { return array.get<std::vector<std::string>>(); }
-
-std::vector<std::string> nodes(const std::vector<const DeviceFacts*>& devices) {
-    std::vector<std::string> out;
-    for (const DeviceFacts* d : devices) out.push_back(d->node());
-    return out;
-}
 
 // A command in a sandbox of the topology; MPIOCTL in its environment names the program.
 ProgramRun sandboxed(const std::string& topology, const std::vector<std::string>& command) {
@@ -60,22 +50,7 @@ ProgramRun mpioctl(const std::string& topology, std::vector<std::string> args) {
     return sandboxed(topology, args);
 }
 
-// The launcher exits 125 with one of these when this machine cannot make a sandbox.
-const std::string& whyNoSandbox() {
-    static const std::string reason = [] {
-        const ProgramRun probe = sandboxed(kMachine, {"true"});
-        if (probe.exitStatus == 125 && (contains(probe.err, "cannot create a mount namespace") ||
-                                        contains(probe.err, "disk-backed devices need /dev/loop-control")))
-            return probe.err;
-        return std::string();
-    }();
-    return reason;
-}
-
-#define REQUIRE_SANDBOX()                                                                  \
-    do {                                                                                   \
-        if (!whyNoSandbox().empty()) GTEST_SKIP() << "no sandbox here: " << whyNoSandbox(); \
-    } while (0)
+#define REQUIRE_E2E_SANDBOX() REQUIRE_SANDBOX(MPIO_SANDBOX, kMachine)
 
 json parsed(const ProgramRun& run) {
     try {
@@ -106,8 +81,8 @@ std::vector<Section> sections(const std::string& out) {
 }
 
 TEST(MpioctlOutput, VendorAndDevices) {
-    REQUIRE_SANDBOX();
-    const std::vector<std::string> configured = nodes(facts(kMachine).configured());
+    REQUIRE_E2E_SANDBOX();
+    const std::vector<std::string> configured = nodesOf(facts(kMachine).configured());
     for (const char* command : {"vendor", "init"}) {
         const ProgramRun run = mpioctl(kMachine, {command});
         EXPECT_EQ(run.exitStatus, 0) << run.err;
@@ -127,7 +102,7 @@ TEST(MpioctlOutput, VendorAndDevices) {
 }
 
 TEST(MpioctlOutput, AnswersAndExitStatuses) {
-    REQUIRE_SANDBOX();
+    REQUIRE_E2E_SANDBOX();
     const TopologyFacts& t = facts(kMachine);
     const DeviceFacts& first = *t.configured().front();
     const DeviceFacts& disk = *t.diskBacked().front();
@@ -176,7 +151,7 @@ TEST(MpioctlOutput, AnswersAndExitStatuses) {
 }
 
 TEST(MpioctlOutput, PartitionRecordsMatchTheImage) {
-    REQUIRE_SANDBOX();
+    REQUIRE_E2E_SANDBOX();
     const DeviceFacts& disk = *facts(kMachine).diskBacked().front();
     const ProgramRun run = sandboxed(
         kMachine, {"/bin/sh", "-c",
@@ -229,7 +204,7 @@ TEST(MpioctlOutput, PartitionRecordsMatchTheImage) {
 }
 
 TEST(MpioctlOutput, DeleteThenRefresh) {
-    REQUIRE_SANDBOX();
+    REQUIRE_E2E_SANDBOX();
     const TopologyFacts& t = facts(kMachine);
     const DeviceFacts& victim = t.device("emcpowerc");
     const ProgramRun run = sandboxed(
@@ -259,7 +234,7 @@ TEST(MpioctlOutput, DeleteThenRefresh) {
 }
 
 TEST(MpioctlOutput, InjectedFailures) {
-    REQUIRE_SANDBOX();
+    REQUIRE_E2E_SANDBOX();
     const TopologyFacts& t = facts(kFaults);
     const auto config = t.failureOf("config");
     const auto release = t.failureOf("release");

@@ -143,4 +143,10 @@ TopologyFacts readTopology(const std::string& file) {
     return facts;
 }
 
+std::vector<std::string> nodesOf(const std::vector<const DeviceFacts*>& devices) {
+    std::vector<std::string> out;
+    for (const DeviceFacts* d : devices) out.push_back(d->node());
+    return out;
+}
+
 } // namespace e2e

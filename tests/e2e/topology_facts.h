@@ -53,6 +53,9 @@ struct TopologyFacts {
 // understand.
 TopologyFacts readTopology(const std::string& file);
 
+// The /dev/ nodes of the devices, in their order.
+std::vector<std::string> nodesOf(const std::vector<const DeviceFacts*>& devices);
+
 // The pseudo-device index that a name's letters stand for; -1 when the name
 // is not emcpower followed by lower-case letters.
 long pseudoIndex(const std::string& name);

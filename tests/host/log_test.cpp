@@ -15,17 +15,15 @@
 
 #include "TmHostServices.h"
 #include "temp_dir.h"
+#include "text.h"
 #include "tmhost/EvDebugFileInstance.h"
 #include "tmhost/TmHost.h"
 
 namespace {
 
-std::vector<std::string> lines(const std::string& text) {
-    std::vector<std::string> result;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) result.push_back(line);
-    return result;
-}
+using testkit::lines;
+using testkit::readFile;
+using testkit::TempDir;
 
 class LogTest : public ::testing::Test {
 protected:
@@ -34,7 +32,7 @@ protected:
     std::string logged() const { return readFile(path); }
 
     TempDir dir;
-    const std::string path = dir.file("host.log");
+    const std::string path = dir / "host.log";
 };
 
 TEST_F(LogTest, EntryIsOneLineWithUtcTimeTagLevelAndMessage) {
@@ -108,7 +106,7 @@ TEST_F(LogTest, SinksOffAndStandardError) {
     ASSERT_TRUE(tmhost::configureLog(tmhost::LogSink::Off, -100));
     EXPECT_EQ(EvDebug(nullptr).Debug("sink", "nowhere"), 0);
 
-    const std::string errPath = dir.file("stderr");
+    const std::string errPath = dir / "stderr";
     const int saved = ::dup(STDERR_FILENO);
     std::FILE* capture = std::fopen(errPath.c_str(), "w");
     ::dup2(::fileno(capture), STDERR_FILENO);
@@ -127,7 +125,7 @@ TEST_F(LogTest, SinksOffAndStandardError) {
 }
 
 TEST_F(LogTest, UnopenableFileIsReportedAndKeepsTheOldSink) {
-    for (const std::string& bad : {dir.file("no/such/dir.log"), std::string()}) {
+    for (const std::string& bad : {dir / "no/such/dir.log", std::string()}) {
         std::string error;
         EXPECT_FALSE(tmhost::configureLog(tmhost::LogSink::File, 0, bad, &error));
         EXPECT_FALSE(error.empty());
@@ -141,7 +139,7 @@ TEST_F(LogTest, UnopenableFileIsReportedAndKeepsTheOldSink) {
 
 TEST_F(LogTest, FileInstanceTakesPrecedenceAndEndsWithItsObject) {
     ASSERT_TRUE(tmhost::configureLog(tmhost::LogSink::Off, 0));
-    EvDebugFileInstance own(dir.file("own.log"));
+    EvDebugFileInstance own(dir / "own.log");
     ASSERT_TRUE(own.isOpen()) << own.error();
     EXPECT_GT(EvDebug(&own).Debug("own", "entry"), 0);
 
@@ -157,7 +155,7 @@ TEST_F(LogTest, FileInstanceTakesPrecedenceAndEndsWithItsObject) {
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(got[0].substr(25), "[own] 0: entry");
 
-    EvDebugFileInstance broken(dir.file("missing/own.log"));
+    EvDebugFileInstance broken(dir / "missing/own.log");
     EXPECT_FALSE(broken.isOpen());
     EXPECT_FALSE(broken.error().empty());
     EXPECT_EQ(EvDebug(&broken).Debug("own", "lost"), -1);

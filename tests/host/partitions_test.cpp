@@ -13,10 +13,15 @@
 #include <vector>
 
 #include "TmHostServices.h"
+#include "mpio/process.h"
 #include "tmhost/TmHost.h"
 #include "temp_dir.h"
+#include "text.h"
 
 namespace {
+
+using testkit::readFile;
+using testkit::TempDir;
 
 struct Part {
     int partNo;
@@ -25,6 +30,18 @@ struct Part {
     bool operator==(const Part&) const = default;
 };
 
+// Runs sfdisk (with these arguments, the script on its standard input);
+// true when it succeeded.
+bool sfdisk(std::vector<std::string> arguments, const std::string& script = "") {
+    mpio::process::Launch launch;
+    launch.argv = {"sfdisk", "-q"};
+    launch.argv.insert(launch.argv.end(), arguments.begin(), arguments.end());
+    launch.searchAfterPath = {"/usr/sbin", "/sbin"};
+    launch.input = mpio::process::Input::Text;
+    launch.inputText = script;
+    return mpio::process::run(launch).exitedWith(0);
+}
+
 std::ostream& operator<<(std::ostream& out, const Part& p) {
     return out << "#" << p.partNo << " " << p.start << "+" << p.size;
 }
@@ -32,18 +49,17 @@ std::ostream& operator<<(std::ostream& out, const Part& p) {
 class PartitionsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (std::system("command -v sfdisk >/dev/null 2>&1") != 0)
-            GTEST_SKIP() << "sfdisk is not installed (Debian package fdisk)";
+        if (!sfdisk({"--version"})) GTEST_SKIP() << "sfdisk is not installed (Debian package fdisk)";
     }
 
     // A 32 MiB image partitioned by the sfdisk script (none when empty).
     std::string image(const std::string& name, const std::string& script) {
-        const std::string path = dir.file(name);
-        const std::string scriptPath = dir.file(name + ".sfdisk");
-        std::ofstream(scriptPath) << script;
-        std::string command = "truncate -s 32M '" + path + "'";
-        if (!script.empty()) command += " && sfdisk -q '" + path + "' < '" + scriptPath + "'";
-        EXPECT_EQ(std::system((command + " >/dev/null 2>&1").c_str()), 0) << command;
+        const std::string path = dir / name;
+        std::ofstream{path}.close();
+        EXPECT_EQ(::truncate(path.c_str(), 32 << 20), 0) << path;
+        if (!script.empty()) {
+            EXPECT_TRUE(sfdisk({path}, script)) << "sfdisk " << path << " < " << script;
+        }
         return path;
     }
 
@@ -83,7 +99,7 @@ TEST_F(PartitionsTest, GptKeepsEntryNumbersAcrossAGap) {
                                    "start=4096, size=4096\n"
                                    "start=8192, size=1024\n"
                                    "start=10240, size=8192\n");
-    ASSERT_EQ(std::system(("sfdisk -q --delete '" + path + "' 3").c_str()), 0);
+    ASSERT_TRUE(sfdisk({"--delete", path, "3"}));
     const std::vector<Part> expected = {{1, 2048, 2048}, {2, 4096, 4096}, {4, 10240, 8192}};
     EXPECT_EQ(read(path, 3), expected);
 }
@@ -98,7 +114,7 @@ TEST_F(PartitionsTest, EntriesBeyondTheDeviceAreLeftOutAndLogged) {
                                    "start=8192, size=40000, type=83\n"
                                    "start=50000, size=2048, type=83\n");
     ASSERT_EQ(::truncate(path.c_str(), 8 << 20), 0);
-    const std::string log = dir.file("log");
+    const std::string log = dir / "log";
     ASSERT_TRUE(tmhost::configureLog(tmhost::LogSink::File, 0, log));
     EXPECT_EQ(read(path, 1), (std::vector<Part>{{1, 2048, 4096}}));
     tmhost::configureLog(tmhost::LogSink::Off, 0);
@@ -124,18 +140,18 @@ TEST_F(PartitionsTest, ImageWithoutTableHasNoPartitionsAndKeepsTheList) {
 }
 
 TEST_F(PartitionsTest, BadPathsGiveNegativeErrno) {
-    const std::string plain = dir.file("plain");
+    const std::string plain = dir / "plain";
     std::ofstream(plain) << "x";
-    const std::string fifo = dir.file("fifo");
+    const std::string fifo = dir / "fifo";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     struct Row {
         std::string path;
         int result;
     };
     std::vector<Row> rows = {
-        {dir.file("missing.img"), -ENOENT},
+        {dir / "missing.img", -ENOENT},
         {"", -ENOENT},
-        {dir.file(""), -EISDIR},
+        {dir / "", -EISDIR},
         {plain + "/inside", -ENOTDIR},
         {fifo, -ENOTBLK}, // and the open does not wait for a writer
     };

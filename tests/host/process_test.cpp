@@ -1,5 +1,4 @@
 // The process runner against real shell commands.
-#include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
@@ -14,16 +13,19 @@
 #include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "TmHostServices.h"
 #include "caller_kit.h"
+#include "processes.h"
 #include "tmhost/TmHost.h"
 
 namespace {
+
+using testkit::eventually;
+using testkit::noChildren;
 
 using kit::openDescriptors;
 
@@ -42,29 +44,11 @@ Outcome run(const std::string& command, int timeout = 0, bool merge = false) {
     return o;
 }
 
-// True when no child of this process, running or zombie, is left.
-bool noChildren() {
-    errno = 0;
-    return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
-}
-
 // True when a process of the group exists that is not a zombie.
 bool groupRuns(pid_t group) {
-    DIR* d = ::opendir("/proc");
-    if (!d) return false;
-    bool found = false;
-    while (dirent* e = ::readdir(d)) {
-        std::ifstream in(std::string("/proc/") + e->d_name + "/stat");
-        std::string stat;
-        if (e->d_name[0] < '1' || e->d_name[0] > '9' || !std::getline(in, stat)) continue;
-        std::istringstream rest(stat.substr(stat.rfind(')') + 2)); // after the command name
-        char state = 0;
-        long parent = 0, pgrp = 0;
-        rest >> state >> parent >> pgrp;
-        if (pgrp == group && state != 'Z' && state != 'X') found = true;
-    }
-    ::closedir(d);
-    return found;
+    for (const auto& p : testkit::processTable())
+        if (p.group == group && p.alive()) return true;
+    return false;
 }
 
 std::string seq(int from, int to) {
@@ -260,10 +244,8 @@ TEST_F(ProcessTest, TimeoutKillsTheWholePipeline) {
     // The killed sleepers are orphans: they may linger as zombies for a
     // moment, until init reaps them, but none may still run.
     const pid_t group = std::stoi(o.out);
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (groupRuns(group) && std::chrono::steady_clock::now() < limit)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_FALSE(groupRuns(group)) << "a process of the group is still running";
+    EXPECT_TRUE(eventually([&] { return !groupRuns(group); }, std::chrono::seconds(2)))
+        << "a process of the group is still running";
     EXPECT_TRUE(noChildren());
 }
 

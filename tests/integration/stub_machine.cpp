@@ -1,6 +1,5 @@
 #include "stub_machine.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -11,11 +10,11 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 #include "dev_fixture.h"
-#include "treeremoval.h"
+#include "processes.h"
+#include "text.h"
 
 namespace integration {
 namespace {
@@ -32,12 +31,9 @@ void writeFile(const std::string& path, const std::string& text, mode_t mode = 0
 } // namespace
 
 StubMachine::StubMachine() {
-    std::string templ = (std::filesystem::temp_directory_path() / "mpio-stub.XXXXXX").string();
-    if (!::mkdtemp(templ.data())) throw std::runtime_error("mkdtemp failed");
-    dir_ = templ;
-    std::filesystem::create_directories(dir_ + "/bin");
-    std::filesystem::create_directories(dir_ + "/work");
-    writeFile(dir_ + "/calls", "");
+    std::filesystem::create_directories(dir_ / "bin");
+    std::filesystem::create_directories(dir_ / "work");
+    writeFile(dir_ / "calls", "");
     if (const char* path = std::getenv("PATH")) oldPath_ = path;
     oldCwd_ = std::filesystem::current_path().string();
     for (const char* system : {"/usr/bin/powermt", "/bin/powermt"})
@@ -45,8 +41,8 @@ StubMachine::StubMachine() {
     // The private /dev starts empty; shells want /dev/null (for the input
     // of a background job, for one).
     if (devfixture::available()) devfixture::charNode("/dev/null", 1, 3);
-    ::setenv("PATH", (dir_ + "/bin:/usr/bin:/bin").c_str(), 1);
-    std::filesystem::current_path(dir_ + "/work");
+    ::setenv("PATH", (dir_ / "bin:/usr/bin:/bin").c_str(), 1);
+    std::filesystem::current_path(dir_ / "work");
     powermt("exit 0");
 }
 
@@ -54,15 +50,14 @@ StubMachine::~StubMachine() {
     std::error_code ec;
     std::filesystem::current_path(oldCwd_, ec);
     ::setenv("PATH", oldPath_.c_str(), 1);
-    sim::removeTemporaryTree(dir_);
 }
 
 void StubMachine::powermt(const std::string& body) {
-    writeFile(dir_ + "/bin/powermt",
-              "#!/bin/sh\nprintf '%s\\n' \"$*\" >> '" + dir_ + "/calls'\n" + body + "\n", 0755);
+    writeFile(dir_ / "bin/powermt",
+              "#!/bin/sh\nprintf '%s\\n' \"$*\" >> '" + dir() + "/calls'\n" + body + "\n", 0755);
 }
 
-void StubMachine::removePowermt() { std::filesystem::remove(dir_ + "/bin/powermt"); }
+void StubMachine::removePowermt() { std::filesystem::remove(dir_ / "bin/powermt"); }
 
 void StubMachine::powermtOrNone(const std::string& body) {
     if (body.empty())
@@ -71,18 +66,13 @@ void StubMachine::powermtOrNone(const std::string& body) {
         powermt(body);
 }
 
-std::vector<std::string> StubMachine::calls() const {
-    std::ifstream in(dir_ + "/calls");
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
+std::vector<std::string> StubMachine::calls() const { return testkit::lines(testkit::readFile(dir_ / "calls")); }
 
-void StubMachine::clearCalls() { writeFile(dir_ + "/calls", ""); }
+void StubMachine::clearCalls() { writeFile(dir_ / "calls", ""); }
 
 std::vector<std::string> StubMachine::workFiles() const {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir_ + "/work"))
+    for (const auto& entry : std::filesystem::directory_iterator(dir_ / "work"))
         names.push_back(entry.path().filename().string());
     return names;
 }
@@ -118,21 +108,8 @@ std::vector<std::string> StubMachine::workFiles() const {
 
 std::vector<std::string> childrenLeft() {
     std::vector<std::string> left;
-    const pid_t self = ::getpid();
-    DIR* d = ::opendir("/proc");
-    if (!d) return {"cannot read /proc"};
-    while (dirent* e = ::readdir(d)) {
-        if (e->d_name[0] < '1' || e->d_name[0] > '9') continue;
-        std::ifstream in(std::string("/proc/") + e->d_name + "/stat");
-        std::string stat;
-        if (!std::getline(in, stat) || stat.rfind(')') == std::string::npos) continue;
-        std::istringstream rest(stat.substr(stat.rfind(')') + 2)); // after the command name
-        char state = 0;
-        pid_t parent = 0;
-        rest >> state >> parent;
-        if (parent == self) left.push_back(std::string(e->d_name) + " " + state);
-    }
-    ::closedir(d);
+    for (const auto& p : testkit::processTable())
+        if (p.parent == ::getpid()) left.push_back(std::to_string(p.pid) + " " + p.state);
     return left;
 }
 

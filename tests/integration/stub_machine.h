@@ -15,6 +15,7 @@
 
 #include "TmMPIO_EMCPowerPath.h"
 #include "caller_kit_gtest.h"
+#include "temp_dir.h"
 
 namespace integration {
 
@@ -38,10 +39,10 @@ public:
     std::vector<std::string> calls() const; // one line per run: its arguments
     void clearCalls();
     std::vector<std::string> workFiles() const; // what lies in the working directory
-    const std::string& dir() const { return dir_; }
+    const std::string& dir() const { return dir_.path(); }
 
 private:
-    std::string dir_;
+    testkit::TempDir dir_;
     std::string oldPath_;
     std::string oldCwd_;
 };

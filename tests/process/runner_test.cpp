@@ -16,6 +16,7 @@
 
 #include "caller_kit.h"
 #include "mpio/process.h"
+#include "processes.h"
 #include "run_program.h"
 
 namespace {
@@ -23,11 +24,7 @@ namespace {
 namespace process = mpio::process;
 using kit::openDescriptors;
 using process::Outcome;
-
-bool noChildren() {
-    errno = 0;
-    return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
-}
+using testkit::noChildren;
 
 process::Launch argv(std::vector<std::string> args) {
     process::Launch launch;
@@ -128,21 +125,14 @@ TEST(Runner, ArgumentsInputEnvironmentStreamsAndCaps) {
     EXPECT_TRUE(noChildren());
 }
 
+// True while the process exists and is no zombie.
 bool runs(pid_t pid) {
-    const std::string stat = "/proc/" + std::to_string(pid) + "/stat";
-    FILE* f = std::fopen(stat.c_str(), "r");
-    if (!f) return false;
-    char state = 0;
-    const bool read = std::fscanf(f, "%*d (%*[^)]) %c", &state) == 1;
-    std::fclose(f);
-    return read && state != 'Z' && state != 'X';
+    for (const auto& p : testkit::processTable())
+        if (p.pid == pid) return p.alive();
+    return false;
 }
 
-bool eventually(const std::function<bool()>& condition) {
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    while (!condition() && std::chrono::steady_clock::now() < limit) ::usleep(10000);
-    return condition();
-}
+bool eventually(const std::function<bool()>& condition) { return testkit::eventually(condition, std::chrono::seconds(2)); }
 
 TEST(Runner, TimeoutAndOwnerKillTheWholeGroup) {
     // The background sleeper is the shell's child: only a kill of the group

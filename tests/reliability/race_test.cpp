@@ -85,6 +85,33 @@ Call underlying(const char* device, int capacity) {
     };
 }
 
+Call listing(int capacity) {
+    return [=] {
+        PathArray a(capacity);
+        ErrorOut e;
+        int count = capacity;
+        const int r = getMPIODevices(nullptr, a.data(), &count, &e.err, e.errbuf());
+        return "r=" + std::to_string(r) + " count=" + std::to_string(count) + ' ' + pathsPart(a) + ' ' +
+               errorPart(e);
+    };
+}
+
+Call lookup(const char* path) {
+    return [=] {
+        ErrorOut e;
+        const int r = isMPIODevice(nullptr, path, &e.err, e.errbuf());
+        return std::to_string(r) + ' ' + errorPart(e);
+    };
+}
+
+Call removal(const char* name) {
+    return [=] {
+        ErrorOut e;
+        const int r = deleteMPIODevice(nullptr, name, &e.err, e.errbuf());
+        return std::to_string(r) + ' ' + errorPart(e);
+    };
+}
+
 Call partitionCheck(const char* path) {
     return [=] {
         std::array<char, MAXMPIOPATHLEN> parent;
@@ -197,37 +224,11 @@ std::vector<NamedCall> everyEntryPoint() {
                     " major=" + std::to_string(admin_major.load());
          }},
         {"getVendorName", [] { return std::string(getVendorName()); }},
-        {"getMPIODevices cap 4", [] {
-             PathArray a(4);
-             ErrorOut e;
-             int count = 4;
-             const int r = getMPIODevices(nullptr, a.data(), &count, &e.err, e.errbuf());
-             return "r=" + std::to_string(r) + " count=" + std::to_string(count) + ' ' + pathsPart(a) + ' ' +
-                    errorPart(e);
-         }},
-        {"getMPIODevices cap 1", [] {
-             PathArray a(1);
-             ErrorOut e;
-             int count = 1;
-             const int r = getMPIODevices(nullptr, a.data(), &count, &e.err, e.errbuf());
-             return "r=" + std::to_string(r) + " count=" + std::to_string(count) + ' ' + pathsPart(a) + ' ' +
-                    errorPart(e);
-         }},
-        {"isMPIODevice emcpowerc", [] {
-             ErrorOut e;
-             const int r = isMPIODevice(nullptr, "/dev/emcpowerc", &e.err, e.errbuf());
-             return std::to_string(r) + ' ' + errorPart(e);
-         }},
-        {"isMPIODevice sdb", [] {
-             ErrorOut e;
-             const int r = isMPIODevice(nullptr, "/dev/sdb", &e.err, e.errbuf());
-             return std::to_string(r) + ' ' + errorPart(e);
-         }},
-        {"isMPIODevice missing", [] {
-             ErrorOut e;
-             const int r = isMPIODevice(nullptr, "/dev/emcpowerq", &e.err, e.errbuf());
-             return std::to_string(r) + ' ' + errorPart(e);
-         }},
+        {"getMPIODevices cap 4", listing(4)},
+        {"getMPIODevices cap 1", listing(1)},
+        {"isMPIODevice emcpowerc", lookup("/dev/emcpowerc")},
+        {"isMPIODevice sdb", lookup("/dev/sdb")},
+        {"isMPIODevice missing", lookup("/dev/emcpowerq")},
         {"FindMpDeviceName link", [] {
              std::string name;
              const int r = FindMpDeviceName("/dev/disk/by-id/wwn-0x600601", name);
@@ -251,21 +252,9 @@ std::vector<NamedCall> everyEntryPoint() {
              const int r = refreshMPIO(nullptr, &e.err, e.errbuf());
              return std::to_string(r) + ' ' + errorPart(e);
          }},
-        {"deleteMPIODevice emcpowerc", [] {
-             ErrorOut e;
-             const int r = deleteMPIODevice(nullptr, "/dev/emcpowerc", &e.err, e.errbuf());
-             return std::to_string(r) + ' ' + errorPart(e);
-         }},
-        {"deleteMPIODevice failing removal", [] {
-             ErrorOut e;
-             const int r = deleteMPIODevice(nullptr, "emcpowerz\n", &e.err, e.errbuf());
-             return std::to_string(r) + ' ' + errorPart(e);
-         }},
-        {"deleteMPIODevice unsafe", [] {
-             ErrorOut e;
-             const int r = deleteMPIODevice(nullptr, "emcpowerc;reboot", &e.err, e.errbuf());
-             return std::to_string(r) + ' ' + errorPart(e);
-         }},
+        {"deleteMPIODevice emcpowerc", removal("/dev/emcpowerc")},
+        {"deleteMPIODevice failing removal", removal("emcpowerz\n")},
+        {"deleteMPIODevice unsafe", removal("emcpowerc;reboot")},
         {"isPartitionDevice partition", partitionCheck("/dev/emcpowerc1")},
         {"isPartitionDevice whole", partitionCheck("/dev/emcpowerc")},
         {"isPartitionDevice orphan", partitionCheck("/dev/emcpowerd1")},

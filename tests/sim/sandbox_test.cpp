@@ -6,9 +6,11 @@
 #include "sysfiles.h"
 #include "treeremoval.h"
 
+#include "mpio/process.h"
+#include "processes.h"
+#include "sandbox_probe.h"
 #include "sim_test_util.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
@@ -25,26 +27,9 @@
 
 namespace {
 
+namespace process = mpio::process;
 using simtest::contains;
-
-// Whether this process may make mount and PID namespaces (root, and the kernel lets it).
-const std::string& whyNoSandbox() {
-    static const std::string reason = [] {
-        if (::geteuid() != 0) return std::string("mpio-sandbox needs root");
-        const pid_t pid = ::fork();
-        if (pid == 0) ::_exit(::unshare(CLONE_NEWNS | CLONE_NEWPID) == 0 ? 0 : 1);
-        int status = 0;
-        if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-            return std::string("cannot create mount and PID namespaces here");
-        return std::string();
-    }();
-    return reason;
-}
-
-#define REQUIRE_SANDBOX()                                                                  \
-    do {                                                                                   \
-        if (!whyNoSandbox().empty()) GTEST_SKIP() << "no sandbox: " << whyNoSandbox();     \
-    } while (0)
+using testkit::eventually;
 
 const char* const kDiskTopology = R"(
 device emcpowera symmetrix id=000190300123 ldev=0123A size=8G
@@ -59,6 +44,8 @@ constexpr unsigned kDiskLoop = 32; // emcpowerc: index 2
 
 std::string shipped(const std::string& name) { return std::string(SIM_TOPOLOGIES) + "/" + name; }
 
+#define REQUIRE_SIM_SANDBOX() REQUIRE_SANDBOX(MPIO_SANDBOX, shipped("small.topo"))
+
 sim::RunResult sandbox(const std::vector<std::string>& options, const std::string& script) {
     std::vector<std::string> argv = {MPIO_SANDBOX};
     argv.insert(argv.end(), options.begin(), options.end());
@@ -68,15 +55,6 @@ sim::RunResult sandbox(const std::vector<std::string>& options, const std::strin
 
 sim::RunResult inSandbox(const std::string& topologyFile, const std::string& script) {
     return sandbox({"--topology", topologyFile}, script);
-}
-
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        if (condition()) return true;
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
 }
 
 std::string losetupList() { return sim::runProgram({"losetup", "-a"}, "").out; }
@@ -99,24 +77,28 @@ std::vector<pid_t> processesWithArgument(const std::string& word) {
     return found;
 }
 
-// Runs `body` in a child process with a private mount namespace; its result
-// is the child's exit status (-1 when it did not exit).
-int inOwnMountNamespace(const std::function<int()>& body) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        int result = 99;
-        if (::unshare(CLONE_NEWNS) == 0 && ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0) {
-            try {
-                result = body();
-            } catch (...) {
-                result = 98;
-            }
-        }
-        ::_exit(result);
+// body's result, run with a private mount namespace; 99 when there is none,
+// 98 when body threw.
+int privately(const std::function<int()>& body) {
+    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return 99;
+    try {
+        return body();
+    } catch (...) {
+        return 98;
     }
-    int status = 0;
-    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-    return WEXITSTATUS(status);
+}
+
+// Runs `body` in a death test's child process with a private mount
+// namespace; the result is the child's exit status (-1 when it did not exit).
+int inOwnMountNamespace(const std::function<int()>& body) {
+    int code = -1;
+    EXPECT_EXIT(::_exit(privately(body)),
+                [&code](int status) {
+                    code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+                    return true;
+                },
+                "");
+    return code;
 }
 
 // Mounts a tmpfs at "DIR/t x" and binds `folder` to "DIR/t x/host" inside
@@ -130,69 +112,53 @@ void mountInto(const std::string& dir, const std::string& folder) {
     if (r.status != 0) throw std::runtime_error("cannot mount into " + dir + ": " + r.err);
 }
 
-// A sandbox running in the background, whose standard output we read.
+// A program (a sandbox) running in the background, whose standard output we
+// read. Its standard input and error are the test's; it is not given a
+// process group, so that a signal reaches the launcher alone, as from a
+// caller. Destruction kills and reaps it.
 class Background {
 public:
-    // `inChild` runs in the child just before the exec.
-    explicit Background(const std::vector<std::string>& argv, const std::function<void()>& inChild = {}) {
-        int fds[2];
-        if (::pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::dup2(fds[1], STDOUT_FILENO);
-            if (inChild) inChild();
-            std::vector<char*> args;
-            for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-            args.push_back(nullptr);
-            ::execv(args[0], args.data());
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        out_ = fds[0];
-    }
-    ~Background() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        ::close(out_);
+    explicit Background(std::vector<std::string> argv) {
+        process::Launch launch;
+        launch.argv = std::move(argv);
+        launch.input = process::Input::Inherit;
+        launch.errors = process::Sink::Inherit;
+        launch.ownProcessGroup = false;
+        process::Result failure;
+        child_ = process::spawn(launch, failure);
+        if (!child_) throw std::runtime_error("cannot start " + launch.argv[0] + ": " + process::errnoText(failure.code));
     }
     // Reads standard output until it holds `text`.
     bool waitFor(const std::string& text, int timeoutMs = 60000) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+        const auto end = process::Clock::now() + std::chrono::milliseconds(timeoutMs);
         while (!contains(seen_, text)) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - process::Clock::now());
             if (left.count() <= 0) return false;
-            pollfd p{out_, POLLIN, 0};
+            pollfd p{child_.output.get(), POLLIN, 0};
             if (::poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
             char buffer[4096];
-            const ssize_t n = ::read(out_, buffer, sizeof buffer);
+            const ssize_t n = ::read(child_.output.get(), buffer, sizeof buffer);
             if (n <= 0) return false;
             seen_.append(buffer, static_cast<std::size_t>(n));
         }
         return true;
     }
-    void signal(int sig) { ::kill(pid_, sig); }
+    void signal(int sig) const { child_.kill(sig); }
     // The wait status, or -1 when it has not ended within the time.
     int wait(int timeoutMs = 60000) {
-        int status = 0;
-        const bool ended = eventually([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; },
-                                      std::chrono::milliseconds(timeoutMs));
-        if (!ended) return -1;
-        pid_ = -1;
-        return status;
+        if (!child_.awaitExit(process::Clock::now() + std::chrono::milliseconds(timeoutMs))) return -1;
+        return child_.reap().value_or(-1);
     }
     const std::string& seen() const { return seen_; }
 
 private:
-    pid_t pid_ = -1;
-    int out_ = -1;
+    process::Child child_;
     std::string seen_;
 };
 
 class Sandbox : public ::testing::Test {
 protected:
-    void SetUp() override { REQUIRE_SANDBOX(); }
+    void SetUp() override { REQUIRE_SIM_SANDBOX(); }
     std::string topologyFile(const std::string& text) {
         const std::string path = tmp / "test.topo";
         std::filesystem::remove(path);
@@ -496,15 +462,13 @@ TEST_F(Sandbox, NothingStartedInsideOutlivesIt) {
 
 TEST_F(Sandbox, TheCallersSignalSetUpDoesNotMatter) {
     // A caller that ignores SIGCHLD, SIGINT and SIGHUP and blocks SIGTERM, SIGCHLD and SIGUSR1.
-    const auto oddSignals = [] {
-        ::signal(SIGCHLD, SIG_IGN);
-        ::signal(SIGINT, SIG_IGN);
-        ::signal(SIGHUP, SIG_IGN);
-        sigset_t set;
-        sigemptyset(&set);
-        for (int sig : {SIGTERM, SIGCHLD, SIGUSR1}) sigaddset(&set, sig);
-        ::sigprocmask(SIG_BLOCK, &set, nullptr);
-    };
+    const std::vector<std::string> oddSignals = {"/usr/bin/env", "--ignore-signal=CHLD,INT,HUP",
+                                                 "--block-signal=TERM,CHLD,USR1"};
+    // What every child of the process runner starts with ignored: glibc's
+    // posix_spawn leaves its internal signals (32, 33) so, and no caller can
+    // undo it. The command must show exactly that and nothing of the rest.
+    const std::string freshIgnored = simtest::lines(
+        process::run(process::shellCommand("grep '^SigIgn' /proc/self/status")).out).at(0);
     struct Case {
         const char* what;
         std::string topology;
@@ -515,14 +479,16 @@ TEST_F(Sandbox, TheCallersSignalSetUpDoesNotMatter) {
     };
     const Case cases[] = {
         {"the command gets default dispositions and an empty mask", shipped("small.topo"),
-         "grep -E '^Sig(Blk|Ign)' /proc/self/status; exit 3", 0, 3, "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n"},
+         "grep -E '^Sig(Blk|Ign)' /proc/self/status; exit 3", 0, 3, "SigBlk:\t0000000000000000\n" + freshIgnored + "\n"},
         {"disk-backed set-up runs sfdisk", topologyFile(kDiskTopology), "grep -c emcpowerc /proc/partitions", 0, 0, "6\n"},
         {"a signal is forwarded to the command", shipped("small.topo"), "echo ready; exec sleep 60", SIGTERM,
          128 + SIGTERM, "ready\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        Background box({MPIO_SANDBOX, "--topology", c.topology, "--", "/bin/sh", "-c", c.script}, oddSignals);
+        std::vector<std::string> argv = oddSignals;
+        argv.insert(argv.end(), {MPIO_SANDBOX, "--topology", c.topology, "--", "/bin/sh", "-c", c.script});
+        Background box(argv);
         EXPECT_TRUE(box.waitFor(c.out, 20000)) << box.seen();
         if (c.signal) box.signal(c.signal);
         const int status = box.wait(20000);

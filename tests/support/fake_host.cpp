@@ -15,8 +15,7 @@ struct Partitions {
     std::vector<slice> slices;
 };
 
-struct State {
-    std::mutex mutex;
+struct Data {
     std::map<std::string, std::vector<Reply>> scripts;
     std::map<std::string, std::size_t> served;
     std::optional<Reply> others;
@@ -27,12 +26,25 @@ struct State {
     std::vector<PartitionRead> partitionReads;
 };
 
+struct State {
+    std::mutex mutex;
+    Data data;
+};
 State& state() {
     static State s;
     return s;
 }
 
-Reply replyFor(State& s, const std::string& command) {
+// Runs f on the scripted state under its lock (the plug-in calls from many
+// threads in the race tests); the result is f's.
+template <class F>
+auto locked(F&& f) {
+    State& s = state();
+    std::lock_guard lock(s.mutex);
+    return f(s.data);
+}
+
+Reply replyFor(Data& s, const std::string& command) {
     if (s.responder) return s.responder(command);
     auto it = s.scripts.find(command);
     if (it != s.scripts.end() && !it->second.empty()) {
@@ -62,53 +74,32 @@ __attribute__((format(printf, 1, 0))) std::string vformat(const char* format, va
 thread_local std::map<const EvDebug*, EvDebugFileInstance*> fileOf;
 
 void record(const EvDebug* log, const char* tag, int level, bool leveled, std::string text) {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    const bool fileGiven = fileOf.count(log) && fileOf[log] != nullptr;
-    s.logs.push_back(LogEntry{tag ? tag : "", level, leveled, std::move(text), fileGiven});
+    locked([&](Data& s) {
+        const bool fileGiven = fileOf.count(log) && fileOf[log] != nullptr;
+        s.logs.push_back(LogEntry{tag ? tag : "", level, leveled, std::move(text), fileGiven});
+    });
 }
 
 } // namespace
 
-void reset() {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    s.scripts.clear();
-    s.served.clear();
-    s.others.reset();
-    s.responder = nullptr;
-    s.runs.clear();
-    s.logs.clear();
-    s.partitions.clear();
-    s.partitionReads.clear();
-}
+void reset() { locked([](Data& s) { s = Data{}; }); }
 
 void answer(const std::string& command, Reply reply) { answerInTurn(command, {std::move(reply)}); }
 
 void answerInTurn(const std::string& command, std::vector<Reply> replies) {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    s.scripts[command] = std::move(replies);
-    s.served[command] = 0;
+    locked([&](Data& s) {
+        s.scripts[command] = std::move(replies);
+        s.served[command] = 0;
+    });
 }
 
-void answerOthers(Reply reply) {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    s.others = std::move(reply);
-}
+void answerOthers(Reply reply) { locked([&](Data& s) { s.others = std::move(reply); }); }
 
 void respondWith(std::function<Reply(const std::string&)> responder) {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    s.responder = std::move(responder);
+    locked([&](Data& s) { s.responder = std::move(responder); });
 }
 
-std::vector<Run> runs() {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    return s.runs;
-}
+std::vector<Run> runs() { return locked([](Data& s) { return s.runs; }); }
 
 std::vector<std::string> commands() {
     std::vector<std::string> out;
@@ -116,23 +107,13 @@ std::vector<std::string> commands() {
     return out;
 }
 
-std::vector<LogEntry> logEntries() {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    return s.logs;
-}
+std::vector<LogEntry> logEntries() { return locked([](Data& s) { return s.logs; }); }
 
 void scriptPartitions(const std::string& device, int result, std::vector<slice> slices) {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    s.partitions[device] = Partitions{result, std::move(slices)};
+    locked([&](Data& s) { s.partitions[device] = Partitions{result, std::move(slices)}; });
 }
 
-std::vector<PartitionRead> partitionReads() {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    return s.partitionReads;
-}
+std::vector<PartitionRead> partitionReads() { return locked([](Data& s) { return s.partitionReads; }); }
 
 } // namespace fakehost
 
@@ -140,15 +121,11 @@ using namespace fakehost;
 
 int TmProcess::system(const char* command, std::string* output, std::string* error, int timeout,
                       bool flag) {
-    State& s = state();
-    Reply reply;
-    {
-        std::lock_guard lock(s.mutex);
+    const Reply reply = locked([&](Data& s) {
         const std::string text = command ? command : "";
-        s.runs.push_back(Run{text, timeout, flag, output && output->empty(),
-                             error && error->empty()});
-        reply = replyFor(s, text);
-    }
+        s.runs.push_back(Run{text, timeout, flag, output && output->empty(), error && error->empty()});
+        return replyFor(s, text);
+    });
     if (output) *output = reply.output;
     if (error) *error = reply.error;
     return reply.status;
@@ -177,12 +154,12 @@ int EvDebug::DebugLvl(const char* tag, int level, const char* format, ...) {
 }
 
 int getPartitions(const char* device, std::list<slice>* slices) {
-    State& s = state();
-    std::lock_guard lock(s.mutex);
-    const std::string path = device ? device : "";
-    s.partitionReads.push_back(PartitionRead{path, slices && slices->empty()});
-    auto it = s.partitions.find(path);
-    if (it == s.partitions.end()) return -ENOENT;
-    if (slices) slices->insert(slices->end(), it->second.slices.begin(), it->second.slices.end());
-    return it->second.result;
+    return locked([&](Data& s) {
+        const std::string path = device ? device : "";
+        s.partitionReads.push_back(PartitionRead{path, slices && slices->empty()});
+        auto it = s.partitions.find(path);
+        if (it == s.partitions.end()) return -ENOENT;
+        if (slices) slices->insert(slices->end(), it->second.slices.begin(), it->second.slices.end());
+        return it->second.result;
+    });
 }

@@ -1,0 +1,46 @@
+#include "processes.h"
+
+#include <dirent.h>
+#include <sys/wait.h>
+
+#include <cerrno>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+namespace testkit {
+
+std::vector<ProcessEntry> processTable() {
+    std::vector<ProcessEntry> table;
+    DIR* d = ::opendir("/proc");
+    if (!d) return table;
+    while (dirent* e = ::readdir(d)) {
+        if (e->d_name[0] < '1' || e->d_name[0] > '9') continue;
+        std::ifstream in(std::string("/proc/") + e->d_name + "/stat");
+        std::string stat;
+        if (!std::getline(in, stat) || stat.rfind(')') == std::string::npos) continue;
+        ProcessEntry entry;
+        entry.pid = static_cast<pid_t>(std::stol(e->d_name));
+        std::istringstream rest(stat.substr(stat.rfind(')') + 2)); // after the command name
+        if (rest >> entry.state >> entry.parent >> entry.group) table.push_back(entry);
+    }
+    ::closedir(d);
+    return table;
+}
+
+bool noChildren() {
+    errno = 0;
+    return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
+}
+
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return condition();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+} // namespace testkit

@@ -1,0 +1,32 @@
+// The process table as the tests inspect it: who is left, who still runs.
+#ifndef TESTS_SUPPORT_PROCESSES_H
+#define TESTS_SUPPORT_PROCESSES_H
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <functional>
+#include <vector>
+
+namespace testkit {
+
+struct ProcessEntry {
+    pid_t pid = 0;
+    char state = 0; // R, S, Z (zombie), ...
+    pid_t parent = 0;
+    pid_t group = 0;
+    bool alive() const { return state != 'Z' && state != 'X'; }
+};
+
+// Every process in /proc now; one that ends while it is read is left out.
+std::vector<ProcessEntry> processTable();
+
+// True when no child of this process, running or zombie, is left.
+bool noChildren();
+
+// Polls condition every 20 ms until it holds or the limit has passed; the result is its last value.
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = std::chrono::seconds(10));
+
+} // namespace testkit
+
+#endif // TESTS_SUPPORT_PROCESSES_H

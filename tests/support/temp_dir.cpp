@@ -1,0 +1,20 @@
+#include "temp_dir.h"
+
+#include <stdlib.h>
+
+#include <filesystem>
+#include <stdexcept>
+
+#include "treeremoval.h"
+
+namespace testkit {
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "mpio-test.XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed for " + pattern);
+    path_ = pattern;
+}
+
+TempDir::~TempDir() { sim::removeTemporaryTree(path_); }
+
+} // namespace testkit
