@@ -1,11 +1,13 @@
 #include "powermt.h"
 
+#include "control.h"
 #include "names.h"
 #include "render.h"
 #include "simstate.h"
 #include "sysfiles.h"
 
 #include <optional>
+#include <thread>
 
 namespace sim {
 namespace {
@@ -17,7 +19,28 @@ const char* const kUsage =
     "       powermt release\n"
     "       powermt save [file=<path>]\n"
     "       powermt help\n"
-    "<device> is a pseudo device: emcpowera or /dev/emcpowera.\n";
+    "<device> is a pseudo device: emcpowera or /dev/emcpowera.\n"
+    "powermt control ... changes the simulated machine (powermt control help).\n";
+
+// What a sub-command made to print garbage prints: no powermt output, but
+// control bytes, a header cut short, a path line with a broken name and a
+// long line without a newline at the end.
+std::string garbage() {
+    std::string text = "Pseudo name=\n\x01\x02\x7f\xff\xfe state=\n";
+    text += "====== ---- ###  HW Path\n";
+    text += "   0 qla2xxx  sd\x08\x08  ?? active  alive  -1  x\n";
+    text += std::string(4096, '#');
+    return text;
+}
+
+// The fault of a sub-command: one set while the machine runs, else the
+// topology's `fail` line.
+std::optional<Fault> faultFor(const Loaded& loaded, const std::string& verb) {
+    const auto it = loaded.state.faults.find(verb);
+    if (it != loaded.state.faults.end()) return it->second;
+    if (const Failure* f = loaded.topology.failureFor(verb)) return Fault{Fault::Kind::Fail, f->status, f->message, 0};
+    return std::nullopt;
+}
 
 struct Command {
     std::string verb;
@@ -73,14 +96,10 @@ std::string badDev(const std::string& dev) {
     return "Bad dev value " + dev + ", or not under Powerpath control.\n";
 }
 
-int execute(const Command& c, const StateDir& dir, std::string& out, std::string& err) {
-    const bool changes = c.verb == "config" || c.verb == "remove" || c.verb == "save";
-    FileLock lock(dir.lock(), changes);
-    Loaded loaded = loadState(dir);
-    if (const Failure* f = loaded.topology.failureFor(c.verb)) {
-        if (!f->message.empty()) err += f->message + "\n";
-        return f->status;
-    }
+bool changesState(const Command& c) { return c.verb == "config" || c.verb == "remove" || c.verb == "save"; }
+
+// The sub-command's work, under the lock, on the loaded state.
+int perform(const Command& c, const StateDir& dir, Loaded& loaded, std::string& out, std::string& err) {
     if (c.verb == "display") {
         if (c.dev == "all") {
             out += displayAll(loaded.topology, loaded.state.configured);
@@ -101,6 +120,7 @@ int execute(const Command& c, const StateDir& dir, std::string& out, std::string
         return kPowermtOk;
     }
     if (c.verb == "config") {
+        dropDeparted(dir, loaded);
         for (const auto& d : loaded.topology.devices) loaded.state.configured.insert(d.name);
     } else if (c.dev == "all") {
         loaded.state.configured.clear();
@@ -116,16 +136,45 @@ int execute(const Command& c, const StateDir& dir, std::string& out, std::string
     return kPowermtOk;
 }
 
+// Runs the sub-command unless a fault stands in for it. A hang sleeps
+// without the lock, so that the machine can still be changed meanwhile,
+// and then does the work.
+int execute(const Command& c, const StateDir& dir, std::string& out, std::string& err) {
+    unsigned hang = 0;
+    {
+        FileLock lock(dir.lock(), changesState(c));
+        Loaded loaded = loadState(dir);
+        const auto fault = faultFor(loaded, c.verb);
+        if (!fault) return perform(c, dir, loaded, out, err);
+        switch (fault->kind) {
+        case Fault::Kind::Fail:
+            if (!fault->message.empty()) err += fault->message + "\n";
+            return fault->status;
+        case Fault::Kind::Garbage: out += garbage(); return kPowermtOk;
+        case Fault::Kind::Hang: hang = fault->seconds; break;
+        }
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(hang));
+    FileLock lock(dir.lock(), changesState(c));
+    Loaded loaded = loadState(dir);
+    return perform(c, dir, loaded, out, err);
+}
+
 } // namespace
 
 int runPowermt(const std::vector<std::string>& args, const std::string& stateDir, std::string& out,
                std::string& err) {
-    const auto command = parseArgs(args);
-    if (!command) {
+    const bool control = !args.empty() && args[0] == "control";
+    if (control && args.size() == 2 && args[1] == "help") {
+        out += kControlUsage;
+        return kPowermtOk;
+    }
+    const auto command = control ? std::optional<Command>() : parseArgs(args);
+    if (!control && !command) {
         err += kUsage;
         return kPowermtUsage;
     }
-    if (command->verb == "help") {
+    if (!control && command->verb == "help") {
         out += kUsage;
         return kPowermtOk;
     }
@@ -135,7 +184,8 @@ int runPowermt(const std::vector<std::string>& args, const std::string& stateDir
         return kPowermtNoState;
     }
     try {
-        return execute(*command, StateDir{stateDir}, out, err);
+        const StateDir dir{stateDir};
+        return control ? runControl(args, dir, out, err) : execute(*command, dir, out, err);
     } catch (const std::exception& e) {
         err += std::string("powermt: ") + e.what() + "\n";
         return kPowermtNoState;

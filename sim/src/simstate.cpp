@@ -2,6 +2,7 @@
 
 #include "names.h"
 #include "sysfiles.h"
+#include "topology_lexer.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <optional>
 #include <climits>
 #include <sstream>
 #include <string_view>
@@ -32,6 +34,85 @@ std::uint64_t number(const std::string& text, int line) {
     if (text.empty() || ec != std::errc() || end != text.data() + text.size())
         throw std::runtime_error("state file line " + std::to_string(line) + ": bad number '" + text + "'");
     return value;
+}
+
+// The text of `line` after its first `count` words and the blank after them.
+std::string afterWords(const std::string& line, std::size_t count) {
+    std::size_t pos = 0;
+    for (std::size_t i = 0; i < count && pos != std::string::npos; ++i) {
+        pos = line.find_first_not_of(" \t", pos);
+        if (pos != std::string::npos) pos = line.find_first_of(" \t", pos);
+    }
+    return pos == std::string::npos ? std::string() : line.substr(pos + 1);
+}
+
+template <typename E, std::size_t N>
+std::optional<E> named(const std::string& word, const char* (&name)(E), const E (&all)[N]) {
+    for (E e : all)
+        if (word == name(e)) return e;
+    return std::nullopt;
+}
+
+constexpr PathMode kModes[] = {PathMode::Active, PathMode::Standby, PathMode::Unlic};
+constexpr PathState kStates[] = {PathState::Alive, PathState::Dead};
+
+std::string formatFault(const std::string& command, const Fault& f) {
+    std::string out = "fault " + command;
+    switch (f.kind) {
+    case Fault::Kind::Fail:
+        out += " fail " + std::to_string(f.status);
+        if (!f.message.empty()) out += " " + f.message;
+        break;
+    case Fault::Kind::Hang: out += " hang " + std::to_string(f.seconds); break;
+    case Fault::Kind::Garbage: out += " garbage"; break;
+    }
+    return out + "\n";
+}
+
+// `fault COMMAND fail STATUS [MESSAGE]`, `fault COMMAND hang SECONDS` or
+// `fault COMMAND garbage`; nothing when malformed.
+std::optional<Fault> parseFault(const std::vector<std::string>& w, const std::string& line) {
+    if (w.size() < 3 || !isFailableCommand(w[1])) return std::nullopt;
+    Fault f;
+    if (w[2] == "fail" && w.size() >= 4) {
+        const auto status = lex::parseNumber<int>(w[3]);
+        if (!status || *status < 1 || *status > 255) return std::nullopt;
+        f.status = *status;
+        f.message = afterWords(line, 4);
+    } else if (w[2] == "hang" && w.size() == 4) {
+        const auto seconds = lex::parseNumber<unsigned>(w[3]);
+        if (!seconds || *seconds > kMaxHangSeconds) return std::nullopt;
+        f.kind = Fault::Kind::Hang;
+        f.seconds = *seconds;
+    } else if (w[2] == "garbage" && w.size() == 3) {
+        f.kind = Fault::Kind::Garbage;
+    } else {
+        return std::nullopt;
+    }
+    return f;
+}
+
+// Gives the paths their run-time modes and states, and the paths of the
+// departed devices the state dead. Throws when the state names a path or
+// device the topology lacks.
+void applyEvents(Topology& topology, const SimState& state) {
+    std::size_t pathsFound = 0;
+    std::size_t departedFound = 0;
+    for (auto& d : topology.devices) {
+        const bool departed = state.departed.count(d.name) != 0;
+        departedFound += departed;
+        for (auto& p : d.paths) {
+            const auto it = state.pathEvents.find(p.sd);
+            if (it != state.pathEvents.end()) {
+                ++pathsFound;
+                p.mode = it->second.mode;
+                p.state = it->second.state;
+            }
+            if (departed) p.state = PathState::Dead;
+        }
+    }
+    if (pathsFound != state.pathEvents.size()) throw std::runtime_error("state names a path the topology lacks");
+    if (departedFound != state.departed.size()) throw std::runtime_error("state names a departed device the topology lacks");
 }
 
 void makeDirs(const std::string& path) {
@@ -154,6 +235,10 @@ std::string formatState(const SimState& state) {
         for (const auto& p : layout.partitions) out += " " + std::to_string(p.number) + ":" + std::to_string(p.kib);
         out += "\n";
     }
+    for (const auto& [sd, e] : state.pathEvents)
+        out += "path " + sd + " " + pathModeName(e.mode) + " " + pathStateName(e.state) + "\n";
+    for (const auto& [command, fault] : state.faults) out += formatFault(command, fault);
+    for (const auto& name : state.departed) out += "departed " + name + "\n";
     return out;
 }
 
@@ -185,6 +270,17 @@ SimState parseState(const std::string& text) {
                 layout.partitions.push_back({static_cast<int>(partNo), number(w[i].substr(colon + 1), lineNo)});
             }
             state.disks[w[1]] = std::move(layout);
+        } else if (w[0] == "path" && w.size() == 4 && sdIndex(w[1])) {
+            const auto mode = named(w[2], pathModeName, kModes);
+            const auto pathState = named(w[3], pathStateName, kStates);
+            if (!mode || !pathState) throw bad("bad path event '" + line + "'");
+            state.pathEvents[w[1]] = {*mode, *pathState};
+        } else if (w[0] == "fault") {
+            const auto fault = parseFault(w, line);
+            if (!fault) throw bad("bad fault '" + line + "'");
+            state.faults[w[1]] = *fault;
+        } else if (w[0] == "departed" && w.size() == 2 && pseudoIndex(w[1])) {
+            state.departed.insert(w[1]);
         } else {
             throw bad("unexpected '" + line + "'");
         }
@@ -204,12 +300,15 @@ void applyDisks(Topology& topology, const SimState& state) {
 }
 
 Loaded loadState(const StateDir& dir) {
-    Loaded loaded{parseTopology(readFile(dir.topology()), dir.topology()), parseState(readFile(dir.state()))};
+    std::string text = readFile(dir.topology());
+    Topology topology = parseTopology(text, dir.topology());
+    Loaded loaded{std::move(text), std::move(topology), parseState(readFile(dir.state()))};
     std::unordered_set<std::string_view> names(loaded.topology.devices.size());
     for (const auto& d : loaded.topology.devices) names.insert(d.name);
     for (const auto& name : loaded.state.configured)
         if (!names.count(name)) throw std::runtime_error("state names " + name + ", which the topology lacks");
     applyDisks(loaded.topology, loaded.state);
+    applyEvents(loaded.topology, loaded.state);
     return loaded;
 }
 
@@ -225,6 +324,24 @@ void publishState(const StateDir& dir, const Topology& topology, const SimState&
     writeFileAtomic(dir.state(), formatState(state));
     rewriteInPlace(dir.partitions(), procPartitions(topology, state.configured));
     syncNodes(state.devRoot, topology, state.configured);
+}
+
+void publishFabric(const StateDir& dir, const std::string& topologyText, const Topology& topology,
+                   const SimState& state, const std::vector<Device>& dropped) {
+    writeFileAtomic(dir.state(), formatState(state));
+    writeFileAtomic(dir.topology(), topologyText);
+    rewriteInPlace(dir.partitions(), procPartitions(topology, state.configured));
+    syncNodes(state.devRoot, topology, state.configured);
+    if (dropped.empty()) return;
+    DirSync dev(state.devRoot);
+    DirSync byId(state.devRoot + "/disk/by-id");
+    for (const auto& d : dropped) {
+        for (const auto& p : d.paths) {
+            dev.remove(p.sd);
+            for (const auto& part : d.partitions) dev.remove(p.sd + std::to_string(part.number));
+        }
+        syncPseudoNodes(dev, byId, d, topology.adminMajor, false);
+    }
 }
 
 void syncNodes(const std::string& devRoot, const Topology& topology, const NameSet& configured) {

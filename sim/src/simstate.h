@@ -18,10 +18,32 @@ struct DiskLayout {
     std::vector<Partition> partitions;
 };
 
+// The mode and state a path was given while the machine runs.
+struct PathEvent {
+    PathMode mode = PathMode::Active;
+    PathState state = PathState::Alive;
+};
+
+// What a powermt sub-command does instead of its work, set while the
+// machine runs: fail with a status and message, sleep first, or print a
+// fixed text that is no powermt output.
+struct Fault {
+    enum class Kind { Fail, Hang, Garbage };
+    Kind kind = Kind::Fail;
+    int status = 1;          // Fail: 1..255
+    std::string message;     // Fail: one line, may be empty
+    unsigned seconds = 0;    // Hang
+};
+
+inline constexpr unsigned kMaxHangSeconds = 3600;
+
 struct SimState {
     std::string devRoot = "/dev";
     NameSet configured;
-    std::map<std::string, DiskLayout> disks; // disk-backed devices
+    std::map<std::string, DiskLayout> disks;    // disk-backed devices
+    std::map<std::string, PathEvent> pathEvents; // by sd name
+    std::map<std::string, Fault> faults;         // by sub-command
+    NameSet departed; // configured devices that left the fabric; dropped at the next config
 };
 
 std::string formatState(const SimState& state);
@@ -43,8 +65,11 @@ struct StateDir {
     std::string bin() const { return dir + "/bin"; }
 };
 
-// Loads the topology and the state of a state directory (the caller holds the lock).
+// Loads the topology and the state of a state directory (the caller holds
+// the lock). The topology shows the path events, and the paths of departed
+// devices as dead.
 struct Loaded {
+    std::string topologyText;
     Topology topology;
     SimState state;
 };
@@ -54,6 +79,13 @@ Loaded loadState(const StateDir& dir);
 // for /proc/partitions and /proc/devices. Device nodes are not made here.
 void writeInitialState(const StateDir& dir, const std::string& topologyText, const Topology& topology,
                        const SimState& state);
+
+// Writes the fabric's new topology text: the state first (atomically), so
+// that the state never names a device the topology lacks, then the topology
+// (atomically), /proc/partitions in place and the device nodes; the nodes
+// of the devices in `dropped` go.
+void publishFabric(const StateDir& dir, const std::string& topologyText, const Topology& topology,
+                   const SimState& state, const std::vector<Device>& dropped);
 
 // Saves the state and makes the machine show it: the state file atomically,
 // /proc/partitions in place, and the device nodes under the dev root.

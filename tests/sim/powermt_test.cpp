@@ -1,5 +1,6 @@
 // The powermt simulator, run as a program on a state directory whose dev
 // root is a temporary directory.
+#include "control.h"
 #include "powermt.h"
 #include "render.h"
 #include "simstate.h"
@@ -11,6 +12,8 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+
+#include <chrono>
 
 namespace {
 
@@ -247,6 +250,170 @@ TEST(PowermtFailures, AFailLineMakesThatCommandFail) {
     EXPECT_EQ(run("release").status, 0);
     EXPECT_EQ(run("display dev=emcpowera").status, 0);
     EXPECT_EQ(run("save now").status, sim::kPowermtUsage) << "the command line is checked first";
+    // A fault set at run time stands in for the line; cleared, the line is back.
+    ASSERT_EQ(run("control fault save fail 9").status, 0);
+    EXPECT_EQ(run("save").status, 9);
+    ASSERT_EQ(run("control fault save clear").status, 0);
+    EXPECT_EQ(run("save").status, 2);
+}
+
+// ------------------------------------------------ powermt control
+
+// A device block to add, in a file of the test's directory.
+const char* const kNewDevice = R"(device emcpowerf symmetrix id=000190300999 ldev=0999A size=1G
+  path sdk qla2xxx "FA  1aA" active alive
+  path sdl lpfc    "FA  2aA" standby alive
+  partitions 2
+)";
+
+class Control : public Powermt {
+protected:
+    std::string file(const std::string& name, const std::string& text) const {
+        const std::string path = tmp / name;
+        sim::writeFileAtomic(path, text);
+        return path;
+    }
+    // The Mode and State columns of a path's display line, or "" without one.
+    std::string modeAndState(const std::string& dev, const std::string& sd) const {
+        const auto r = sh("powermt display dev=" + dev + " | awk '$3 == \"" + sd + "\" { print $(NF-3), $(NF-2) }'");
+        return r.out;
+    }
+};
+
+TEST_F(Control, BadInputIsRefusedAndChangesNothing) {
+    const std::string dup = file("dup.topo", "device emcpowerq symmetrix id=1 ldev=0125A\n  path sdb x \"FA 1\" active alive\n");
+    const std::string failLine = file("fail.topo", std::string(kNewDevice) + "fail display 2\n");
+    const struct {
+        std::string args;
+        int status;
+        const char* says;
+    } rows[] = {
+        {"control", sim::kPowermtUsage, "usage: powermt control path"},
+        {"control path sdb", sim::kPowermtUsage, "usage: powermt control path"},
+        {"control device frob emcpowera", sim::kPowermtUsage, "usage: powermt control path"},
+        {"control fault display explode", sim::kPowermtUsage, "usage: powermt control path"},
+        {"control fault display clear now", sim::kPowermtUsage, "usage: powermt control path"},
+        {"control path sdb zombie", sim::kControlRefused, "'zombie' is not alive, dead, active, standby or unlic"},
+        {"control path sdz dead", sim::kControlRefused, "no path sdz on this machine"},
+        {"control device remove emcpowerq", sim::kControlRefused, "no device emcpowerq on this machine"},
+        {"control device add " + (tmp / "missing.topo"), sim::kControlRefused, "missing.topo"},
+        {"control device add " + dup, sim::kControlRefused, "does not fit the machine"},
+        {"control device add " + failLine, sim::kControlRefused, "fail.topo:5: only device, path, partition and partitions"},
+        {"control fault frob fail 2", sim::kControlRefused, "unknown command 'frob'"},
+        {"control fault display fail 256", sim::kControlRefused, "the status must be a number from 1 to 255"},
+        {"control fault display hang 0", sim::kControlRefused, "the seconds must be a number from 1 to 3600"},
+        {"control fault display fail 2 \"$(printf 'a\\nb')\"", sim::kControlRefused, "one line of printable text"},
+    };
+    const std::string stateBefore = sim::readFile(dir.state());
+    const std::string topologyBefore = sim::readFile(dir.topology());
+    for (const auto& row : rows) {
+        const auto r = powermt(row.args);
+        EXPECT_EQ(r.status, row.status) << row.args;
+        EXPECT_TRUE(contains(r.err, row.says)) << row.args << ": " << r.err;
+        EXPECT_EQ(r.out, "") << row.args;
+    }
+    EXPECT_EQ(sim::readFile(dir.state()), stateBefore);
+    EXPECT_EQ(sim::readFile(dir.topology()), topologyBefore);
+}
+
+TEST_F(Control, PathEventsShowInTheDisplayAndTheListedPaths) {
+    // Each step changes one word of a path; dead active paths are still
+    // listed, standby and unlicensed ones are not.
+    const struct {
+        const char* event;
+        const char* dev;
+        const char* sd;
+        const char* shown;
+        const char* listed;
+    } steps[] = {
+        {"sdb dead", "emcpowera", "sdb", "active dead\n", "sdb\nsdf\n"},
+        {"sdb standby", "emcpowera", "sdb", "standby dead\n", "sdf\n"},
+        {"sdb active", "emcpowera", "sdb", "active dead\n", "sdb\nsdf\n"},
+        {"sdb alive", "emcpowera", "sdb", "active alive\n", "sdb\nsdf\n"},
+        {"sdg active", "emcpowerb", "sdg", "active alive\n", "sdc\nsdg\n"},
+        {"sdh active", "emcpoweraa", "sdh", "active alive\n", "sdh\nsdi\nsdj\n"},
+        {"sdi unlic", "emcpoweraa", "sdi", "unlic alive\n", "sdh\nsdj\n"},
+    };
+    for (const auto& step : steps) {
+        const auto r = powermt(std::string("control path ") + step.event);
+        ASSERT_EQ(r.status, 0) << step.event << ": " << r.err;
+        EXPECT_EQ(modeAndState(step.dev, step.sd), step.shown) << step.event;
+        EXPECT_EQ(sh(pathPipeline(step.dev)).out, step.listed) << step.event;
+    }
+}
+
+TEST_F(Control, DevicesArriveAndLeaveAtTheNextConfig) {
+    requireNodes();
+    // An unconfigured device leaves at once.
+    ASSERT_EQ(powermt("control device remove emcpowerd").status, 0);
+    EXPECT_FALSE(contains(partitionsFile(), " sdd\n"));
+    EXPECT_FALSE(exists(devRoot() + "/sdd1"));
+    ASSERT_EQ(powermt("control device add " + file("new.topo", kNewDevice)).status, 0);
+    EXPECT_TRUE(contains(partitionsFile(), " sdk\n")) << "the kernel sees the new LUN's paths at once";
+    EXPECT_TRUE(isBlock(devRoot() + "/sdk2", 8, 162));
+    EXPECT_EQ(powermt("display dev=emcpowerf").status, sim::kPowermtBadDevice) << "not before config";
+    ASSERT_EQ(powermt("config").status, 0);
+    EXPECT_EQ(sh(pathPipeline("emcpowerf")).out, "sdk\n");
+    EXPECT_TRUE(isBlock(devRoot() + "/emcpowerf2", 120, 82));
+
+    // A configured device that leaves keeps its block, with every path
+    // dead, until config drops it with its events, paths and nodes.
+    ASSERT_EQ(powermt("control path sdl active").status, 0);
+    ASSERT_EQ(powermt("control device remove emcpowerf").status, 0);
+    EXPECT_EQ(modeAndState("emcpowerf", "sdk") + modeAndState("emcpowerf", "sdl"), "active dead\nactive dead\n");
+    EXPECT_EQ(powermt("control path sdk alive").status, sim::kControlRefused);
+    EXPECT_EQ(powermt("control device remove emcpowerf").status, sim::kControlRefused);
+    const auto config = powermt("config");
+    ASSERT_EQ(config.status, 0) << config.err;
+    EXPECT_EQ(sh(kListPipeline).out, "emcpowera\nemcpowerb\nemcpoweraa\n");
+    for (const char* gone : {"sdk", "sdk1", "sdl2", "sdd", "emcpowerf", "emcpowerf1", "disk/by-id/scsi-30999A"})
+        EXPECT_FALSE(exists(devRoot() + "/" + gone)) << gone;
+    const sim::Loaded now = sim::loadState(dir);
+    EXPECT_EQ(now.topology.devices.size(), 3U);
+    EXPECT_TRUE(now.state.departed.empty() && now.state.pathEvents.empty());
+    EXPECT_EQ(partitionsFile(), sim::procPartitions(now.topology, now.state.configured));
+}
+
+TEST_F(Control, FaultsStandInForTheSubCommandUntilCleared) {
+    using Clock = std::chrono::steady_clock;
+    const std::string block = sim::displayBlock(*topo.find("emcpowera"));
+    const struct {
+        const char* fault;
+        const char* command;
+        int status;
+        bool normalOutput;
+        const char* err;
+    } rows[] = {
+        {"display fail 7 \"array gone\"", "display dev=emcpowera", 7, false, "array gone\n"},
+        {"display garbage", "display dev=emcpowera", 0, false, ""},
+        {"display hang 1", "display dev=emcpowera", 0, true, ""},
+        {"display clear", "display dev=emcpowera", 0, true, ""},
+        {"config fail 3", "config", 3, false, ""},
+    };
+    for (const auto& row : rows) {
+        ASSERT_EQ(powermt(std::string("control fault ") + row.fault).status, 0) << row.fault;
+        const auto start = Clock::now();
+        const auto r = powermt(row.command);
+        const auto took = Clock::now() - start;
+        EXPECT_EQ(r.status, row.status) << row.fault;
+        EXPECT_EQ(r.err, row.err) << row.fault;
+        EXPECT_EQ(r.out == block, row.normalOutput) << row.fault << ": " << r.out;
+        EXPECT_EQ(took >= std::chrono::seconds(1), contains(row.fault, "hang")) << row.fault;
+    }
+    EXPECT_EQ(state().configured, (sim::NameSet{"emcpowera", "emcpowerb", "emcpoweraa"})) << "a failed config did nothing";
+    EXPECT_TRUE(contains(powermt("display dev=all").out, "Pseudo name=emcpowera")) << "display is cleared";
+}
+
+TEST_F(Control, AHangingCommandHoldsNoLock) {
+    ASSERT_EQ(powermt("control fault display hang 3").status, 0);
+    // The display sleeps in the background while the path dies; it then
+    // shows the path dead, and the change did not wait for it.
+    const auto r = sh("powermt display dev=emcpowera > " + (tmp / "shown") + " & sleep 0.5;"
+                      " s=$(date +%s%N); powermt control path sdb dead; e=$(date +%s%N); wait;"
+                      " echo $(( (e - s) / 1000000 ))");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_LT(std::stol(r.out), 1500) << "ms the change waited";
+    EXPECT_TRUE(contains(sim::readFile(tmp / "shown"), "sdb          FA  7eA   active  dead"));
 }
 
 TEST_F(Powermt, ConcurrentRunsKeepTheStateWhole) {
