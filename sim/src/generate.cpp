@@ -15,6 +15,8 @@ constexpr unsigned kMaxPaths = 16;
 constexpr unsigned kMaxPartitions = 15;
 constexpr std::uint32_t kMillion = 1000000;
 constexpr std::uint64_t kMinDeviceKib = 2048;
+// The most devices of the most paths still have sd names and numbers.
+static_assert(kPseudoLimit * kMaxPaths <= kSdDiskLimit);
 
 // SplitMix64: a small PRNG whose sequence is fixed by its definition, so a
 // seed gives the same topology with any compiler and library.
@@ -181,10 +183,6 @@ GenerateSpec parseGenerateSpec(std::string_view text) {
         from = comma + 1;
     }
     if (!haveDevices) bad("devices=N is required");
-    if (spec.devices * spec.paths > kSdDiskLimit)
-        bad(std::to_string(spec.devices) + " devices of " + std::to_string(spec.paths) + " paths need " +
-            std::to_string(spec.devices * spec.paths) + " sd disks, more than the " + std::to_string(kSdDiskLimit) +
-            " (sda to sdbgqcv) the sd driver numbers");
     return spec;
 }
 
