@@ -14,43 +14,24 @@
 // call's CPU time less that of the same pipelines through the runner,
 // over the call's wall-clock time.
 //
-// Run inside mpio-sandbox:
-//     mpio-sandbox --topology FILE -- call_bench [--rounds N] [--machine N]
-//         [--plugin PATH]
+// Run inside mpio-sandbox, on any topology; the figures in bench/RESULTS.md
+// come from generated ones (scripts/bench.sh):
+//     mpio-sandbox --generate devices=10000,paths=4,partitions=3,... --output big.topo
+//     mpio-sandbox --topology big.topo -- call_bench [--rounds N] [--plugin PATH]
 // --rounds N   measured rounds (default 20), after 2 rounds of warm-up; in
 //              each round every case runs once by each method, in an order
 //              that rotates from round to round. Figures are medians.
-// --machine N  the simulator knows at most 256 pseudo devices (one sd path
-//              each, sda to sdiv), so for larger machines the program makes
-//              one itself, in the sandbox only: N pseudo devices with 3
-//              partitions and one path each, a partition table bound over
-//              /proc/partitions, their nodes in the sandbox's /dev, and a
-//              powermt stand-in first on PATH that prints the simulator's
-//              Symmetrix blocks from prepared files. It refuses to run
-//              outside mpio-sandbox (a mount namespace of its own, /dev a
-//              tmpfs, POWERMT_SIM_STATE set); everything it makes lies in
-//              the sandbox's state directory and goes with it.
 // --plugin     the plug-in to load (default: the one built beside it).
 //
 // Exit status 0; 1 when a call or a baseline does not give the expected
 // result (a check of what was timed), 2 for a bad command line.
-#include <sys/mount.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <exception>
-#include <fstream>
 #include <ctime>
 #include <functional>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -58,15 +39,7 @@
 #include "TmMPIO_EMCPowerPath.h"
 #include "bench_common.h"
 #include "mpio/loader.h"
-#include "names.h"
 #include "pinned_commands.h"
-#include "render.h"
-#include "sysfiles.h"
-#include "topology.h"
-
-#ifndef TMPFS_MAGIC
-#define TMPFS_MAGIC 0x01021994
-#endif
 
 namespace {
 
@@ -94,147 +67,6 @@ long countLines(const std::string& text) {
         if (nl > from) ++lines;
     if (from < text.size()) ++lines;
     return lines;
-}
-
-// The number of the first "power2" line of /proc/devices.
-int adminMajor() {
-    std::istringstream devices(sim::readFile("/proc/devices"));
-    std::string line;
-    while (std::getline(devices, line)) {
-        int number = 0;
-        char name[64] = {};
-        if (std::sscanf(line.c_str(), "%d %63s", &number, name) == 2 && std::strcmp(name, "power2") == 0)
-            return number;
-    }
-    fail("no power2 line in /proc/devices: not run inside mpio-sandbox?");
-}
-
-// ---- The bench-made machine (--machine N) ----
-
-// Whether /dev is the tmpfs that mpio-sandbox mounts (source "mpio-sandbox"),
-// read from this process's mount table: the bench-made machine writes there.
-bool devIsTheSandboxes() {
-    std::ifstream table("/proc/self/mountinfo");
-    std::string line;
-    bool sandboxed = false;
-    while (std::getline(table, line)) {
-        std::istringstream fields(line);
-        std::string id, parent, numbers, root, point, field;
-        fields >> id >> parent >> numbers >> root >> point;
-        while (fields >> field && field != "-") {}
-        std::string type, source;
-        fields >> type >> source;
-        if (point == "/dev") sandboxed = type == "tmpfs" && source == "mpio-sandbox"; // the last mount wins
-    }
-    return sandboxed;
-}
-
-std::string sdName(long disk) { return "sd" + sim::letterName(static_cast<unsigned long>(disk)); }
-
-// The simulator's sd numbers, which are the kernel's sd driver's.
-std::pair<int, int> sdNumber(long disk, int partition) {
-    const sim::DevNumber n = sim::sdNumber(static_cast<unsigned long>(disk));
-    return {n.major, static_cast<int>(n.minor) + partition};
-}
-
-// One block of "powermt display" as powermt-sim prints it: a Symmetrix
-// device with one alive, active path.
-std::string displayBlock(long i) {
-    char ldev[32];
-    std::snprintf(ldev, sizeof ldev, "L%05ld", i);
-    sim::Device device;
-    device.name = sim::pseudoName(static_cast<unsigned long>(i));
-    device.index = static_cast<unsigned long>(i);
-    device.arrayId = "000190300123";
-    device.ldev = ldev;
-    sim::Path path;
-    path.sd = sdName(i);
-    path.disk = static_cast<unsigned long>(i);
-    path.driver = "qla2xxx";
-    path.port = "FA  7eA";
-    device.paths.push_back(path);
-    return sim::displayBlock(device);
-}
-
-const char* const kPowermtStandIn = R"(#!/bin/sh
-# powermt stand-in of call_bench's bench-made machine: prints prepared blocks.
-dir=$(dirname "$0")/../display
-if [ "$1" = display ]; then
-    case "$2" in
-    dev=all) exec cat "$dir/all" ;;
-    dev=*)
-        name=${2#dev=}
-        name=${name#/dev/}
-        case "$name" in
-        emcpower*[!a-z]* | "") ;;
-        emcpower*) [ -f "$dir/$name" ] && exec cat "$dir/$name" ;;
-        esac
-        echo "Bad dev value $name, or not under Powerpath control." >&2
-        exit 1 ;;
-    esac
-fi
-echo "powermt stand-in: only display dev=NAME|all" >&2
-exit 2
-)";
-
-void makeMachine(long devices) {
-    const char* state = std::getenv("POWERMT_SIM_STATE");
-    if (state == nullptr || *state == '\0') fail("--machine: POWERMT_SIM_STATE unset: run inside mpio-sandbox");
-    if (!devIsTheSandboxes()) fail("--machine: /dev is not the sandbox's tmpfs: run inside mpio-sandbox");
-    const int major = adminMajor();
-
-    const std::string dir = std::string(state) + "/bench-machine";
-    for (const std::string& d : {dir, dir + "/bin", dir + "/display"})
-        if (::mkdir(d.c_str(), 0755) != 0) fail("cannot make " + d + ": " + std::strerror(errno));
-
-    // The partition table: every sd path with its partitions, then every
-    // pseudo device with its partitions, as the simulator lists them.
-    constexpr unsigned long long kDeviceKiB = 1024 * 1024;
-    constexpr unsigned long long kPartitionKiB = (kDeviceKiB - 1024) / 3;
-    std::string table = "major minor  #blocks  name\n\n";
-    char line[128];
-    auto add = [&](int ma, int mi, unsigned long long kib, const std::string& name) {
-        std::snprintf(line, sizeof line, "%4d  %7d %10llu %s\n", ma, mi, kib, name.c_str());
-        table += line;
-    };
-    for (long k = 0; k < devices; ++k)
-        for (int p = 0; p <= 3; ++p) {
-            const auto [ma, mi] = sdNumber(k, p);
-            add(ma, mi, p ? kPartitionKiB : kDeviceKiB, sdName(k) + (p ? std::to_string(p) : ""));
-        }
-    for (long i = 0; i < devices; ++i)
-        for (int p = 0; p <= 3; ++p)
-            add(major, static_cast<int>(16 * i + p), p ? kPartitionKiB : kDeviceKiB,
-                sim::pseudoName(static_cast<unsigned long>(i)) + (p ? std::to_string(p) : ""));
-    sim::writeNewFile(dir + "/partitions", table);
-    if (::mount((dir + "/partitions").c_str(), "/proc/partitions", nullptr, MS_BIND, nullptr) != 0)
-        fail(std::string("cannot bind the partition table over /proc/partitions: ") + std::strerror(errno));
-    if (sim::readFile("/proc/partitions") != table) fail("/proc/partitions does not show the bench-made table");
-
-    // The pseudo devices' nodes; those of the sandbox's topology are there
-    // already and must carry the same numbers.
-    for (long i = 0; i < devices; ++i)
-        for (int p = 0; p <= 3; ++p) {
-            const std::string node = "/dev/" + sim::pseudoName(static_cast<unsigned long>(i)) + (p ? std::to_string(p) : "");
-            const dev_t number = makedev(static_cast<unsigned>(major), static_cast<unsigned>(16 * i + p));
-            if (::mknod(node.c_str(), S_IFBLK | 0640, number) == 0) continue;
-            struct stat there;
-            if (errno != EEXIST || ::stat(node.c_str(), &there) != 0 || !S_ISBLK(there.st_mode) ||
-                there.st_rdev != number)
-                fail("cannot make the node " + node);
-        }
-
-    std::string all;
-    for (long i = 0; i < devices; ++i) {
-        const std::string block = displayBlock(i);
-        sim::writeNewFile(dir + "/display/" + sim::pseudoName(static_cast<unsigned long>(i)), block);
-        all += block;
-    }
-    sim::writeNewFile(dir + "/display/all", all);
-    sim::writeNewFile(dir + "/bin/powermt", kPowermtStandIn, 0755);
-    const char* path = std::getenv("PATH");
-    const std::string searched = dir + "/bin" + (path ? std::string(":") + path : std::string());
-    if (::setenv("PATH", searched.c_str(), 1) != 0) fail("cannot set PATH");
 }
 
 // ---- The plug-in ----
@@ -306,11 +138,10 @@ double minimum(const std::vector<double>& v) { return *std::min_element(v.begin(
 
 int main(int argc, char** argv) {
     int rounds = 20;
-    long machine = 0;
     std::string pluginPath = CALL_BENCH_PLUGIN;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if ((arg == "--rounds" || arg == "--machine" || arg == "--plugin") && i + 1 < argc) {
+        if ((arg == "--rounds" || arg == "--plugin") && i + 1 < argc) {
             const std::string value = argv[++i];
             if (arg == "--plugin") {
                 pluginPath = value;
@@ -322,22 +153,13 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "call_bench: %s needs a number from 1 to 1000000\n", arg.c_str());
                 return 2;
             }
-            if (arg == "--rounds") rounds = static_cast<int>(n);
-            else machine = n;
+            rounds = static_cast<int>(n);
         } else {
-            std::fprintf(stderr, "usage: call_bench [--rounds N] [--machine N] [--plugin PATH]\n");
+            std::fprintf(stderr, "usage: call_bench [--rounds N] [--plugin PATH]\n");
             return 2;
         }
     }
 
-    if (machine > 0) {
-        // The simulator's file helpers throw on a failed write or read.
-        try {
-            makeMachine(machine);
-        } catch (const std::exception& e) {
-            fail(std::string("--machine: ") + e.what());
-        }
-    }
     const Plugin plugin = load(pluginPath);
     int err = 0;
     char errbuf[MAXMPIOERRORLEN] = {};
@@ -427,9 +249,8 @@ int main(int argc, char** argv) {
         for (auto& run : runs) run();
     }
 
-    std::printf("machine: %ld pseudo devices, %ld emcpower lines in /proc/partitions, %ld path(s) of %s; %s\n",
-                deviceCount, partitionLines, pathLines, bare.c_str(),
-                machine > 0 ? "bench-made in mpio-sandbox (powermt stand-in)" : "simulated by mpio-sandbox (powermt-sim)");
+    std::printf("machine: %ld pseudo devices, %ld emcpower lines in /proc/partitions, %ld path(s) of %s\n",
+                deviceCount, partitionLines, pathLines, bare.c_str());
     std::printf("%d rounds after %d of warm-up; times in ms, median (minimum)\n\n", rounds, kWarmupRounds);
     std::printf("%-21s %17s %17s %17s %13s %13s %9s %9s  %-10s %8s  %s\n", "call", "plug-in call", "runner, bare",
                 "sh, bare", "share/runner", "share/sh", "own CPU", "share", "share < 5%", "call/sh", "< 1.10x");

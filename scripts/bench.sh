@@ -7,10 +7,11 @@
 #  1. parse_bench    the plug-in's own parsing cost per line, 100 to 100,000
 #                    pseudo devices, through the fake host
 #  2. call_bench     whole calls of the built plug-in inside mpio-sandbox,
-#                    beside the pipelines they run: simulated machines of 16,
-#                    64 and 256 pseudo devices (the simulator's most: one sd
-#                    path each, sda to sdiv), then machines of 256, 1,000 and
-#                    10,000 that call_bench makes inside the sandbox
+#                    beside the pipelines they run, on generated machines
+#                    (mpio-sandbox --generate) of 256, 1,000 and 10,000
+#                    pseudo devices with 4 paths each
+#     scale.sh       the simulator's start-up and powermt display dev=all
+#                    at 100, 1,000 and 10,000 devices (bench/scale.sh)
 #  3. runner_bench   the process runner beside a bare posix_spawn + waitpid
 #  4. capture_bench  the runner's capture throughput, 1 MiB to 1 GiB
 #
@@ -18,7 +19,7 @@
 # names another file). REPETITIONS (default 5) sets the repetitions of
 # parse_bench, RUNNER_REPETITIONS (default 15, of 0.1 s each) those of
 # runner_bench, ROUNDS (default 30) call_bench's rounds (twice as many on the
-# simulated machines, three times on the bench-made ones, whose calls vary
+# 256-device machine, three times on the larger ones, whose calls vary
 # most). The repetitions of both Google Benchmark programs are interleaved
 # at random, so that a busy moment of the shared machine touches every
 # benchmark alike; each step prints the load average it started at.
@@ -45,24 +46,8 @@ fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/mpio-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# topology N: N Symmetrix pseudo devices of 1 GiB, emcpowera onwards, each
-# with 3 equal partitions and one alive, active path sda onwards.
-topology() {
-    awk -v n="$1" '
-        function letters(i,   s) {
-            s = ""
-            for (;;) { s = sprintf("%c", 97 + i % 26) s; i = int(i / 26); if (i == 0) break; i-- }
-            return s
-        }
-        BEGIN {
-            print "admin-major 120"
-            for (i = 0; i < n; i++) {
-                printf "device emcpower%s symmetrix id=000190300123 ldev=L%05d size=1G\n", letters(i), i
-                printf "  path sd%s qla2xxx \"FA  7eA\" active alive\n", letters(i)
-                print "  partitions 3"
-            }
-        }'
-}
+# The generated machines of call_bench and their generator arguments.
+machine_spec=paths=4,partitions=3,arrays=symmetrix:2+clariion:1+vnx:1,dead=0.05,standby=0.1,seed=7
 
 : >"$log"
 timings=()
@@ -83,15 +68,12 @@ step() { # step NAME COMMAND...: runs the command, shows and logs its output, ti
 step "parse_bench" "$bin/parse_bench" --benchmark_repetitions="$repetitions" \
     --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
 
-for n in 16 64 256; do
-    topology "$n" >"$work/sim-$n.topo"
-    step "call_bench, simulated, $n devices" "$bin/mpio-sandbox" --topology "$work/sim-$n.topo" -- \
-        "$bin/call_bench" --rounds $((rounds * 2))
-done
 for n in 256 1000 10000; do
-    step "call_bench, bench-made, $n devices" "$bin/mpio-sandbox" --topology "$work/sim-16.topo" -- \
-        "$bin/call_bench" --rounds $((rounds * 3)) --machine "$n"
+    "$bin/mpio-sandbox" --generate "devices=$n,$machine_spec" --output "$work/gen-$n.topo"
+    step "call_bench, $n devices" "$bin/mpio-sandbox" --topology "$work/gen-$n.topo" -- \
+        "$bin/call_bench" --rounds $((rounds * (n > 256 ? 3 : 2)))
 done
+step "scale.sh" bench/scale.sh
 
 step "runner_bench" "$bin/runner_bench" --benchmark_repetitions="$runner_repetitions" \
     --benchmark_min_time=0.1 --benchmark_enable_random_interleaving=true \

@@ -1,5 +1,6 @@
 // mpio-sandbox: runs a command on a simulated PowerPath machine.
 #include "TmMPIOVersion.h"
+#include "generate.h"
 #include "sandbox.h"
 
 #include <cstdio>
@@ -21,6 +22,7 @@ int main(int argc, char** argv) {
         std::fputs("mpio-sandbox (TmMPIO_EMCPowerPath) " TMMPIO_VERSION_STRING "\n", stdout);
         return 0;
     }
+    if (!args.empty() && args[0].starts_with("--generate")) return sim::generateCommand(args);
     try {
         return sim::runSandbox(sim::parseSandboxArgs(args));
     } catch (const std::invalid_argument& e) {

@@ -3,17 +3,27 @@
 #include "sandbox.h"
 
 #include "cleanupguard.h"
+#include "generate.h"
 #include "sandbox_init.h"
+#include "sysfiles.h"
+
+#include <unistd.h>
+
+#include <cstdio>
 
 namespace sim {
 
 const char* const kSandboxUsage =
     "usage: mpio-sandbox --topology FILE [--keep-state DIR] [--powermt PROGRAM] [--] COMMAND [ARG...]\n"
+    "       mpio-sandbox --generate SPEC [--output FILE]\n"
     "Runs COMMAND in private mount and PID namespaces that show the simulated PowerPath machine of FILE:\n"
     "/proc/partitions, /proc/devices, the nodes in /dev and `powermt` first on PATH.\n"
     "  --keep-state DIR   keep the state (images, saved configuration) in DIR, which must be\n"
     "                     empty or not exist; without it a temporary directory is removed\n"
     "  --powermt PROGRAM  the simulator to run as powermt (default: powermt-sim beside mpio-sandbox)\n"
+    "--generate writes the topology that SPEC describes (keys devices=N, and optionally paths=,\n"
+    "partitions=, arrays=symmetrix:N+clariion:N+vnx:N, dead=SHARE, standby=SHARE, seed=, size=)\n"
+    "to standard output or FILE; exit status 2 for a bad SPEC.\n"
     "Exit status: that of COMMAND (128 + N when signal N ended it); 125 when the sandbox\n"
     "cannot be made, 126 when COMMAND cannot be run, 127 when it is not found.\n";
 
@@ -54,6 +64,31 @@ SandboxOptions parseSandboxArgs(const std::vector<std::string>& args) {
     if (o.topologyFile.empty()) throw std::invalid_argument("--topology FILE is required");
     if (o.command.empty()) throw std::invalid_argument("no command given");
     return o;
+}
+
+int generateCommand(const std::vector<std::string>& args) {
+    std::string spec, output;
+    try {
+        for (std::size_t i = 0; i < args.size(); ++i) {
+            if (isOption(args[i], "--generate")) spec = optionValue(args, i, "--generate");
+            else if (isOption(args[i], "--output")) output = optionValue(args, i, "--output");
+            else throw std::invalid_argument("--generate takes only --output FILE, not " + args[i]);
+        }
+        if (spec.empty()) throw std::invalid_argument("--generate needs a SPEC");
+        const std::string text = generateTopology(parseGenerateSpec(spec));
+        if (output.empty()) {
+            writeAll(STDOUT_FILENO, text.data(), text.size(), "cannot write the topology");
+        } else {
+            writeFileAtomic(output, text);
+        }
+        return 0;
+    } catch (const std::invalid_argument& e) {
+        std::fprintf(stderr, "mpio-sandbox: %s\n", e.what());
+        return 2;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "mpio-sandbox: %s\n", e.what());
+        return 1;
+    }
 }
 
 namespace process = mpio::process;

@@ -1,6 +1,11 @@
 #include "sandbox_devtree.h"
 
+#include "names.h"
 #include "sysfiles.h"
+
+#include "mpio/process.h"
+
+#include <fcntl.h>
 
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -8,6 +13,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 
 namespace sim {
 
@@ -64,7 +70,78 @@ void bindHostPts(const std::string& dev) {
         symlinkOrThrow("pts/ptmx", dev + "/ptmx");
 }
 
+// A directory open for the *at calls, and a name buffer reused for every
+// entry: the names are short, so nothing is allocated per entry.
+class EntryMaker {
+public:
+    explicit EntryMaker(const std::string& dir)
+        : dir_(dir), fd_(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        if (!fd_) throw SysError("cannot open " + dir, errno);
+    }
+
+    // name + the decimal `suffix` when suffix > 0: "sdab" 2 -> "sdab2".
+    const char* name(std::string_view base, std::string_view middle = {}, int suffix = 0) {
+        std::size_t n = 0;
+        for (const std::string_view part : {base, middle}) {
+            if (n + part.size() + 4 > sizeof name_) throw std::runtime_error("device name too long: " + std::string(base));
+            part.copy(name_ + n, part.size());
+            n += part.size();
+        }
+        if (suffix > 0) n = static_cast<std::size_t>(std::to_chars(name_ + n, name_ + n + 3, suffix).ptr - name_);
+        name_[n] = '\0';
+        return name_;
+    }
+
+    void node(const char* name, int major, unsigned minor) {
+        if (::mknodat(fd_.get(), name, S_IFBLK | 0660, makedev(static_cast<unsigned>(major), minor)) != 0)
+            throw SysError("cannot create block node " + dir_ + "/" + name, errno);
+    }
+
+    void link(const char* target, const char* name) {
+        if (::symlinkat(target, fd_.get(), name) != 0) throw SysError("cannot create link " + dir_ + "/" + name, errno);
+    }
+
+private:
+    std::string dir_;
+    mpio::process::Fd fd_;
+    char name_[256] = {};
+};
+
+void makeSdNodes(EntryMaker& dev, const Device& d) {
+    for (const auto& p : d.paths) {
+        const DevNumber n = sdNumber(p.disk);
+        dev.node(dev.name(p.sd), n.major, n.minor);
+        for (const auto& part : d.partitions)
+            dev.node(dev.name(p.sd, {}, part.number), n.major, n.minor + static_cast<unsigned>(part.number));
+    }
+}
+
+void makePseudoNodes(EntryMaker& dev, EntryMaker& byId, const Device& d, int major) {
+    const unsigned minor = static_cast<unsigned>(d.index * 16);
+    std::string target = "../../" + d.name;
+    const std::string link = "scsi-3" + d.ldev;
+    dev.node(dev.name(d.name), major, minor);
+    byId.link(target.c_str(), byId.name(link));
+    for (const auto& part : d.partitions) {
+        dev.node(dev.name(d.name, {}, part.number), major, minor + static_cast<unsigned>(part.number));
+        target.resize(6 + d.name.size());
+        target += std::to_string(part.number);
+        byId.link(target.c_str(), byId.name(link, "-part", part.number));
+    }
+}
+
 } // namespace
+
+void makeDeviceNodes(const std::string& dev, const Topology& topology, const NameSet& configured) {
+    mkdirOrThrow(dev + "/disk", 0755);
+    mkdirOrThrow(dev + "/disk/by-id", 0755);
+    EntryMaker nodes(dev);
+    EntryMaker byId(dev + "/disk/by-id");
+    for (const auto& d : topology.devices) {
+        makeSdNodes(nodes, d);
+        if (configured.count(d.name)) makePseudoNodes(nodes, byId, d, topology.adminMajor);
+    }
+}
 
 void makeBasicDevTree(const std::string& dev, bool withLoopControl) {
     mkdirOrThrow(dev, 0755);

@@ -7,6 +7,9 @@
 
 #include <string>
 
+#include "render.h"
+#include "topology.h"
+
 namespace sim {
 
 // mount(2), mkdir(2) and symlink(2) that throw SysError on failure.
@@ -19,6 +22,14 @@ void symlinkOrThrow(const std::string& target, const std::string& path);
 // /dev has: null, zero, full, random, urandom, tty, the fd links, shm, pts
 // when the host has devpts, and loop-control when asked for.
 void makeBasicDevTree(const std::string& dev, bool withLoopControl);
+
+// Fills the new tree at `dev` with the block nodes and by-id links that
+// syncNodes (simstate.h) keeps: every sd path and its partitions, every
+// configured pseudo device and its partitions with their links. One
+// mknodat or symlinkat per entry, relative to an open directory, and
+// nothing looked up first, since the tree is new; a name that exists is an
+// error.
+void makeDeviceNodes(const std::string& dev, const Topology& topology, const NameSet& configured);
 
 // Moves the tree at `dev` over this mount namespace's /dev.
 void moveOverDev(const std::string& dev);

@@ -166,7 +166,7 @@ void Sandbox::buildDev() {
     const std::string dev = dir_.dir + "/dev-mnt";
     makeBasicDevTree(dev, bool(loopControl_));
     attachLoops(dev);
-    syncNodes(dev, topo_, state_.configured);
+    makeDeviceNodes(dev, topo_, state_.configured);
     moveOverDev(dev);
 }
 
