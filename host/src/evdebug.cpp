@@ -258,16 +258,6 @@ int EvDebug::DebugLvl(const char* tag, int level, const char* format, ...) {
 
 namespace tmhost {
 
-std::span<const LogLevelName> logLevelNames() {
-    static constexpr LogLevelName names[] = {{"debug", kLogDebug},
-                                             {"info", kLogInfo},
-                                             {"warning", kLogWarning},
-                                             {"error", kLogError}};
-    return names;
-}
-
-int clampLogLevel(int level) { return std::clamp(level, kLogDebug, kLogError); }
-
 bool configureLog(LogSink sink, int lowestLevel, const std::string& file, std::string* error) {
     std::shared_ptr<Sink> next;
     std::string why;

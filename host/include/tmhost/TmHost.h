@@ -64,6 +64,7 @@
 #ifndef TMHOST_TMHOST_H
 #define TMHOST_TMHOST_H
 
+#include <algorithm>
 #include <span>
 #include <string>
 
@@ -98,10 +99,15 @@ struct LogLevelName {
     const char* name;
     int level;
 };
-// debug, info, warning, error, with their levels, lowest first.
-std::span<const LogLevelName> logLevelNames();
+// debug, info, warning, error, with their levels, lowest first. Inline, so
+// that the library's interface stays as it is.
+inline std::span<const LogLevelName> logLevelNames() {
+    static constexpr LogLevelName names[] = {
+        {"debug", kLogDebug}, {"info", kLogInfo}, {"warning", kLogWarning}, {"error", kLogError}};
+    return names;
+}
 // The level an entry of DebugLvl(level) has: level clamped to kLogDebug..kLogError.
-int clampLogLevel(int level);
+inline int clampLogLevel(int level) { return std::clamp(level, kLogDebug, kLogError); }
 
 // Where EvDebug entries go, and the lowest level shown: an entry is written
 // when its level is at least lowestLevel (Debug entries have level 0).
