@@ -25,7 +25,9 @@ constexpr std::array<CommandInfo, 10> kCommands{{
      "class is listed in /proc/devices."},
     {Command::Devices, "devices", nullptr, "getMPIODevices", "list the pseudo devices",
      "Lists the PowerPath pseudo devices, one path per line, nothing when there\n"
-     "are none (getMPIODevices).\n"
+     "are none (getMPIODevices). When none is listed it calls init, and when\n"
+     "that finds no PowerPath device class it says that this machine has no\n"
+     "PowerPath and fails.\n"
      "The array offered to the plug-in grows to the size that it asks for, up to\n"
      "the limit given in mpioctl --help."},
     {Command::IsMpio, "is-mpio", "PATH", "isMPIODevice",
@@ -71,7 +73,8 @@ constexpr std::array<CommandInfo, 10> kCommands{{
      "to isMPIODevice, its physical paths (getUnderlyingDevices) and its\n"
      "partitions with their records (getPartitionDevices). As text a tree:\n"
      "device, then its paths, then its partitions; --raw gives one tab-separated\n"
-     "row per device, path and partition. Paths are those the plug-in returns:\n"
+     "row per device, path and partition, after a heading line unless\n"
+     "--no-headings is given. Paths are those the plug-in returns:\n"
      "active and passive ones, alive or dead; standby and unlicensed paths are\n"
      "not returned, and path state is not part of the plug-in's interface.\n"
      "A device whose questions fail is shown with the failure and the inventory\n"
