@@ -146,6 +146,10 @@ TEST_F(MpioctlRun, AnswersFailuresAndExitStatusesInTextMode) {
          {"mpioctl: warning: init failed", "going on, but a partition is not mapped"}},
         {{"partitions", "/dev/emcpowerb"}, "", 0,
          "NAME  PARTNO  START  SIZE  SECTORSIZE  MAJOR  MINOR\n", {}},
+        {{"partitions", "/dev/emcpowerb", "--no-headings"}, "", 0, "", {}},
+        {{"--raw", "partitions", "/dev/emcpowera"}, "", 0,
+         "*NAME\tPARTNO\tSTART\tSIZE\tSECTORSIZE\tMAJOR\tMINOR\n/dev/emcpowera1\t1\t2048\t1000000\t512\t120\t1\n",
+         {}},
         {{"partitions", "/dev/sdb"}, "", 2, "",
          {"=mpioctl: /dev/sdb is not a whole PowerPath pseudo device (getPartitionDevices "
           "returned -1)\n"}},
@@ -291,7 +295,9 @@ TEST_F(MpioctlRun, HostLogLevelAndTimeoutFollowTheOptions) {
     } cases[] = {{{}, false, false, 60},
                  {{"--log", "0"}, true, false, 60},
                  {{"--log=-1", "--timeout", "0"}, true, true, 0},
-                 {{"--log", "1", "--timeout=2147483647"}, false, false, 2147483647}};
+                 {{"--log", "1", "--timeout=2147483647"}, false, false, 2147483647},
+                 {{"--log", "debug"}, true, true, 60},
+                 {{"--log=info"}, true, false, 60}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.options));
         std::vector<std::string> args = c.options;
@@ -332,6 +338,9 @@ TEST_F(MpioctlRun, UsageErrorsGiveStatus64AndNoOutput) {
         {{"is-mpio"}, "", 64, "", {"needs exactly one argument, PATH", "mpioctl help is-mpio"}},
         {{"--json", "devices", "--log"}, "", 64, "", {"option --log needs a value"}},
         {{"--timeout", "soon", "refresh"}, "", 64, "", {"option --timeout needs a number"}},
+        {{"--log", "7", "init"}, "", 64, "",
+         {"option --log needs a level of the host log, debug (-1), info (0), warning (1), error "
+          "(2), not '7'"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));
