@@ -75,7 +75,7 @@ in_sandbox() {
     printf '$ mpioctl devices | pr -4 -t -w 76 | expand\n'
     "$m" devices | pr -4 -t -w 76 | expand | sed 's/^/    /'
     note "$("$m" devices | wc -l) devices. emcpowerd is present but not configured yet:"
-    show 1 mpioctl is-mpio /dev/emcpowerd
+    show 2 mpioctl is-mpio /dev/emcpowerd
 
     heading "3. A lookup through a by-id link (isMPIODevice, getUnderlyingDevices)"
     local link
@@ -108,7 +108,7 @@ in_sandbox() {
     heading "6. A removal (deleteMPIODevice)"
     note "Runs 'powermt remove force dev=emcpowerc', 'powermt release', 'powermt save':"
     show 0 mpioctl delete emcpowerc
-    show 1 mpioctl is-mpio /dev/emcpowerc
+    show 2 mpioctl is-mpio /dev/emcpowerc
     note "$("$m" devices | wc -l) devices now; emcpowerc is not among them:"
     printf '$ mpioctl devices | grep -x /dev/emcpowerc\n'
     if "$m" devices | grep -x /dev/emcpowerc >/dev/null; then

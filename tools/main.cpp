@@ -3,9 +3,15 @@
 // host services that the plug-in binds when it is loaded.
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
-#include <iostream>
+#include <cstring>
+#include <memory>
+#include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli.h"
@@ -28,13 +34,62 @@ std::optional<std::string> environmentValue(const char* name) {
     return value ? std::optional<std::string>(value) : std::nullopt;
 }
 
-int finish(const mpioctl::Report& report, bool json) {
-    if (json)
-        mpioctl::renderJson(report, std::cout);
+// Writes all of text to fd; false with errno set when it cannot.
+bool writeAll(int fd, std::string_view text) {
+    while (!text.empty()) {
+        const ssize_t n = ::write(fd, text.data(), text.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        text.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// Prints the standard output of a run; the output's own failure (a full
+// disk, a closed pipe) replaces status.
+int emit(const std::string& out, const std::string& err, int status) {
+    writeAll(STDERR_FILENO, err);
+    if (writeAll(STDOUT_FILENO, out)) return status;
+    const int error = errno;
+    writeAll(STDERR_FILENO, "mpioctl: cannot write the output: " + std::string(std::strerror(error)) + "\n");
+    return mpioctl::kExitOutput;
+}
+
+int finish(const mpioctl::Report& report, const mpioctl::Options& options) {
+    std::ostringstream out;
+    std::ostringstream err;
+    if (options.json)
+        mpioctl::renderJson(report, out);
     else
-        mpioctl::renderText(report, std::cout, std::cerr);
-    std::cout.flush();
-    return std::cout ? report.exitStatus : mpioctl::kExitFailure;
+        mpioctl::renderText(report, out, err, {!options.noHeadings, options.raw});
+    return emit(out.str(), err.str(), report.exitStatus);
+}
+
+// Progress of a long command on standard error, when that is a terminal and
+// the command has run for more than a second; at most ten updates a second.
+mpioctl::Progress terminalProgress(const std::string& what) {
+    if (!::isatty(STDERR_FILENO)) return {};
+    using Clock = std::chrono::steady_clock;
+    struct State {
+        Clock::time_point start = Clock::now();
+        Clock::time_point shown{};
+        bool showing = false;
+    };
+    auto state = std::make_shared<State>();
+    return [state, what](std::size_t done, std::size_t total) {
+        const Clock::time_point now = Clock::now();
+        if (done == total) {
+            if (state->showing) writeAll(STDERR_FILENO, "\r\x1b[K");
+            return;
+        }
+        if (now - state->start < std::chrono::seconds(1) ||
+            now - state->shown < std::chrono::milliseconds(100))
+            return;
+        state->shown = now;
+        state->showing = true;
+        writeAll(STDERR_FILENO, "\rmpioctl: " + what + ": " + std::to_string(done) + " of " +
+                                    std::to_string(total) + " devices");
+    };
 }
 
 } // namespace
@@ -44,9 +99,11 @@ int main(int argc, char** argv) {
     const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
     const ParseResult parsed = parseArguments(arguments);
     if (!parsed.invocation) {
-        std::cerr << usageMessage(parsed);
+        writeAll(STDERR_FILENO, usageMessage(parsed));
         return kExitUsage;
     }
+    // A closed pipe is an output failure to report, not a silent death.
+    std::signal(SIGPIPE, SIG_IGN);
     const Invocation& invocation = *parsed.invocation;
     const std::string installedPlugin = std::string(MPIOCTL_PLUGIN_FROM_BINDIR) + "/" + kPluginFileName;
     const std::string pluginPath = choosePluginPath({invocation.options.plugin,
@@ -56,9 +113,9 @@ int main(int argc, char** argv) {
 
     switch (invocation.help) {
     case Help::None: break;
-    case Help::Version: std::cout << versionText(); return kExitOk;
-    case Help::Command: std::cout << commandHelp(*invocation.command); return kExitOk;
-    case Help::Program: std::cout << programHelp(pluginPath, installedPlugin); return kExitOk;
+    case Help::Version: return emit(versionText(), {}, kExitOk);
+    case Help::Command: return emit(commandHelp(*invocation.command), {}, kExitOk);
+    case Help::Program: return emit(programHelp(pluginPath, installedPlugin), {}, kExitOk);
     }
 
     // The host's log is shown only when asked for, whatever the stand-in's default.
@@ -71,12 +128,13 @@ int main(int argc, char** argv) {
     if (!logReady)
         return finish(setupFailure(invocation, pluginPath,
                                    {"cannot set up the host log: " + logError}),
-                      invocation.options.json);
+                      invocation.options);
     tmhost::setDefaultTimeout(invocation.options.timeoutSeconds.value_or(kDefaultTimeoutSeconds));
 
     const LoadResult loaded = loadPlugin(pluginPath);
     if (!loaded.plugin)
-        return finish(setupFailure(invocation, pluginPath, loaded.errors), invocation.options.json);
-    return finish(runCommand(invocation, loaded.plugin->entryPoints(), pluginPath),
-                  invocation.options.json);
+        return finish(setupFailure(invocation, pluginPath, loaded.errors), invocation.options);
+    return finish(runCommand(invocation, loaded.plugin->entryPoints(), pluginPath, {},
+                             terminalProgress(invocation.command->name)),
+                  invocation.options);
 }

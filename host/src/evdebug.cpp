@@ -7,6 +7,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -141,9 +142,39 @@ __attribute__((format(printf, 2, 0))) bool appendFormatted(std::string& line, co
     return true;
 }
 
+// A message may end in the newline that ends its entry; that one is not escaped.
+std::string_view withoutFinalNewline(std::string_view message) {
+    if (!message.empty() && message.back() == '\n') message.remove_suffix(1);
+    return message;
+}
+
+// Keeps an entry on one line: control characters become \n, \t or \xNN, and a
+// backslash becomes \\, so that the escaping can be undone unambiguously.
+// Other bytes (UTF-8 text included) are kept as they are.
+void appendEscaped(std::string& line, std::string_view message) {
+    static const char hex[] = "0123456789abcdef";
+    for (const char c : message) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\\') {
+            line += "\\\\";
+        } else if (c == '\n') {
+            line += "\\n";
+        } else if (c == '\t') {
+            line += "\\t";
+        } else if (byte < 0x20 || byte == 0x7f) {
+            line += "\\x";
+            line += hex[byte >> 4];
+            line += hex[byte & 0xf];
+        } else {
+            line += c;
+        }
+    }
+}
+
 __attribute__((format(printf, 4, 0))) int emit(const EvDebug* log, const char* tag, int level,
                                                 const char* format, va_list args) {
     if (!format) return -1;
+    level = tmhost::clampLogLevel(level);
     if (level < settings().lowestLevel.load(std::memory_order_relaxed)) return 0;
     EvDebugFileInstance* file = instanceOf(log);
     std::shared_ptr<Sink> sink;
@@ -156,12 +187,14 @@ __attribute__((format(printf, 4, 0))) int emit(const EvDebug* log, const char* t
     line.reserve(128);
     appendTimestamp(line);
     line += " [";
-    line += tag ? tag : "-";
+    appendEscaped(line, tag ? tag : "-");
     line += "] ";
     line += std::to_string(level);
     line += ": ";
-    if (!appendFormatted(line, format, args)) return -1;
-    if (line.back() != '\n') line += '\n';
+    std::string message;
+    if (!appendFormatted(message, format, args)) return -1;
+    appendEscaped(line, withoutFinalNewline(message));
+    line += '\n';
     return file ? file->write(line) : writeEntry(sink->fd, sink->mutex, line);
 }
 

@@ -88,9 +88,10 @@ TEST(Frame, InitTakesTheAdminMajorFromProcDevices) {
     EXPECT_STREQ(vendor, kVendor);
     EXPECT_EQ(api().getVendorName(), vendor);
     EXPECT_TRUE(out.untouched());
-    // The number and the captured output as they came, newline included.
+    // The number and the captured output as they came, newline included
+    // (escaped, so that the entry stays one line).
     const std::string m = std::to_string(major);
-    EXPECT_NE(log.find("[init] 0: Admin device major number :" + m + " " + m + "\n."), std::string::npos)
+    EXPECT_NE(log.find("[init] 0: Admin device major number :" + m + " " + m + "\\n.\n"), std::string::npos)
         << log;
     // The number it took is what the partition entry points now go by.
     const DeviceFacts& d = *topology().configured().front();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <climits>
 #include <ctime>
 #include <new>
 #include <optional>
@@ -61,6 +62,10 @@ TEST_F(LogTest, MessageTextIsKeptExactly) {
         {"[t] 2: 50% %s %n|7%", log.DebugLvl("t", 2, "%s|%d%%", "50% %s %n", 7)},
         {"[t] 0: ends in newline", log.Debug("t", "ends in newline\n")},
         {"[-] 0: null tag", log.Debug(nullptr, "null tag")},
+        // One entry, one line: control characters and backslashes escaped.
+        {R"([t] 0: a\nb\tc\x01\x1b\x7f\\n é)", log.Debug("t", "a\nb\tc\x01\x1b\x7f\\n é")},
+        {R"([t] 0: two\n)", log.Debug("t", "%s", "two\n\n")},
+        {R"([x\ny] 0: tag)", log.Debug("x\ny", "tag")},
     };
     const auto got = lines(logged());
     ASSERT_EQ(got.size(), std::size(rows)) << logged();
@@ -87,7 +92,9 @@ TEST_F(LogTest, LevelsBelowTheLowestAreDropped) {
     };
     const Row rows[] = {
         {0, std::nullopt, true}, {0, -1, false}, {0, 3, true},     {-1, -1, true},
-        {-1, -2, false},         {1, std::nullopt, false}, {1, 1, true},
+        {-1, -2, true},          {1, std::nullopt, false}, {1, 1, true},
+        // Levels are clamped to debug..error: below debug is debug, above error is error.
+        {2, 7, true},            {-1, INT_MIN, true},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE("lowest " + std::to_string(r.lowest) + " level " +
@@ -168,14 +175,14 @@ TEST_F(LogTest, ConcurrentEntriesDoNotInterleave) {
         threads.emplace_back([t] {
             const std::string payload(3000 + 100 * t, static_cast<char>('a' + t));
             for (int i = 0; i < kEntries; ++i)
-                EvDebug(nullptr).DebugLvl("mt", t, "%d %s.", i, payload.c_str());
+                EvDebug(nullptr).Debug("mt", "%d %d %s.", t, i, payload.c_str());
         });
     for (std::thread& th : threads) th.join();
 
     const auto got = lines(logged());
     ASSERT_EQ(got.size(), static_cast<std::size_t>(kThreads * kEntries));
     std::vector<int> perThread(kThreads);
-    const std::regex entry(R"(\S+ \[mt\] (\d): (\d+) ([a-h]+)\.)");
+    const std::regex entry(R"(\S+ \[mt\] 0: (\d) (\d+) ([a-h]+)\.)");
     for (const std::string& line : got) {
         std::smatch m;
         ASSERT_TRUE(std::regex_match(line, m, entry)) << line.substr(0, 80);

@@ -1,7 +1,7 @@
 // A plug-in with scripted, deterministic answers for running mpioctl. The
 // answers depend on the arguments; MOCK_MPIO holds comma-separated switches
 // (init-fails, no-vendor, devices-fail, devices-grow, many-devices,
-// refresh-fails), and
+// refresh-fails, no-powerpath: init fails and no device is listed), and
 // when MOCK_MPIO_TRACE names a file every call appends a line to it:
 // "NAME cap=CAPACITY clear=0|1 timeout=SECONDS", clear=1 when err was 0 and
 // errbuf all NUL bytes on entry. With MOCK_OMIT_REFRESH the library lacks
@@ -74,7 +74,7 @@ const char* init(void*, int* err, char* errbuf) {
     trace("init", 0, err, errbuf);
     EvDebug(nullptr).Debug("mock-init", "init %s", flag("init-fails") ? "failed" : "succeeded");
     EvDebug(nullptr).DebugLvl("mock-init", -1, "low-level detail %d", 42);
-    if (flag("init-fails")) return nullptr;
+    if (flag("init-fails") || flag("no-powerpath")) return nullptr;
     initialised = true;
     return _VendorName;
 }
@@ -94,6 +94,10 @@ int getMPIODevices(void*, char** devices, int* count, int* err, char* errbuf) {
         return offered + 3;
     }
     std::vector<std::string> names;
+    if (flag("no-powerpath")) { // the listing's filter finds nothing
+        *count = 0;
+        return 0;
+    }
     for (int i = 0, n = flag("many-devices") ? 100000 : 6; i < n; ++i)
         names.push_back(deviceName(i));
     const int capacity = *count;
@@ -149,6 +153,10 @@ int deleteMPIODevice(void*, const char* device, int* err, char* errbuf) {
     const std::string_view name = device;
     if (name == "busy") {
         setError(err, errbuf, 1, "device busy"); // the removal failed, the save succeeded
+        return 0;
+    }
+    if (name == "emcpowerzz") { // unknown to powermt: its removal fails, the save succeeds
+        setError(err, errbuf, 1, "Bad dev value emcpowerzz, or not under Powerpath control.\n");
         return 0;
     }
     if (name == "nosave") {

@@ -93,7 +93,7 @@ struct Case {
     std::string flags;
     int exitStatus;
     std::string out; // expected standard output; "*" followed by text: contains that text
-    std::vector<std::string> errParts;
+    std::vector<std::string> errParts; // "=" followed by text: standard error is that text
 };
 
 void expectRun(const ProgramRun& run, const Case& c) {
@@ -103,7 +103,12 @@ void expectRun(const ProgramRun& run, const Case& c) {
     } else {
         EXPECT_EQ(run.out, c.out);
     }
-    for (const std::string& part : c.errParts) EXPECT_TRUE(contains(run.err, part)) << run.err;
+    for (const std::string& part : c.errParts) {
+        if (part.starts_with("="))
+            EXPECT_EQ(run.err, part.substr(1));
+        else
+            EXPECT_TRUE(contains(run.err, part)) << run.err;
+    }
     if (c.errParts.empty()) {
         EXPECT_EQ(run.err, "");
     }
@@ -119,11 +124,15 @@ TEST_F(MpioctlRun, AnswersFailuresAndExitStatusesInTextMode) {
          {"mpioctl: getMPIODevices failed with result -2\n",
           "mpioctl: plug-in error 2: powermt: \"dev=all\" failed\n\tsee log\n"}},
         {{"devices"}, "many-devices", 0, "*\n/dev/emcpowereqxc\n/dev/emcpowereqxd\n", {}},
+        {{"devices"}, "no-powerpath", 2, "",
+         {"mpioctl: no PowerPath on this machine: no pseudo device listed, and init failed"}},
         {{"devices"}, "devices-grow", 2, "",
          {"still asked for more path buffers after 8 calls (last offer 25 path buffers)"}},
         {{"is-mpio", "/dev/emcpowerb"}, "", 0,
          "/dev/emcpowerb: a PowerPath pseudo device or a partition of one\n", {}},
-        {{"is-mpio", "/dev/sdb"}, "", 1, "/dev/sdb: not a PowerPath pseudo device\n", {}},
+        {{"is-mpio", "/dev/null"}, "", 1, "/dev/null: not a PowerPath pseudo device\n", {}},
+        {{"is-mpio", "/dev/no-such-sdq"}, "", 2, "",
+         {"=mpioctl: /dev/no-such-sdq does not exist (isMPIODevice answered 0, no)\n"}},
         {{"is-mpio", "/dev/fail"}, "", 2, "",
          {"isMPIODevice failed with result -1", "plug-in error -1 (no error text)"}},
         {{"paths", "/dev/sdb"}, "", 2, "",
@@ -137,12 +146,16 @@ TEST_F(MpioctlRun, AnswersFailuresAndExitStatusesInTextMode) {
          {"mpioctl: warning: init failed", "going on, but a partition is not mapped"}},
         {{"partitions", "/dev/emcpowerb"}, "", 0,
          "NAME  PARTNO  START  SIZE  SECTORSIZE  MAJOR  MINOR\n", {}},
+        {{"partitions", "/dev/emcpowerb", "--no-headings"}, "", 0, "", {}},
+        {{"--raw", "partitions", "/dev/emcpowera"}, "", 0,
+         "*NAME\tPARTNO\tSTART\tSIZE\tSECTORSIZE\tMAJOR\tMINOR\n/dev/emcpowera1\t1\t2048\t1000000\t512\t120\t1\n",
+         {}},
         {{"partitions", "/dev/sdb"}, "", 2, "",
-         {"getPartitionDevices failed with result -1: /dev/sdb is not a whole PowerPath pseudo "
-          "device",
-          "plug-in error -1: /dev/sdb"}},
+         {"=mpioctl: /dev/sdb is not a whole PowerPath pseudo device (getPartitionDevices "
+          "returned -1)\n"}},
         {{"partitions", "/dev/emcpowerr"}, "", 2, "",
-         {"the partition table of /dev/emcpowerr could not be read", "plug-in error -5"}},
+         {"=mpioctl: the partition table of /dev/emcpowerr could not be read "
+          "(getPartitionDevices returned -5)\n"}},
         {{"partitions", "/dev/emcpowera"}, "init-fails", 2, "", {"mpioctl: init failed"}},
         {{"is-partition", "/dev/emcpowera1"}, "", 0, "/dev/emcpowera1: partition of /dev/emcpowera\n",
          {}},
@@ -157,8 +170,12 @@ TEST_F(MpioctlRun, AnswersFailuresAndExitStatusesInTextMode) {
         {{"delete", "/dev/emcpowerc"}, "", 0,
          "deleted /dev/emcpowerc; the configuration was released and saved\n", {}},
         {{"delete", "busy"}, "", 2, "",
-         {"saved the configuration, but the removal of busy or the release before the save failed",
-          "plug-in error 1: device busy"}},
+         {"=mpioctl: device busy\nmpioctl: the removal of busy or the release before the save "
+          "failed (plug-in error 1); the configuration was still saved\n"}},
+        {{"delete", "emcpowerzz"}, "", 2, "",
+         {"=mpioctl: Bad dev value emcpowerzz, or not under Powerpath control.\nmpioctl: the "
+          "removal of emcpowerzz or the release before the save failed (plug-in error 1); the "
+          "configuration was still saved\n"}},
         {{"delete", "nosave"}, "", 2, "",
          {"failed with result 4: the configuration was not saved", "plug-in error 4: cannot save"}},
     };
@@ -234,9 +251,10 @@ TEST_F(MpioctlRun, JsonDocumentsCarryAnswers) {
     EXPECT_TRUE(no.at("parent").is_null());
 
     // A path that is not valid UTF-8 still gives a valid document.
-    const json odd = mockJson({"is-mpio", "/dev/sd\xff"}, 1);
+    const json odd = mockJson({"is-mpio", "/dev/sd\xff"}, 2);
     EXPECT_EQ(odd.at("path"), "/dev/sd\xef\xbf\xbd");
-    EXPECT_EQ(odd.at("mpio"), false);
+    EXPECT_EQ(odd.at("error").at("message"),
+              "/dev/sd\xef\xbf\xbd does not exist (isMPIODevice answered 0, no)");
 }
 
 TEST_F(MpioctlRun, JsonDocumentsCarryThePluginsErrorsAndWarnings) {
@@ -263,6 +281,10 @@ TEST_F(MpioctlRun, JsonDocumentsCarryThePluginsErrorsAndWarnings) {
     EXPECT_EQ(partial.at("name"), "busy");
     EXPECT_EQ(partial.at("error").at("result"), 0);
     EXPECT_EQ(partial.at("error").at("text"), "device busy");
+    // powermt's message without the newline that ends its output.
+    const json unknown = mockJson({"delete", "emcpowerzz"}, 2);
+    EXPECT_EQ(unknown.at("error").at("text"),
+              "Bad dev value emcpowerzz, or not under Powerpath control.");
 }
 
 TEST_F(MpioctlRun, HostLogLevelAndTimeoutFollowTheOptions) {
@@ -273,7 +295,9 @@ TEST_F(MpioctlRun, HostLogLevelAndTimeoutFollowTheOptions) {
     } cases[] = {{{}, false, false, 60},
                  {{"--log", "0"}, true, false, 60},
                  {{"--log=-1", "--timeout", "0"}, true, true, 0},
-                 {{"--log", "1", "--timeout=2147483647"}, false, false, 2147483647}};
+                 {{"--log", "1", "--timeout=2147483647"}, false, false, 2147483647},
+                 {{"--log", "debug"}, true, true, 60},
+                 {{"--log=info"}, true, false, 60}};
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.options));
         std::vector<std::string> args = c.options;
@@ -287,12 +311,36 @@ TEST_F(MpioctlRun, HostLogLevelAndTimeoutFollowTheOptions) {
     }
 }
 
+TEST_F(MpioctlRun, OutputThatCannotBeWrittenGivesStatus74) {
+    // Through sh: standard output into a full device, or into a pipe whose
+    // reader has gone; the status comes back on standard error.
+    const struct {
+        std::string script;
+        std::string err;
+    } cases[] = {
+        {"\"$0\" --help >/dev/full; echo \"status $?\" >&2",
+         "mpioctl: cannot write the output: No space left on device\nstatus 74\n"},
+        {"\"$0\" --plugin \"$1\" --json devices >/dev/full; echo \"status $?\" >&2",
+         "mpioctl: cannot write the output: No space left on device\nstatus 74\n"},
+        {"{ sleep 0.3; \"$0\" --plugin \"$1\" devices; echo \"status $?\" >&2; } | true",
+         "mpioctl: cannot write the output: Broken pipe\nstatus 74\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.script);
+        const ProgramRun run = runProgram("/bin/sh", {"-c", c.script, MPIOCTL_PATH, kMock});
+        EXPECT_EQ(run.err, c.err);
+    }
+}
+
 TEST_F(MpioctlRun, UsageErrorsGiveStatus64AndNoOutput) {
     const Case cases[] = {
         {{"frobnicate"}, "", 64, "", {"mpioctl: unknown command 'frobnicate'", "mpioctl --help"}},
         {{"is-mpio"}, "", 64, "", {"needs exactly one argument, PATH", "mpioctl help is-mpio"}},
         {{"--json", "devices", "--log"}, "", 64, "", {"option --log needs a value"}},
         {{"--timeout", "soon", "refresh"}, "", 64, "", {"option --timeout needs a number"}},
+        {{"--log", "7", "init"}, "", 64, "",
+         {"option --log needs a level of the host log, debug (-1), info (0), warning (1), error "
+          "(2), not '7'"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::PrintToString(c.args));

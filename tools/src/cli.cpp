@@ -9,12 +9,13 @@
 #include "TmMPIOVersion.h"
 #include "negotiate.h"
 #include "plugin.h"
+#include "tmhost/TmHost.h"
 
 namespace mpioctl {
 
 namespace {
 
-constexpr std::array<CommandInfo, 9> kCommands{{
+constexpr std::array<CommandInfo, 10> kCommands{{
     {Command::Vendor, "vendor", nullptr, "getVendorName", "the plug-in's vendor name",
      "Prints the vendor name that the plug-in hands out (getVendorName).\n"
      "It needs no set-up and runs no command."},
@@ -24,7 +25,9 @@ constexpr std::array<CommandInfo, 9> kCommands{{
      "class is listed in /proc/devices."},
     {Command::Devices, "devices", nullptr, "getMPIODevices", "list the pseudo devices",
      "Lists the PowerPath pseudo devices, one path per line, nothing when there\n"
-     "are none (getMPIODevices).\n"
+     "are none (getMPIODevices). When none is listed it calls init, and when\n"
+     "that finds no PowerPath device class it says that this machine has no\n"
+     "PowerPath and fails.\n"
      "The array offered to the plug-in grows to the size that it asks for, up to\n"
      "the limit given in mpioctl --help."},
     {Command::IsMpio, "is-mpio", "PATH", "isMPIODevice",
@@ -36,7 +39,9 @@ constexpr std::array<CommandInfo, 9> kCommands{{
      "the physical paths behind a pseudo device",
      "Lists the physical paths (sd devices) behind the pseudo device PATH, or\n"
      "behind the pseudo device that holds the partition PATH, one per line\n"
-     "(getUnderlyingDevices). Calls init first; when init fails, a warning is\n"
+     "(getUnderlyingDevices). The plug-in returns the active and the passive\n"
+     "paths, alive or dead alike; standby and unlicensed paths are not returned,\n"
+     "and a path's state is not part of the plug-in's interface. Calls init first; when init fails, a warning is\n"
      "shown and the call goes on, since whole pseudo devices are still answered,\n"
      "but a partition is then not mapped to its pseudo device. A PATH that is not\n"
      "a pseudo device is a failure."},
@@ -61,6 +66,20 @@ constexpr std::array<CommandInfo, 9> kCommands{{
      "/dev/emcpowerc), then releases and saves the PowerPath configuration\n"
      "(deleteMPIODevice). A failure of any of these steps is a failure, even when\n"
      "the plug-in's result reports only the save."},
+    {Command::Inventory, "inventory", nullptr, "init, getMPIODevices, ...",
+     "every pseudo device with its paths and partitions",
+     "Shows every pseudo device as a host sees it at start-up: calls init, lists\n"
+     "the pseudo devices (getMPIODevices) and, for each, whether its node answers\n"
+     "to isMPIODevice, its physical paths (getUnderlyingDevices) and its\n"
+     "partitions with their records (getPartitionDevices). As text a tree:\n"
+     "device, then its paths, then its partitions; --raw gives one tab-separated\n"
+     "row per device, path and partition, after a heading line unless\n"
+     "--no-headings is given. Paths are those the plug-in returns:\n"
+     "active and passive ones, alive or dead; standby and unlicensed paths are\n"
+     "not returned, and path state is not part of the plug-in's interface.\n"
+     "A device whose questions fail is shown with the failure and the inventory\n"
+     "goes on; the exit status is then 2. Progress goes to standard error when\n"
+     "it is a terminal and the inventory takes more than a second."},
 }};
 
 const char* const kExitStatusText =
@@ -70,7 +89,8 @@ const char* const kExitStatusText =
     "  2   the plug-in reported a failure, or answered against its conventions\n"
     "  3   the plug-in could not be loaded or lacks an entry point, or the host\n"
     "      log could not be set up\n"
-    "  64  usage error: unknown option or command, missing or extra argument\n";
+    "  64  usage error: unknown option or command, missing or extra argument\n"
+    "  74  the output could not be written (a full disk, a closed pipe)\n";
 
 std::string synopsis(const CommandInfo& command) {
     std::string text = command.name;
@@ -95,10 +115,28 @@ struct OptionDef {
     bool takesValue;
 };
 
-constexpr std::array<OptionDef, 6> kOptions{{
+constexpr std::array<OptionDef, 8> kOptions{{
     {"--plugin", true}, {"--json", false}, {"--log", true}, {"--timeout", true}, {"--help", false},
-    {"--version", false},
+    {"--version", false}, {"--no-headings", false}, {"--raw", false},
 }};
+
+// "debug (-1), info (0), ..." for messages and help.
+std::string logLevelList() {
+    std::string text;
+    for (const tmhost::LogLevelName& level : tmhost::logLevelNames())
+        text += (text.empty() ? "" : ", ") + std::string(level.name) + " (" +
+                std::to_string(level.level) + ")";
+    return text;
+}
+
+// A level of the host log by name or number; nullopt for one that no entry has.
+std::optional<int> parseLogLevel(const std::string& text) {
+    for (const tmhost::LogLevelName& level : tmhost::logLevelNames())
+        if (text == level.name) return level.level;
+    int number = 0;
+    if (!parseInt(text, number) || tmhost::clampLogLevel(number) != number) return std::nullopt;
+    return number;
+}
 
 // Applies one option with its value; the error text when it is refused.
 std::string applyOption(std::string_view name, const std::string& value, Options& options,
@@ -109,13 +147,18 @@ std::string applyOption(std::string_view name, const std::string& value, Options
         version = true;
     } else if (name == "--json") {
         options.json = true;
+    } else if (name == "--no-headings") {
+        options.noHeadings = true;
+    } else if (name == "--raw") {
+        options.raw = true;
     } else if (name == "--plugin") {
         if (value.empty()) return "option --plugin needs a path";
         options.plugin = value;
     } else if (name == "--log") {
-        int level = 0;
-        if (!parseInt(value, level))
-            return "option --log needs a whole number as its level, not '" + value + "'";
+        const std::optional<int> level = parseLogLevel(value);
+        if (!level)
+            return "option --log needs a level of the host log, " + logLevelList() +
+                   ", not '" + value + "'";
         options.logLevel = level;
     } else if (name == "--timeout") {
         int seconds = 0;
@@ -281,7 +324,12 @@ std::string programHelp(const std::string& chosenPlugin, const std::string& inst
         << "; a JSON Schema for each command's document\n"
            "                      is installed in share/tmmpio/schemas\n"
            "  --log LEVEL         show the host debug log on standard error, entries of\n"
-           "                      LEVEL and up (the plug-in logs at levels 0 and -1)\n"
+           "                      LEVEL and up, one line each (control characters\n"
+           "                      escaped as \\n, \\t, \\xNN; a backslash as \\\\); LEVEL\n"
+           "                      is debug, info, warning or error, or its number\n"
+           "                      -1, 0, 1 or 2 (the plug-in logs at info and debug)\n"
+           "  --no-headings       print tables without their heading line\n"
+           "  --raw               print tables as tab-separated fields, for scripts\n"
            "  --timeout SECONDS   bound every command that the plug-in runs; default: "
         << kDefaultTimeoutSeconds
         << ",\n"
@@ -293,7 +341,10 @@ std::string programHelp(const std::string& chosenPlugin, const std::string& inst
            "  --                  end of the options: an argument after it that starts\n"
            "                      with '-' is taken as a PATH or NAME\n"
            "\n"
-           "paths, partitions and is-partition call init first (see their help).\n"
+           "paths, partitions, is-partition and inventory call init first (see their\n"
+           "help). The paths that the plug-in returns are the active and the passive\n"
+           "ones, alive or dead; standby and unlicensed paths are not returned, and a\n"
+           "path's state is not part of the plug-in's interface.\n"
            "devices, paths and partitions take lists of up to "
         << kMaxEntries
         << " entries, as far as\n"
@@ -311,7 +362,8 @@ std::string commandHelp(const CommandInfo& command) {
     std::ostringstream out;
     out << "Usage: mpioctl [OPTIONS] " << synopsis(command) << "\n\n"
         << command.details << "\n\n"
-        << "Options: --plugin PATH, --json, --log LEVEL, --timeout SECONDS (mpioctl --help).\n\n"
+        << "Options: --plugin PATH, --json, --log LEVEL, --timeout SECONDS, --no-headings,\n"
+           "--raw (mpioctl --help).\n\n"
         << kExitStatusText;
     return out.str();
 }

@@ -18,6 +18,7 @@ enum ExitStatus : int {
     kExitLoadFailure = 3, // the plug-in could not be loaded or lacks an entry point,
                           // or the host log could not be set up
     kExitUsage = 64,      // bad options or arguments
+    kExitOutput = 74,     // the output could not be written (a full disk, a closed pipe)
 };
 
 // Bound in seconds of every command that the plug-in runs, unless --timeout
@@ -30,7 +31,9 @@ inline constexpr int kDefaultTimeoutSeconds = 60;
 // (tools/schemas holds their JSON Schemas).
 inline constexpr int kJsonSchemaVersion = 1;
 
-enum class Command { Vendor, Init, Devices, IsMpio, Paths, Partitions, IsPartition, Refresh, Delete };
+enum class Command {
+    Vendor, Init, Devices, IsMpio, Paths, Partitions, IsPartition, Refresh, Delete, Inventory
+};
 
 struct CommandInfo {
     Command id;
@@ -47,7 +50,9 @@ const CommandInfo* findCommand(std::string_view name);
 struct Options {
     std::optional<std::string> plugin;
     bool json = false;
-    std::optional<int> logLevel;
+    std::optional<int> logLevel; // one of the host log's levels
+    bool noHeadings = false;     // tables without their heading line
+    bool raw = false;            // tables as tab-separated fields, for scripts
     std::optional<int> timeoutSeconds; // unset: kDefaultTimeoutSeconds; 0: no bound
 };
 

@@ -1,5 +1,8 @@
 #include "commands.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstring>
 
 namespace mpioctl {
@@ -17,12 +20,27 @@ struct ErrorOut {
     CallReport report(int result) const { return {result, err, errorText(errbuf)}; }
 };
 
+// Error texts often end in the newline of the failed command's output.
+std::string withoutTrailingNewlines(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
+
 Problem problemOf(const std::string& entryPoint, std::optional<int> result,
                   const CallReport& call, std::string message) {
     Problem problem{entryPoint, result, std::nullopt, std::nullopt, std::move(message)};
     if (call.codeWritten()) problem.code = call.code;
-    if (!call.text.empty()) problem.text = call.text;
+    if (!call.text.empty()) problem.text = withoutTrailingNewlines(call.text);
     return problem;
+}
+
+// Why a path cannot be examined, when stat(2) says so; empty when it can.
+std::string whyUnexaminable(const std::string& path) {
+    struct stat node {};
+    if (::stat(path.c_str(), &node) == 0) return {};
+    const int error = errno;
+    if (error == ENOENT || error == ENOTDIR) return path + " does not exist";
+    return "cannot examine " + path + ": " + std::strerror(error);
 }
 
 void fail(Report& report, Problem problem) {
@@ -84,6 +102,15 @@ void runDevices(const EntryPoints& api, const Limits& limits, Report& report) {
     if (listed.outcome != Outcome::Complete)
         return failNegotiation(report, "getMPIODevices", listed);
     warnIfErrorLeft(report, "getMPIODevices", listed.last, "its list may be incomplete");
+    // An empty list is also what a machine without PowerPath gives; init tells
+    // the two apart by the PowerPath device class.
+    if (listed.paths.empty()) {
+        if (auto problem = callInit(api, nullptr)) {
+            problem->message = "no PowerPath on this machine: no pseudo device listed, and " +
+                               problem->message;
+            return fail(report, std::move(*problem));
+        }
+    }
     report.paths = listed.paths;
 }
 
@@ -91,6 +118,12 @@ void runIsMpio(const EntryPoints& api, Report& report) {
     ErrorOut out;
     const int result = api.isMPIODevice(nullptr, report.argument.c_str(), &out.err, out.errbuf);
     const CallReport call = out.report(result);
+    // Its "no" is also its answer for a path that does not exist.
+    if (result == 0 && !call.errorWritten()) {
+        if (std::string why = whyUnexaminable(report.argument); !why.empty())
+            return fail(report, {"isMPIODevice", result, std::nullopt, std::nullopt,
+                                 why + " (isMPIODevice answered 0, no)"});
+    }
     if (result == 1 || (result == 0 && !call.errorWritten())) {
         report.answer = result == 1;
         report.exitStatus = result == 1 ? kExitOk : kExitNo;
@@ -144,9 +177,12 @@ void runPartitions(const EntryPoints& api, const Limits& limits, Report& report)
         std::string why = result == -1
                               ? report.argument + " is not a whole PowerPath pseudo device"
                               : "the partition table of " + report.argument + " could not be read";
-        return fail(report, problemOf("getPartitionDevices", result, listed.last,
-                                      "getPartitionDevices failed with result " +
-                                          std::to_string(result) + ": " + why));
+        Problem problem = problemOf("getPartitionDevices", result, listed.last,
+                                    why + " (getPartitionDevices returned " +
+                                        std::to_string(result) + ")");
+        // For a refused device the plug-in's text is the device's name alone.
+        problem.textInMessage = problem.code == result && problem.text == report.argument;
+        return fail(report, std::move(problem));
     }
     if (listed.outcome != Outcome::Complete)
         return failNegotiation(report, "getPartitionDevices", listed);
@@ -192,6 +228,19 @@ void runRefresh(const EntryPoints& api, Report& report) {
                                "refreshMPIO returned 0 but reported an error"));
 }
 
+// A removal or release that failed before a save that succeeded: powermt's
+// reason first, then what it means for the configuration.
+Problem partialDelete(const std::string& name, const CallReport& call) {
+    Problem problem = problemOf("deleteMPIODevice", 0, call, {});
+    const std::string code =
+        problem.code ? " (plug-in error " + std::to_string(*problem.code) + ")" : "";
+    const std::string consequence = "the removal of " + name + " or the release before the save "
+                                    "failed" + code + "; the configuration was still saved";
+    problem.message = problem.text ? *problem.text + "\n" + consequence : consequence;
+    problem.textInMessage = true;
+    return problem;
+}
+
 void runDelete(const EntryPoints& api, Report& report) {
     ErrorOut out;
     const int result =
@@ -204,9 +253,72 @@ void runDelete(const EntryPoints& api, Report& report) {
                                "deleteMPIODevice failed with result " + std::to_string(result) +
                                    ": the configuration was not saved"));
     else if (call.errorWritten())
-        fail(report, problemOf("deleteMPIODevice", result, call,
-                               "deleteMPIODevice saved the configuration, but the removal of " +
-                                   report.argument + " or the release before the save failed"));
+        fail(report, partialDelete(report.argument, call));
+}
+
+// The questions a host asks about one listed device at start-up.
+InventoryDevice inventoryDevice(const EntryPoints& api, const Limits& limits,
+                                const std::string& device) {
+    InventoryDevice entry{device, std::nullopt, std::nullopt, std::nullopt, {}};
+    ErrorOut out;
+    const int result = api.isMPIODevice(nullptr, device.c_str(), &out.err, out.errbuf);
+    const CallReport call = out.report(result);
+    if ((result == 0 || result == 1) && !call.errorWritten())
+        entry.mpio = result == 1;
+    else
+        entry.problems.push_back(problemOf("isMPIODevice", result, call,
+                                           "isMPIODevice failed with result " +
+                                               std::to_string(result)));
+
+    const PathListResult paths = negotiatePathList(
+        [&](char** buffers, int* count, int* err, char* errbuf) {
+            return api.getUnderlyingDevices(nullptr, device.c_str(), buffers, count, err, errbuf);
+        },
+        limits);
+    if (paths.outcome == Outcome::Complete)
+        entry.paths = paths.paths;
+    else
+        entry.problems.push_back(problemOf("getUnderlyingDevices", paths.last.result, paths.last,
+                                           paths.outcome == Outcome::Failed
+                                               ? "getUnderlyingDevices failed with result " +
+                                                     std::to_string(paths.last.result)
+                                               : "getUnderlyingDevices: " + paths.problem));
+
+    const PartitionResult parts = negotiatePartitions(
+        [&](TmPartInfo* records, int* count, int* err, char* errbuf) {
+            return api.getPartitionDevices(nullptr, device.c_str(), records, count, 0, err, errbuf);
+        },
+        limits);
+    if (parts.outcome == Outcome::Complete)
+        entry.partitions = parts.partitions;
+    else
+        entry.problems.push_back(problemOf("getPartitionDevices", parts.last.result, parts.last,
+                                           parts.outcome == Outcome::Failed
+                                               ? "getPartitionDevices failed with result " +
+                                                     std::to_string(parts.last.result)
+                                               : "getPartitionDevices: " + parts.problem));
+    return entry;
+}
+
+void runInventory(const EntryPoints& api, const Limits& limits, const Progress& progress,
+                  Report& report) {
+    if (auto problem = callInit(api, nullptr)) return fail(report, std::move(*problem));
+    const PathListResult listed = negotiatePathList(
+        [&](char** buffers, int* count, int* err, char* errbuf) {
+            return api.getMPIODevices(nullptr, buffers, count, err, errbuf);
+        },
+        limits);
+    if (listed.outcome != Outcome::Complete)
+        return failNegotiation(report, "getMPIODevices", listed);
+    warnIfErrorLeft(report, "getMPIODevices", listed.last, "its list may be incomplete");
+    std::vector<InventoryDevice> devices;
+    devices.reserve(listed.paths.size());
+    for (const std::string& device : listed.paths) {
+        devices.push_back(inventoryDevice(api, limits, device));
+        if (!devices.back().problems.empty()) report.exitStatus = kExitFailure;
+        if (progress) progress(devices.size(), listed.paths.size());
+    }
+    report.inventory = std::move(devices);
 }
 
 Report blankReport(const Invocation& invocation, const std::string& pluginPath) {
@@ -220,7 +332,7 @@ Report blankReport(const Invocation& invocation, const std::string& pluginPath) 
 } // namespace
 
 Report runCommand(const Invocation& invocation, const EntryPoints& api,
-                  const std::string& pluginPath, const Limits& limits) {
+                  const std::string& pluginPath, const Limits& limits, const Progress& progress) {
     Report report = blankReport(invocation, pluginPath);
     switch (invocation.command->id) {
     case Command::Vendor: runVendor(api, report); break;
@@ -232,6 +344,7 @@ Report runCommand(const Invocation& invocation, const EntryPoints& api,
     case Command::IsPartition: runIsPartition(api, report); break;
     case Command::Refresh: runRefresh(api, report); break;
     case Command::Delete: runDelete(api, report); break;
+    case Command::Inventory: runInventory(api, limits, progress, report); break;
     }
     return report;
 }

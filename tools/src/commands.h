@@ -3,6 +3,8 @@
 #ifndef MPIOCTL_COMMANDS_H
 #define MPIOCTL_COMMANDS_H
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,10 +15,14 @@
 
 namespace mpioctl {
 
+// Told after each device of a long command (inventory): done of total.
+using Progress = std::function<void(std::size_t done, std::size_t total)>;
+
 // Runs the invocation's command against the entry points. Every call gets a
 // null host context and freshly cleared error out-parameters.
 Report runCommand(const Invocation& invocation, const EntryPoints& entryPoints,
-                  const std::string& pluginPath, const Limits& limits = {});
+                  const std::string& pluginPath, const Limits& limits = {},
+                  const Progress& progress = {});
 
 // The report of a run that could not reach the plug-in: it failed to load,
 // or the host stand-in could not be set up.

@@ -54,6 +54,7 @@ void writeLines(std::ostream& err, std::string_view prefix, std::string_view tex
 
 void writeProblem(std::ostream& err, std::string_view prefix, const Problem& problem) {
     writeLines(err, prefix, problem.message);
+    if (problem.textInMessage) return;
     if (problem.code && problem.text)
         err << "mpioctl: plug-in error " << *problem.code << ": " << trimmed(*problem.text) << '\n';
     else if (problem.code)
@@ -68,6 +69,7 @@ const char* argumentKey(Command command) {
     case Command::IsPartition: return "path";
     case Command::Paths:
     case Command::Partitions: return "device";
+    case Command::Inventory: return nullptr;
     case Command::Delete: return "name";
     default: return nullptr;
     }
@@ -96,6 +98,27 @@ Json partitionJson(const TmPartInfo& record) {
             {"minor", record.minor}};
 }
 
+Json partitionsJson(const std::optional<std::vector<TmPartInfo>>& records) {
+    if (!records) return nullptr;
+    Json list = Json::array();
+    for (const TmPartInfo& r : *records) list.push_back(partitionJson(r));
+    return list;
+}
+
+Json inventoryJson(const std::vector<InventoryDevice>& devices) {
+    Json list = Json::array();
+    for (const InventoryDevice& d : devices) {
+        Json problems = Json::array();
+        for (const Problem& problem : d.problems) problems.push_back(problemJson(problem));
+        list.push_back({{"device", d.device},
+                        {"mpio", orNull(d.mpio)},
+                        {"paths", orNull(d.paths)},
+                        {"partitions", partitionsJson(d.partitions)},
+                        {"errors", std::move(problems)}});
+    }
+    return list;
+}
+
 // The members that carry the command's answer.
 void addAnswer(const Report& report, Json& doc) {
     switch (report.command->id) {
@@ -111,20 +134,91 @@ void addAnswer(const Report& report, Json& doc) {
         doc["partition"] = report.answer.value_or(false);
         doc["parent"] = orNull(report.parent);
         break;
-    case Command::Partitions: {
-        Json& records = doc["partitions"] = Json::array();
-        for (const TmPartInfo& r : report.partitions.value_or(std::vector<TmPartInfo>{}))
-            records.push_back(partitionJson(r));
+    case Command::Partitions:
+        doc["partitions"] = partitionsJson(report.partitions.value_or(std::vector<TmPartInfo>{}));
         break;
-    }
+    case Command::Inventory:
+        doc["devices"] = inventoryJson(report.inventory.value_or(std::vector<InventoryDevice>{}));
+        break;
     case Command::Refresh:
     case Command::Delete: break;
     }
 }
 
+std::vector<std::string> partitionCells(const TmPartInfo& r) {
+    return {recordName(r),          std::to_string(r.partNo), std::to_string(r.start),
+            std::to_string(r.size), std::to_string(r.sectorSize), std::to_string(r.major),
+            std::to_string(r.minor)};
+}
+
+// Rows as tab-separated fields, one line each.
+std::string rawTable(const std::vector<std::vector<std::string>>& rows) {
+    std::string out;
+    for (const auto& row : rows) {
+        for (std::size_t i = 0; i < row.size(); ++i) out += (i ? "\t" : "") + row[i];
+        out += '\n';
+    }
+    return out;
+}
+
+// The heading first unless left out; aligned columns or tab-separated fields.
+std::string styledTable(std::vector<std::vector<std::string>> rows,
+                        const std::vector<bool>& rightAligned, const TableStyle& style) {
+    if (!style.headings && !rows.empty()) rows.erase(rows.begin());
+    return style.raw ? rawTable(rows) : formatTable(rows, rightAligned);
+}
+
+const char* yesNo(const std::optional<bool>& answer) {
+    return !answer ? "?" : *answer ? "yes" : "no";
+}
+
+// Inventory for scripts: one row per device, path and partition.
+std::string inventoryRaw(const std::vector<InventoryDevice>& devices, const TableStyle& style) {
+    std::vector<std::vector<std::string>> rows;
+    if (style.headings)
+        rows.push_back({"KIND", "DEVICE", "MPIO", "NAME", "PARTNO", "START", "SIZE", "SECTORSIZE",
+                        "MAJOR", "MINOR"});
+    for (const InventoryDevice& d : devices) {
+        rows.push_back({"device", d.device, yesNo(d.mpio), "-", "-", "-", "-", "-", "-", "-"});
+        for (const std::string& path : d.paths.value_or(std::vector<std::string>{}))
+            rows.push_back({"path", d.device, "-", path, "-", "-", "-", "-", "-", "-"});
+        for (const TmPartInfo& r : d.partitions.value_or(std::vector<TmPartInfo>{})) {
+            std::vector<std::string> row{"partition", d.device, "-"};
+            for (std::string& cell : partitionCells(r)) row.push_back(std::move(cell));
+            rows.push_back(std::move(row));
+        }
+    }
+    return rawTable(rows);
+}
+
+// Inventory for people, a tree like multipath -ll: the device, then its
+// paths, then its partitions.
+std::string inventoryTree(const std::vector<InventoryDevice>& devices) {
+    std::string out;
+    for (const InventoryDevice& d : devices) {
+        out += d.device + "  isMPIODevice: " + yesNo(d.mpio);
+        if (!d.paths) out += "  paths: unknown";
+        if (!d.partitions) out += "  partitions: unknown";
+        out += '\n';
+        std::vector<std::string> branches;
+        for (const std::string& path : d.paths.value_or(std::vector<std::string>{}))
+            branches.push_back("path " + path);
+        for (const TmPartInfo& r : d.partitions.value_or(std::vector<TmPartInfo>{}))
+            branches.push_back("partition " + recordName(r) + "  partno " +
+                               std::to_string(r.partNo) + "  start " + std::to_string(r.start) +
+                               "  size " + std::to_string(r.size) + "  sectorsize " +
+                               std::to_string(r.sectorSize) + "  " + std::to_string(r.major) +
+                               ":" + std::to_string(r.minor));
+        for (std::size_t i = 0; i < branches.size(); ++i)
+            out += (i + 1 < branches.size() ? "|- " : "`- ") + branches[i] + '\n';
+    }
+    return out;
+}
+
 } // namespace
 
-void renderText(const Report& report, std::ostream& out, std::ostream& err) {
+void renderText(const Report& report, std::ostream& out, std::ostream& err,
+                const TableStyle& style) {
     for (const Problem& warning : report.warnings) writeProblem(err, "mpioctl: warning: ", warning);
     if (report.failure) {
         writeProblem(err, "mpioctl: ", *report.failure);
@@ -156,10 +250,16 @@ void renderText(const Report& report, std::ostream& out, std::ostream& err) {
         std::vector<std::vector<std::string>> rows{
             {"NAME", "PARTNO", "START", "SIZE", "SECTORSIZE", "MAJOR", "MINOR"}};
         for (const TmPartInfo& r : report.partitions.value_or(std::vector<TmPartInfo>{}))
-            rows.push_back({recordName(r), std::to_string(r.partNo), std::to_string(r.start),
-                            std::to_string(r.size), std::to_string(r.sectorSize),
-                            std::to_string(r.major), std::to_string(r.minor)});
-        out << formatTable(rows, {false, true, true, true, true, true, true});
+            rows.push_back(partitionCells(r));
+        out << styledTable(std::move(rows), {false, true, true, true, true, true, true}, style);
+        break;
+    }
+    case Command::Inventory: {
+        const auto devices = report.inventory.value_or(std::vector<InventoryDevice>{});
+        for (const InventoryDevice& d : devices)
+            for (const Problem& problem : d.problems)
+                writeProblem(err, "mpioctl: " + d.device + ": ", problem);
+        out << (style.raw ? inventoryRaw(devices, style) : inventoryTree(devices));
         break;
     }
     case Command::Refresh: out << "refreshed the PowerPath configuration\n"; break;

@@ -20,6 +20,17 @@ struct Problem {
     std::optional<int> code;   // the error code, when the plug-in wrote one
     std::optional<std::string> text; // the error text, when the plug-in wrote one
     std::string message;       // what went wrong, in words
+    bool textInMessage = false; // the message already says what the text says
+};
+
+// One pseudo device of the inventory, as the plug-in's entry points answer
+// for it; an answer is empty when its question failed (see problems).
+struct InventoryDevice {
+    std::string device;
+    std::optional<bool> mpio;                       // isMPIODevice
+    std::optional<std::vector<std::string>> paths;  // getUnderlyingDevices
+    std::optional<std::vector<TmPartInfo>> partitions; // getPartitionDevices
+    std::vector<Problem> problems;
 };
 
 struct Report {
@@ -35,6 +46,13 @@ struct Report {
     std::optional<std::string> parent;             // is-partition: yes
     std::optional<std::vector<std::string>> paths; // devices, paths
     std::optional<std::vector<TmPartInfo>> partitions;
+    std::optional<std::vector<InventoryDevice>> inventory;
+};
+
+// How tables are printed in text mode.
+struct TableStyle {
+    bool headings = true; // the heading line first
+    bool raw = false;     // tab-separated fields instead of aligned columns
 };
 
 // The text of one partition record's name, never read past its end.
@@ -46,7 +64,8 @@ std::string formatTable(const std::vector<std::vector<std::string>>& rows,
                         const std::vector<bool>& rightAligned);
 
 // Human mode: answers on out, warnings and failures on err.
-void renderText(const Report& report, std::ostream& out, std::ostream& err);
+void renderText(const Report& report, std::ostream& out, std::ostream& err,
+                const TableStyle& style = {});
 // JSON mode: one document on out, failures included.
 void renderJson(const Report& report, std::ostream& out);
 

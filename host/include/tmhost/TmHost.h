@@ -35,7 +35,15 @@
 // EvDebug writes one line per entry, in one write(2):
 //   2026-01-31T12:00:00.123Z [tag] 0: message
 // (UTC time with milliseconds, tag, level, message; a null tag prints as
-// "-", and a newline is added unless the message ends with one). Entries go
+// "-"; the line ends in one newline, whether or not the message ends with
+// one). An entry is always one line, whatever the message holds: in the tag
+// and the message a newline is written as \n, a tab as \t, any other control
+// character (0x00-0x1f, 0x7f) as \xNN in lower-case hex, and a backslash as
+// \\, so that line-oriented tools can read the log and the escaping can be
+// undone unambiguously; other bytes are written as they are.
+// Levels: debug -1, info 0 (Debug's entries), warning 1, error 2
+// (logLevelNames()); DebugLvl's level is clamped into that range, so no
+// entry has a level outside it. Entries go
 // to the sink chosen with configureLog (default: Off, lowest level 0), or to
 // the EvDebugFileInstance the log object was built with (see
 // tmhost/EvDebugFileInstance.h); the lowest level applies to both. Debug and
@@ -56,6 +64,8 @@
 #ifndef TMHOST_TMHOST_H
 #define TMHOST_TMHOST_H
 
+#include <algorithm>
+#include <span>
 #include <string>
 
 namespace tmhost {
@@ -78,6 +88,26 @@ inline constexpr int kDrainAfterKillMs = 500;
 // A negative value is stored as 0. Safe to call from any thread.
 void setDefaultTimeout(int seconds);
 int defaultTimeout();
+
+// The levels of the log, lowest first; every entry has one of them.
+inline constexpr int kLogDebug = -1;
+inline constexpr int kLogInfo = 0;
+inline constexpr int kLogWarning = 1;
+inline constexpr int kLogError = 2;
+
+struct LogLevelName {
+    const char* name;
+    int level;
+};
+// debug, info, warning, error, with their levels, lowest first. Inline, so
+// that the library's interface stays as it is.
+inline std::span<const LogLevelName> logLevelNames() {
+    static constexpr LogLevelName names[] = {
+        {"debug", kLogDebug}, {"info", kLogInfo}, {"warning", kLogWarning}, {"error", kLogError}};
+    return names;
+}
+// The level an entry of DebugLvl(level) has: level clamped to kLogDebug..kLogError.
+inline int clampLogLevel(int level) { return std::clamp(level, kLogDebug, kLogError); }
 
 // Where EvDebug entries go, and the lowest level shown: an entry is written
 // when its level is at least lowestLevel (Debug entries have level 0).
