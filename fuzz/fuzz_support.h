@@ -11,21 +11,11 @@
 #include <vector>
 
 #include "TmMPIO_EMCPowerPath.h"
-#include "caller_kit.h"
 #include "dev_fixture.h" // kAdminMajor (120)
 #include "invariants.h"
-#include "pinned_commands.h"
+#include "short_names.h"
 
 namespace fuzzsupport {
-
-using kit::Bytes;
-using kit::ErrorOut;
-using kit::PathArray;
-using kit::RecordArray;
-using pinned::kDiscovery;
-using pinned::kPartitionListing;
-using pinned::kPseudoListing;
-using pinned::pathQuery;
 
 [[noreturn]] void fail(const char* condition, const char* file, int line, const std::string& detail);
 
