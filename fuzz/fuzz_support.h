@@ -58,6 +58,16 @@ int statusFrom(uint8_t selector);
 // The result an entry point gives for a failed command with this status.
 int failureResult(int status);
 
+// A failed command's error text: a length byte, then that many bytes; past a
+// length of 250 it grows longer than the caller's error buffer.
+std::string errorText(Input& in);
+
+// How many of n lines fit the caller's capacity (none for a negative one).
+std::size_t fitting(std::size_t n, int capacity);
+
+// The first `stored` slots hold "/dev/" + the name, the others are untouched.
+void checkStoredPaths(const PathArray& slots, const std::vector<std::string>& names, std::size_t stored);
+
 // atoi of the text, saturated at the int range.
 int leadingInt(const std::string& text);
 
