@@ -15,6 +15,7 @@
 
 #include "TmMPIO_EMCPowerPath.h"
 #include "caller_kit_gtest.h"
+#include "processes.h"
 #include "short_names.h"
 #include "temp_dir.h"
 
@@ -61,9 +62,7 @@ constexpr int kStubMajor = 120;
 // The open-descriptor count.
 using kit::openDescriptors;
 
-// Children of this process still in the process table (zombies included),
-// as "pid state" strings.
-std::vector<std::string> childrenLeft();
+using testkit::childrenLeft;
 
 } // namespace integration
 
