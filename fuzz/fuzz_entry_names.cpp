@@ -169,7 +169,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             const long long left = static_cast<long long>(readerResult) - static_cast<long long>(slices.size() - kept.size());
             FUZZ_CHECK(readerAsked && r == (left > 0 ? left : 0) && count == r, std::to_string(r));
             FUZZ_CHECK(err == kUntouched && errbuf.untouched(), "success reports nothing: " + errbuf.text());
-            const std::size_t expected = kept.size() < room ? kept.size() : room;
+            const std::size_t expected = fitting(kept.size(), capacity);
             FUZZ_CHECK(written == expected, std::to_string(written));
             for (std::size_t i = 0; i < written; ++i) {
                 const TmPartInfo& rec = records.at(i);

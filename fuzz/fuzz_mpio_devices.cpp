@@ -10,9 +10,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Input in(data, size);
     const int capacity = in.signedByte();
     const int status = statusFrom(in.byte());
-    const uint8_t errorLength = in.byte();
-    std::string error = in.take(errorLength);
-    if (errorLength > 250) error += std::string(1500, 'x'); // longer than the error buffer
+    const std::string error = errorText(in);
     const std::string output = in.rest();
 
     fakehost::reset();
@@ -45,18 +43,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (nl == std::string::npos) break;
         from = nl + 1;
     }
-    const std::size_t room = capacity > 0 ? static_cast<std::size_t>(capacity) : 0;
-    const std::size_t stored = names.size() < room ? names.size() : room;
+    const std::size_t stored = fitting(names.size(), capacity);
     FUZZ_CHECK(r == (segments <= capacity ? 0 : segments), std::to_string(r) + " for " + std::to_string(segments));
     FUZZ_CHECK(count == static_cast<int>(stored), std::to_string(count));
     FUZZ_CHECK(count >= 0 && (capacity < 0 || count <= capacity), "count within the capacity");
-    for (std::size_t i = 0; i < slots.distinct(); ++i) {
-        if (i < stored) {
-            FUZZ_CHECK(slots.at(i).holdsCopyOf("/dev/" + names[i]), "path " + std::to_string(i));
-        } else {
-            FUZZ_CHECK(slots.at(i).untouched(), "buffer past the count written");
-        }
-    }
+    checkStoredPaths(slots, names, stored);
     FUZZ_CHECK(out.untouched(), "success reports nothing");
     return 0;
 }

@@ -80,6 +80,28 @@ int failureResult(int status) {
     return status < 0 ? status : -status;
 }
 
+std::string errorText(Input& in) {
+    const uint8_t length = in.byte();
+    std::string error = in.take(length);
+    if (length > 250) error += std::string(1500, 'x');
+    return error;
+}
+
+std::size_t fitting(std::size_t n, int capacity) {
+    const std::size_t room = capacity > 0 ? static_cast<std::size_t>(capacity) : 0;
+    return n < room ? n : room;
+}
+
+void checkStoredPaths(const PathArray& slots, const std::vector<std::string>& names, std::size_t stored) {
+    for (std::size_t i = 0; i < slots.distinct(); ++i) {
+        if (i < stored) {
+            FUZZ_CHECK(slots.at(i).holdsCopyOf("/dev/" + names[i]), "path " + std::to_string(i));
+        } else {
+            FUZZ_CHECK(slots.at(i).untouched(), "buffer past the count written");
+        }
+    }
+}
+
 int leadingInt(const std::string& text) {
     errno = 0;
     const long long v = std::strtoll(text.c_str(), nullptr, 10);

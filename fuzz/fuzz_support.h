@@ -11,21 +11,11 @@
 #include <vector>
 
 #include "TmMPIO_EMCPowerPath.h"
-#include "caller_kit.h"
 #include "dev_fixture.h" // kAdminMajor (120)
 #include "invariants.h"
-#include "pinned_commands.h"
+#include "short_names.h"
 
 namespace fuzzsupport {
-
-using kit::Bytes;
-using kit::ErrorOut;
-using kit::PathArray;
-using kit::RecordArray;
-using pinned::kDiscovery;
-using pinned::kPartitionListing;
-using pinned::kPseudoListing;
-using pinned::pathQuery;
 
 [[noreturn]] void fail(const char* condition, const char* file, int line, const std::string& detail);
 
@@ -67,6 +57,16 @@ int statusFrom(uint8_t selector);
 
 // The result an entry point gives for a failed command with this status.
 int failureResult(int status);
+
+// A failed command's error text: a length byte, then that many bytes; past a
+// length of 250 it grows longer than the caller's error buffer.
+std::string errorText(Input& in);
+
+// How many of n lines fit the caller's capacity (none for a negative one).
+std::size_t fitting(std::size_t n, int capacity);
+
+// The first `stored` slots hold "/dev/" + the name, the others are untouched.
+void checkStoredPaths(const PathArray& slots, const std::vector<std::string>& names, std::size_t stored);
 
 // atoi of the text, saturated at the int range.
 int leadingInt(const std::string& text);

@@ -38,9 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int capacity = in.signedByte();
     const int status = statusFrom(in.byte());
     const Device& device = kDevices[in.byte() % (sizeof kDevices / sizeof kDevices[0])];
-    const uint8_t errorLength = in.byte();
-    std::string error = in.take(errorLength);
-    if (errorLength > 250) error += std::string(1500, 'x');
+    const std::string error = errorText(in);
     const std::string output = in.rest();
 
     fakehost::reset();
@@ -81,17 +79,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         from = nl + 1;
     }
     const long long found = static_cast<long long>(pieces.size());
-    const std::size_t room = capacity > 0 ? static_cast<std::size_t>(capacity) : 0;
-    const std::size_t copied = pieces.size() < room ? pieces.size() : room;
+    const std::size_t copied = fitting(pieces.size(), capacity);
     FUZZ_CHECK(r == (found <= capacity ? 0 : found), std::to_string(r));
     FUZZ_CHECK(count == static_cast<int>(copied), std::to_string(count));
-    for (std::size_t i = 0; i < slots.distinct(); ++i) {
-        if (i < copied) {
-            FUZZ_CHECK(slots.at(i).holdsCopyOf("/dev/" + pieces[i]), "path " + std::to_string(i));
-        } else {
-            FUZZ_CHECK(slots.at(i).untouched(), "buffer past the count written");
-        }
-    }
+    checkStoredPaths(slots, pieces, copied);
     if (device.orphan) {
         FUZZ_CHECK(out.err == ENOENT, "the failed parent check stays in err");
         FUZZ_CHECK(out.buffer.text() == "pdev stat failed /dev/emcpowerd1(parent:/dev/emcpowerd) :2", out.buffer.text());

@@ -23,6 +23,11 @@ def cap(n):
     return struct.pack("b", n)
 
 
+def succeeding(*outputs):
+    """Inputs of a command that succeeds with each of these outputs."""
+    return [bytes([OK]) + output for output in outputs]
+
+
 def whole_listing(indices, major=120, partitions=()):
     """The /proc/partitions listing after grep and awk: major minor name."""
     lines = []
@@ -50,21 +55,19 @@ def slices(*parts):
 
 
 SEEDS = {
-    "partition_listing": [
-        bytes([OK]) + whole_listing(range(4), partitions=(1, 2)).encode(),
-        bytes([OK]) + whole_listing(range(60)).encode(),
-        bytes([OK]) + whole_listing(range(3), major=232).encode(),
-        bytes([OK]) + b"120 0 emcpowera\n120 1 emcpowera1\n120 32 emcpowerc\n120 33 emcpowerc1\n",
-        bytes([OK]) + b"120 0 emcpowera extra\n120\n\n120 16 emcpowerb\n120 32 emcpowerc",
-        bytes([OK]) + b"  120 0 emcpowera\n120  16 emcpowerb\n120 32 \n",
-        bytes([OK]) + b"120 0 emcpowera\r\n120 16 emcpowerb\r\n",
-        bytes([OK]) + b"120 48 emcpowerd\n120 48 emcpowerdd\n",
-        bytes([OK]) + b"8 16 emcpowerc\n0 0 emcpowerx\n1 3 emcpowerchr\n",
-        bytes([OK]) + b"99999999999 -5 emcpowerq\n-2147483649 +7 emcpowerr\n0x78 0 emcpowers\n",
-        bytes([OK]),
-        bytes([FAIL_255]) + b"120 0 emcpowera\n",
-        bytes([FAIL_MINUS3]),
-    ],
+    "partition_listing": succeeding(
+        whole_listing(range(4), partitions=(1, 2)).encode(),
+        whole_listing(range(60)).encode(),
+        whole_listing(range(3), major=232).encode(),
+        b"120 0 emcpowera\n120 1 emcpowera1\n120 32 emcpowerc\n120 33 emcpowerc1\n",
+        b"120 0 emcpowera extra\n120\n\n120 16 emcpowerb\n120 32 emcpowerc",
+        b"  120 0 emcpowera\n120  16 emcpowerb\n120 32 \n",
+        b"120 0 emcpowera\r\n120 16 emcpowerb\r\n",
+        b"120 48 emcpowerd\n120 48 emcpowerdd\n",
+        b"8 16 emcpowerc\n0 0 emcpowerx\n1 3 emcpowerchr\n",
+        b"99999999999 -5 emcpowerq\n-2147483649 +7 emcpowerr\n0x78 0 emcpowers\n",
+        b"",
+    ) + [bytes([FAIL_255]) + b"120 0 emcpowera\n", bytes([FAIL_MINUS3])],
     "mpio_devices": [
         cap(4) + bytes([OK, 0]) + b"emcpowera\nemcpowerb\n",
         cap(2) + bytes([OK, 0]) + b"emcpowera\nemcpowerb\n",
@@ -105,20 +108,18 @@ SEEDS = {
         cap(4) + bytes([FAIL_MINUS3, 1, 24]) + b"powermt: device is busy",
         cap(4) + bytes([FAIL_255, 0, 255]) + b"E" * 255,
     ],
-    "init": [
-        bytes([OK]) + b"120\n",
-        bytes([OK]) + b"251\n252\n",
-        bytes([OK]) + b"  232\n",
-        bytes([OK]) + b"abc\n",
-        bytes([OK]) + b"-5\n",
-        bytes([OK]) + b"99999999999\n",
-        bytes([OK]) + b"121",
-        bytes([OK]) + b"+7x\n",
-        bytes([OK]) + b"120 %s%n\n",
-        bytes([OK]),
-        bytes([FAIL_255]) + b"120\n",
-        bytes([FAIL_MINUS3]),
-    ],
+    "init": succeeding(
+        b"120\n",
+        b"251\n252\n",
+        b"  232\n",
+        b"abc\n",
+        b"-5\n",
+        b"99999999999\n",
+        b"121",
+        b"+7x\n",
+        b"120 %s%n\n",
+        b"",
+    ) + [bytes([FAIL_255]) + b"120\n", bytes([FAIL_MINUS3])],
 }
 
 LISTING = b"120 0 emcpowera\n120 32 emcpowerc\n120 33 emcpowerc1\n120 34 emcpowerc2\n120 49 emcpowerd1\n"

@@ -25,6 +25,7 @@
 namespace {
 
 using testkit::eventually;
+using testkit::groupRuns;
 using testkit::noChildren;
 
 using kit::openDescriptors;
@@ -42,13 +43,6 @@ Outcome run(const std::string& command, int timeout = 0, bool merge = false) {
     o.status = TmProcess::system(command.c_str(), &o.out, &o.err, timeout, merge);
     o.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return o;
-}
-
-// True when a process of the group exists that is not a zombie.
-bool groupRuns(pid_t group) {
-    for (const auto& p : testkit::processTable())
-        if (p.group == group && p.alive()) return true;
-    return false;
 }
 
 std::string seq(int from, int to) {

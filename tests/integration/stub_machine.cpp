@@ -13,7 +13,6 @@
 #include <stdexcept>
 
 #include "dev_fixture.h"
-#include "processes.h"
 #include "text.h"
 
 namespace integration {
@@ -103,14 +102,6 @@ std::vector<std::string> StubMachine::workFiles() const {
     devfixture::blockNode("/dev/emcpowera", kStubMajor, 0);
     return showProcPartitions("major minor  #blocks  name\n\n " + std::to_string(kStubMajor) +
                               "        0    1048576 emcpowera\n");
-}
-
-
-std::vector<std::string> childrenLeft() {
-    std::vector<std::string> left;
-    for (const auto& p : testkit::processTable())
-        if (p.parent == ::getpid()) left.push_back(std::to_string(p.pid) + " " + p.state);
-    return left;
 }
 
 } // namespace integration

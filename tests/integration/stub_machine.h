@@ -15,6 +15,8 @@
 
 #include "TmMPIO_EMCPowerPath.h"
 #include "caller_kit_gtest.h"
+#include "processes.h"
+#include "short_names.h"
 #include "temp_dir.h"
 
 namespace integration {
@@ -57,14 +59,10 @@ private:
 constexpr int kStubMajor = 120;
 ::testing::AssertionResult stubPseudoDevice();
 
-// The caller's buffers; the open-descriptor count.
-using kit::ErrorOut;
-using kit::PathArray;
+// The open-descriptor count.
 using kit::openDescriptors;
 
-// Children of this process still in the process table (zombies included),
-// as "pid state" strings.
-std::vector<std::string> childrenLeft();
+using testkit::childrenLeft;
 
 } // namespace integration
 

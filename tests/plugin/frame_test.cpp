@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "plugin/plugin_internal.h"
-#include "plugin_test_util.h"
+#include "plugin_fixtures.h"
 
 // The plug-in's internals, as the tests reach them.
 using namespace tmmpio;

@@ -5,7 +5,7 @@
 
 #include "inventory/device_names.h"
 #include "inventory/listing.h"
-#include "plugin_test_util.h"
+#include "plugin_fixtures.h"
 
 // The plug-in's internals, as the tests reach them.
 using namespace tmmpio;
@@ -416,14 +416,10 @@ TEST_F(FakeHostTest, InventoryEntryPointsGuardTheirArguments) {
 
 class LookupTest : public DeviceNodeTest {
 protected:
-    void SetUp() override {
-        DeviceNodeTest::SetUp();
-        if (IsSkipped()) return;
+    void plant() override {
         fakehost::answer(kPartitionListing,
                          {0, "120 32 emcpowerc\n120 33 emcpowerc1\n120 416 emcpoweraa\n", ""});
-        devfixture::blockNode("/dev/emcpowerc", kAdminMajor, 32);
-        devfixture::blockNode("/dev/emcpowerc1", kAdminMajor, 33);
-        devfixture::blockNode("/dev/sdb", 8, 16);
+        plantPseudoDeviceC();
         devfixture::blockNode("/dev/renamed", kAdminMajor, 416);
         devfixture::symlink("../../emcpowerc", "/dev/disk/by-id/scsi-360000970000192601234");
         devfixture::regularFile("/dev/plainfile");

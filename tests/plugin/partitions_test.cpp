@@ -3,7 +3,7 @@
 #include <set>
 
 #include "partitions/partitions_internal.h"
-#include "plugin_test_util.h"
+#include "plugin_fixtures.h"
 
 // The plug-in's internals, as the tests reach them.
 using namespace tmmpio;
@@ -180,12 +180,8 @@ slice makeSlice(int64_t start, int64_t size, int32_t partNo) {
 
 class EnumerationTest : public DeviceNodeTest {
 protected:
-    void SetUp() override {
-        DeviceNodeTest::SetUp();
-        if (IsSkipped()) return;
-        devfixture::blockNode("/dev/emcpowerc", kAdminMajor, 32);
-        devfixture::blockNode("/dev/emcpowerc1", kAdminMajor, 33);
-        devfixture::blockNode("/dev/sdb", 8, 16);
+    void plant() override {
+        plantPseudoDeviceC();
         fakehost::scriptPartitions("/dev/emcpowerc", 3,
                                    {makeSlice(2048, 4096, 1), makeSlice(6144, 100, 2),
                                     makeSlice(8192, 1 << 30, 3)});

@@ -2,7 +2,7 @@
 #include <cstring>
 
 #include "plugin/plugin_internal.h"
-#include "plugin_test_util.h"
+#include "plugin_fixtures.h"
 
 // The plug-in's internals, as the tests reach them.
 using namespace tmmpio;
@@ -13,15 +13,11 @@ using fakehost::Reply;
 
 class UnderlyingTest : public DeviceNodeTest {
 protected:
-    void SetUp() override {
-        DeviceNodeTest::SetUp();
-        if (IsSkipped()) return;
+    void plant() override {
         fakehost::answer(kPartitionListing,
                          {0, "120 32 emcpowerc\n120 33 emcpowerc1\n120 48 emcpowerd\n120 49 emcpowerd1\n", ""});
-        devfixture::blockNode("/dev/emcpowerc", kAdminMajor, 32);
-        devfixture::blockNode("/dev/emcpowerc1", kAdminMajor, 33);
+        plantPseudoDeviceC();
         devfixture::blockNode("/dev/emcpowerd1", kAdminMajor, 49); // parent node missing
-        devfixture::blockNode("/dev/sdb", 8, 16);
         devfixture::symlink("../../emcpowerc", "/dev/disk/by-id/wwn-0x6006016");
         devfixture::charNode("/dev/charc", kAdminMajor, 32);
         fakehost::answer(pathQuery("emcpowerc"), {0, "sdb\nsdc\n", ""});

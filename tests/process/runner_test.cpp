@@ -25,6 +25,7 @@ namespace process = mpio::process;
 using kit::openDescriptors;
 using process::Outcome;
 using testkit::noChildren;
+using testkit::runs;
 
 process::Launch argv(std::vector<std::string> args) {
     process::Launch launch;
@@ -123,13 +124,6 @@ TEST(Runner, ArgumentsInputEnvironmentStreamsAndCaps) {
         << "a refused input left SIGPIPE behind";
     EXPECT_EQ(openDescriptors(), before);
     EXPECT_TRUE(noChildren());
-}
-
-// True while the process exists and is no zombie.
-bool runs(pid_t pid) {
-    for (const auto& p : testkit::processTable())
-        if (p.pid == pid) return p.alive();
-    return false;
 }
 
 bool eventually(const std::function<bool()>& condition) { return testkit::eventually(condition, std::chrono::seconds(2)); }

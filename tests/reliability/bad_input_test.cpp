@@ -11,7 +11,7 @@
 #include <optional>
 
 #include "invariants.h"
-#include "plugin_test_util.h"
+#include "plugin_fixtures.h"
 
 namespace {
 
@@ -307,21 +307,16 @@ std::vector<Row> table() {
 
 class BadInputTest : public DeviceNodeTest, public ::testing::WithParamInterface<Row> {
 protected:
-    void SetUp() override {
-        DeviceNodeTest::SetUp();
-        if (IsSkipped()) return;
-        devfixture::blockNode("/dev/emcpowerc", kAdminMajor, 32);
-        devfixture::blockNode("/dev/emcpowerc1", kAdminMajor, 33);
+    void plant() override {
+        plantPseudoDeviceC();
         devfixture::blockNode("/dev/emcpowerd1", kAdminMajor, 49);
         devfixture::blockNode("/dev/emcpowere", kAdminMajor, 64);
-        devfixture::blockNode("/dev/sdb", 8, 16);
         fakehost::answer(kPartitionListing, {0, kListing, ""});
         fakehost::answer(kPseudoListing, {0, "emcpowera\nemcpowerc\n", ""});
         fakehost::answer(pathQuery("emcpowerc"), {0, "sdb\nsdc\n", ""});
         fakehost::answer(kDiscovery, {0, "120\n", ""});
         fakehost::answerOthers({0, "", ""});
-        fakehost::scriptPartitions("/dev/emcpowerc", 3,
-                                   {{2048, 4096, 0, 1, 0}, {6144, 8192, 0, 2, 0}, {14336, 1024, 0, 3, 0}});
+        fakehost::scriptPartitions("/dev/emcpowerc", 3, threePartitions());
     }
 };
 

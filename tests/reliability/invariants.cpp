@@ -1,14 +1,9 @@
 #include "invariants.h"
 
-#include "pinned_commands.h"
+#include "short_names.h"
 
 namespace reliability {
 namespace {
-
-using pinned::kDiscovery;
-using pinned::kPartitionListing;
-using pinned::kPseudoListing;
-using pinned::pathQuery;
 
 const std::string kRemovePrefix = "powermt remove force dev=";
 const std::string kDisplayPrefix = "powermt display dev=";

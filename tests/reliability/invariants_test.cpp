@@ -1,7 +1,7 @@
 // The command-line audit that the other tests and the fuzz targets rely on
 // flags what it must: a check that cannot fail would prove nothing.
 #include "invariants.h"
-#include "plugin_test_util.h"
+#include "plugin_fixtures.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 
 #include "invariants.h"
 #include "plugin/plugin_internal.h"
-#include "plugin_test_util.h"
+#include "plugin_fixtures.h"
 
 // The plug-in's internals, as the tests reach them.
 using namespace tmmpio;
@@ -158,18 +158,13 @@ Reply deterministicReply(const std::string& command) {
 
 class RaceTest : public DeviceNodeTest {
 protected:
-    void SetUp() override {
-        DeviceNodeTest::SetUp();
-        if (IsSkipped()) return;
-        devfixture::blockNode("/dev/emcpowerc", kAdminMajor, 32);
-        devfixture::blockNode("/dev/emcpowerc1", kAdminMajor, 33);
+    void plant() override {
+        plantPseudoDeviceC();
         devfixture::blockNode("/dev/emcpowerd", kAdminMajor, 48);
         devfixture::blockNode("/dev/emcpowerd1", kAdminMajor, 49);
-        devfixture::blockNode("/dev/sdb", 8, 16);
         devfixture::symlink("../../emcpowerc", "/dev/disk/by-id/wwn-0x600601");
         fakehost::respondWith(deterministicReply);
-        fakehost::scriptPartitions("/dev/emcpowerc", 3,
-                                   {{2048, 4096, 0, 1, 0}, {6144, 8192, 0, 2, 0}, {14336, 1024, 0, 3, 0}});
+        fakehost::scriptPartitions("/dev/emcpowerc", 3, threePartitions());
     }
 
     // Runs the calls from kThreads threads, each in its own order, and
@@ -294,9 +289,8 @@ class InitRaceTest : public RaceTest {
 protected:
     static constexpr int kOther = kAdminMajor + 1;
 
-    void SetUp() override {
-        RaceTest::SetUp();
-        if (IsSkipped()) return;
+    void plant() override {
+        RaceTest::plant();
         devfixture::blockNode("/dev/emcpowerb", kOther, 16);
         devfixture::blockNode("/dev/emcpowerb1", kOther, 17);
         fakehost::scriptPartitions("/dev/emcpowerb", 1, {{2048, 8192, 0, 1, 0}});

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <fstream>
@@ -32,6 +33,25 @@ std::vector<ProcessEntry> processTable() {
 bool noChildren() {
     errno = 0;
     return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
+}
+
+std::vector<std::string> childrenLeft() {
+    std::vector<std::string> left;
+    for (const auto& p : processTable())
+        if (p.parent == ::getpid()) left.push_back(std::to_string(p.pid) + " " + p.state);
+    return left;
+}
+
+bool runs(pid_t pid) {
+    for (const auto& p : processTable())
+        if (p.pid == pid) return p.alive();
+    return false;
+}
+
+bool groupRuns(pid_t group) {
+    for (const auto& p : processTable())
+        if (p.group == group && p.alive()) return true;
+    return false;
 }
 
 bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit) {

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace testkit {
@@ -23,6 +24,15 @@ std::vector<ProcessEntry> processTable();
 
 // True when no child of this process, running or zombie, is left.
 bool noChildren();
+
+// Children of this process still in the process table (zombies included),
+// as "pid state" strings.
+std::vector<std::string> childrenLeft();
+
+// True while the process exists and is no zombie.
+bool runs(pid_t pid);
+// True while a process of the group exists that is no zombie.
+bool groupRuns(pid_t group);
 
 // Polls condition every 20 ms until it holds or the limit has passed; the result is its last value.
 bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = std::chrono::seconds(10));
