@@ -93,25 +93,37 @@ void runInit(const EntryPoints& api, Report& report) {
     report.vendor = vendor;
 }
 
-void runDevices(const EntryPoints& api, const Limits& limits, Report& report) {
+// getMPIODevices with capacity negotiation; when it does not complete the
+// report says why and there is no list.
+std::optional<std::vector<std::string>> listDevices(const EntryPoints& api, const Limits& limits,
+                                                    Report& report) {
     const PathListResult listed = negotiatePathList(
         [&](char** buffers, int* count, int* err, char* errbuf) {
             return api.getMPIODevices(nullptr, buffers, count, err, errbuf);
         },
         limits);
     if (listed.outcome != Outcome::Complete)
-        return failNegotiation(report, "getMPIODevices", listed);
+        {
+        failNegotiation(report, "getMPIODevices", listed);
+        return std::nullopt;
+    }
     warnIfErrorLeft(report, "getMPIODevices", listed.last, "its list may be incomplete");
+    return listed.paths;
+}
+
+void runDevices(const EntryPoints& api, const Limits& limits, Report& report) {
+    const auto listed = listDevices(api, limits, report);
+    if (!listed) return;
     // An empty list is also what a machine without PowerPath gives; init tells
     // the two apart by the PowerPath device class.
-    if (listed.paths.empty()) {
+    if (listed->empty()) {
         if (auto problem = callInit(api, nullptr)) {
             problem->message = "no PowerPath on this machine: no pseudo device listed, and " +
                                problem->message;
             return fail(report, std::move(*problem));
         }
     }
-    report.paths = listed.paths;
+    report.paths = *listed;
 }
 
 void runIsMpio(const EntryPoints& api, Report& report) {
@@ -256,6 +268,16 @@ void runDelete(const EntryPoints& api, Report& report) {
         fail(report, partialDelete(report.argument, call));
 }
 
+// The problem of a negotiated listing that did not complete: the entry
+// point's failure, or why the negotiation gave up.
+template <class Negotiated>
+Problem negotiationProblem(const std::string& entryPoint, const Negotiated& listing) {
+    return problemOf(entryPoint, listing.last.result, listing.last,
+                     listing.outcome == Outcome::Failed
+                         ? entryPoint + " failed with result " + std::to_string(listing.last.result)
+                         : entryPoint + ": " + listing.problem);
+}
+
 // The questions a host asks about one listed device at start-up.
 InventoryDevice inventoryDevice(const EntryPoints& api, const Limits& limits,
                                 const std::string& device) {
@@ -278,11 +300,7 @@ InventoryDevice inventoryDevice(const EntryPoints& api, const Limits& limits,
     if (paths.outcome == Outcome::Complete)
         entry.paths = paths.paths;
     else
-        entry.problems.push_back(problemOf("getUnderlyingDevices", paths.last.result, paths.last,
-                                           paths.outcome == Outcome::Failed
-                                               ? "getUnderlyingDevices failed with result " +
-                                                     std::to_string(paths.last.result)
-                                               : "getUnderlyingDevices: " + paths.problem));
+        entry.problems.push_back(negotiationProblem("getUnderlyingDevices", paths));
 
     const PartitionResult parts = negotiatePartitions(
         [&](TmPartInfo* records, int* count, int* err, char* errbuf) {
@@ -292,31 +310,21 @@ InventoryDevice inventoryDevice(const EntryPoints& api, const Limits& limits,
     if (parts.outcome == Outcome::Complete)
         entry.partitions = parts.partitions;
     else
-        entry.problems.push_back(problemOf("getPartitionDevices", parts.last.result, parts.last,
-                                           parts.outcome == Outcome::Failed
-                                               ? "getPartitionDevices failed with result " +
-                                                     std::to_string(parts.last.result)
-                                               : "getPartitionDevices: " + parts.problem));
+        entry.problems.push_back(negotiationProblem("getPartitionDevices", parts));
     return entry;
 }
 
 void runInventory(const EntryPoints& api, const Limits& limits, const Progress& progress,
                   Report& report) {
     if (auto problem = callInit(api, nullptr)) return fail(report, std::move(*problem));
-    const PathListResult listed = negotiatePathList(
-        [&](char** buffers, int* count, int* err, char* errbuf) {
-            return api.getMPIODevices(nullptr, buffers, count, err, errbuf);
-        },
-        limits);
-    if (listed.outcome != Outcome::Complete)
-        return failNegotiation(report, "getMPIODevices", listed);
-    warnIfErrorLeft(report, "getMPIODevices", listed.last, "its list may be incomplete");
+    const auto listed = listDevices(api, limits, report);
+    if (!listed) return;
     std::vector<InventoryDevice> devices;
-    devices.reserve(listed.paths.size());
-    for (const std::string& device : listed.paths) {
+    devices.reserve(listed->size());
+    for (const std::string& device : *listed) {
         devices.push_back(inventoryDevice(api, limits, device));
         if (!devices.back().problems.empty()) report.exitStatus = kExitFailure;
-        if (progress) progress(devices.size(), listed.paths.size());
+        if (progress) progress(devices.size(), listed->size());
     }
     report.inventory = std::move(devices);
 }
