@@ -13,7 +13,7 @@
 #include <charconv>
 #include <optional>
 #include <climits>
-#include <sstream>
+#include <algorithm>
 #include <string_view>
 #include <unordered_map>
 #include <unordered_set>
@@ -21,11 +21,18 @@
 namespace sim {
 namespace {
 
-std::vector<std::string> words(const std::string& line) {
-    std::istringstream in(line);
-    std::vector<std::string> out;
-    for (std::string w; in >> w;) out.push_back(w);
-    return out;
+bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+// The words of a line, which white space separates, into `out` (cleared first).
+void words(std::string_view line, std::vector<std::string>& out) {
+    out.clear();
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && isSpace(line[i])) ++i;
+        const std::size_t start = i;
+        while (i < line.size() && !isSpace(line[i])) ++i;
+        if (i > start) out.emplace_back(line.substr(start, i - start));
+    }
 }
 
 std::uint64_t number(const std::string& text, int line) {
@@ -37,13 +44,13 @@ std::uint64_t number(const std::string& text, int line) {
 }
 
 // The text of `line` after its first `count` words and the blank after them.
-std::string afterWords(const std::string& line, std::size_t count) {
+std::string afterWords(std::string_view line, std::size_t count) {
     std::size_t pos = 0;
     for (std::size_t i = 0; i < count && pos != std::string::npos; ++i) {
         pos = line.find_first_not_of(" \t", pos);
         if (pos != std::string::npos) pos = line.find_first_of(" \t", pos);
     }
-    return pos == std::string::npos ? std::string() : line.substr(pos + 1);
+    return pos == std::string::npos ? std::string() : std::string(line.substr(pos + 1));
 }
 
 template <typename E, std::size_t N>
@@ -71,7 +78,7 @@ std::string formatFault(const std::string& command, const Fault& f) {
 
 // `fault COMMAND fail STATUS [MESSAGE]`, `fault COMMAND hang SECONDS` or
 // `fault COMMAND garbage`; nothing when malformed.
-std::optional<Fault> parseFault(const std::vector<std::string>& w, const std::string& line) {
+std::optional<Fault> parseFault(const std::vector<std::string>& w, std::string_view line) {
     if (w.size() < 3 || !isFailableCommand(w[1])) return std::nullopt;
     Fault f;
     if (w[2] == "fail" && w.size() >= 4) {
@@ -244,13 +251,17 @@ std::string formatState(const SimState& state) {
 
 SimState parseState(const std::string& text) {
     SimState state;
-    std::istringstream in(text);
     int lineNo = 0;
     bool haveRoot = false;
-    for (std::string line; std::getline(in, line);) {
+    std::vector<std::string> w;
+    const std::string_view all(text);
+    for (std::size_t pos = 0, nl = 0; pos < all.size(); pos = nl + 1) {
+        nl = std::min(all.find('\n', pos), all.size());
+        const std::string_view lineView = all.substr(pos, nl - pos);
         ++lineNo;
-        const auto w = words(line);
+        words(lineView, w);
         if (w.empty()) continue;
+        const auto line = [&] { return std::string(lineView); };
         const auto bad = [&](const std::string& why) {
             return std::runtime_error("state file line " + std::to_string(lineNo) + ": " + why);
         };
@@ -273,16 +284,16 @@ SimState parseState(const std::string& text) {
         } else if (w[0] == "path" && w.size() == 4 && sdIndex(w[1])) {
             const auto mode = named(w[2], pathModeName, kModes);
             const auto pathState = named(w[3], pathStateName, kStates);
-            if (!mode || !pathState) throw bad("bad path event '" + line + "'");
+            if (!mode || !pathState) throw bad("bad path event '" + line() + "'");
             state.pathEvents[w[1]] = {*mode, *pathState};
         } else if (w[0] == "fault") {
-            const auto fault = parseFault(w, line);
-            if (!fault) throw bad("bad fault '" + line + "'");
+            const auto fault = parseFault(w, lineView);
+            if (!fault) throw bad("bad fault '" + line() + "'");
             state.faults[w[1]] = *fault;
         } else if (w[0] == "departed" && w.size() == 2 && pseudoIndex(w[1])) {
             state.departed.insert(w[1]);
         } else {
-            throw bad("unexpected '" + line + "'");
+            throw bad("unexpected '" + line() + "'");
         }
     }
     if (!haveRoot) throw std::runtime_error("state file has no dev-root line");

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -54,6 +55,10 @@ std::string readFile(const std::string& path, std::size_t limit) {
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (fd.get() < 0) throw SysError("cannot open " + path, errno);
     std::string out;
+    // One allocation for a regular file's present size; the reads below still decide.
+    struct stat st {};
+    if (::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+        out.reserve(std::min(static_cast<std::size_t>(st.st_size), limit));
     char buffer[65536];
     for (;;) {
         const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);

@@ -38,21 +38,42 @@ bool quoted(std::string_view line, std::size_t& i, std::string& word) {
     return false;
 }
 
+// The end of the run of plain characters (neither blank nor quote) from `i`.
+std::size_t plainEnd(std::string_view line, std::size_t i) {
+    while (i < line.size() && !isBlank(line[i]) && line[i] != '"') ++i;
+    return i;
+}
+
 } // namespace
 
-std::vector<std::string> tokenize(std::string_view line, const std::string& source, int lineNo) {
-    std::vector<std::string> words;
+void tokenize(std::string_view line, const std::string& source, int lineNo, std::vector<std::string>& words) {
+    // The strings of `words` are reused, so that a caller tokenizing line
+    // after line into one vector allocates only for a longer word.
+    std::size_t count = 0;
     std::size_t i = 0;
     while (i < line.size()) {
         while (i < line.size() && isBlank(line[i])) ++i;
         if (i >= line.size() || line[i] == '#') break;
-        std::string word;
+        if (count == words.size()) words.emplace_back();
+        std::string& word = words[count++];
+        word.clear();
         while (i < line.size() && !isBlank(line[i])) {
-            if (line[i] != '"') word.push_back(line[i++]);
-            else if (!quoted(line, ++i, word)) throw TopologyError(source, lineNo, "unterminated quote");
+            if (line[i] != '"') {
+                const std::size_t end = plainEnd(line, i);
+                word.append(line.substr(i, end - i));
+                i = end;
+            } else if (!quoted(line, ++i, word)) {
+                words.resize(count);
+                throw TopologyError(source, lineNo, "unterminated quote");
+            }
         }
-        words.push_back(std::move(word));
     }
+    words.resize(count);
+}
+
+std::vector<std::string> tokenize(std::string_view line, const std::string& source, int lineNo) {
+    std::vector<std::string> words;
+    tokenize(line, source, lineNo, words);
     return words;
 }
 

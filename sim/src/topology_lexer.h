@@ -15,6 +15,8 @@ namespace sim::lex {
 // \\ inside them), and a word that starts with # begins a comment. Throws
 // TopologyError on an unterminated quote.
 std::vector<std::string> tokenize(std::string_view line, const std::string& source, int lineNo);
+// The same into `words`, whose strings it reuses: for a loop over many lines.
+void tokenize(std::string_view line, const std::string& source, int lineNo, std::vector<std::string>& words);
 
 // A whole decimal number of type T, or nothing.
 template <typename T>

@@ -20,6 +20,7 @@ constexpr std::uint64_t kMiB = 1024 * 1024;
 constexpr std::uint64_t kDefaultDeviceKiB = 1024 * 1024; // 1 GiB
 constexpr int kMaxPartition = 15;
 constexpr int kMaxBlockMajor = 511;
+constexpr std::size_t kUsualPaths = 4; // room reserved for a device's paths
 
 const char* const kArrayWords[] = {"symmetrix", "clariion", "vnx"}; // in the order of ArrayKind
 const char* const kModeWords[] = {"active", "standby", "unlic"};    // PathMode
@@ -48,6 +49,7 @@ public:
     Parser(const std::string& source, const std::string& baseDir) : source_(source), baseDir_(baseDir) {}
 
     Topology run(std::string_view text) {
+        reserveFor(text);
         int lineNo = 0;
         for (std::size_t pos = 0, nl = 0; nl != std::string_view::npos; pos = nl + 1) {
             nl = text.find('\n', pos);
@@ -55,7 +57,8 @@ public:
             ++lineNo;
             // Messages are C strings: a NUL would cut the line off in them.
             if (line.find('\0') != std::string_view::npos) fail(lineNo, "a NUL byte in the line");
-            handle(lex::tokenize(line, source_, lineNo), lineNo);
+            lex::tokenize(line, source_, lineNo, words_);
+            handle(words_, lineNo);
         }
         finishDevice();
         finish();
@@ -63,6 +66,20 @@ public:
     }
 
 private:
+    // Room for the devices and paths a text of this size holds, counted
+    // roughly (a path per line at most), so that the containers do not
+    // grow and move their elements again and again on a large machine.
+    void reserveFor(std::string_view text) {
+        std::size_t devices = 0;
+        for (std::size_t pos = text.find("device"); pos != std::string_view::npos; pos = text.find("device", pos + 6))
+            ++devices;
+        const auto lines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1;
+        topo_.devices.reserve(devices);
+        byName_.reserve(devices);
+        byLdev_.reserve(devices);
+        sdLines_.reserve(lines);
+    }
+
     [[noreturn]] void fail(int line, const std::string& message) const {
         throw TopologyError(source_, line, message);
     }
@@ -130,15 +147,18 @@ private:
         const auto kind = choice<ArrayKind>(w[2], kArrayWords);
         if (!kind) fail(line, "unknown array type '" + w[2] + "' (symmetrix, clariion or vnx)");
         d.kind = *kind;
-        sizeGiven_ = deviceKeys(d, w, line).count("size") != 0;
+        sizeGiven_ = deviceKeys(d, w, line);
+        d.paths.reserve(kUsualPaths);
         if (!sizeGiven_) d.kib = kDefaultDeviceKiB;
         requireKeys(d, line);
         current_ = std::move(d);
     }
 
-    // The KEY=VALUE words of a device line and `unconfigured`; returns the keys given.
-    std::set<std::string> deviceKeys(Device& d, const Words& w, int line) {
-        std::set<std::string> seen;
+    // The KEY=VALUE words of a device line and `unconfigured`; returns
+    // whether size= is among them.
+    bool deviceKeys(Device& d, const Words& w, int line) {
+        std::vector<std::string_view> seen; // a handful: a scan beats a tree
+        bool sizeGiven = false;
         for (std::size_t i = 3; i < w.size(); ++i) {
             if (w[i] == "unconfigured") {
                 d.configured = false;
@@ -147,10 +167,12 @@ private:
             const auto eq = w[i].find('=');
             if (eq == std::string::npos) fail(line, "expected KEY=VALUE, found '" + w[i] + "'");
             const std::string key = w[i].substr(0, eq);
-            if (!seen.insert(key).second) fail(line, key + "= given twice");
+            if (std::find(seen.begin(), seen.end(), key) != seen.end()) fail(line, key + "= given twice");
+            seen.push_back(std::string_view(w[i]).substr(0, eq));
+            sizeGiven = sizeGiven || key == "size";
             deviceKey(d, key, w[i].substr(eq + 1), line);
         }
-        return seen;
+        return sizeGiven;
     }
 
     void requireKeys(const Device& d, int line) const {
@@ -379,7 +401,8 @@ private:
     }
 
     // The position in topo_.devices of the device `key` indexes; past the end for none.
-    std::size_t position(const std::unordered_map<std::string, std::size_t>& index, const std::string& key) const {
+    template <typename Key>
+    std::size_t position(const std::unordered_map<Key, std::size_t>& index, const Key& key) const {
         const auto it = index.find(key);
         return it == index.end() ? topo_.devices.size() : it->second;
     }
@@ -387,7 +410,7 @@ private:
     // A device's name, logical device id and paths are its own; of two clashes
     // the one with the earlier device is reported.
     void checkUnique(const Device& d) const {
-        const std::size_t name = position(byName_, d.name);
+        const std::size_t name = position(byName_, d.index);
         const std::size_t ldev = position(byLdev_, d.ldev);
         if (name < topo_.devices.size() && name <= ldev)
             fail(d.line, "device " + d.name + " given twice (first on line " + std::to_string(topo_.devices[name].line) + ")");
@@ -396,10 +419,10 @@ private:
 
     void add(Device&& d) {
         for (const auto& p : d.paths) {
-            const auto [it, fresh] = sdLines_.emplace(p.sd, p.line);
+            const auto [it, fresh] = sdLines_.emplace(p.disk, p.line);
             if (!fresh) fail(p.line, "path " + p.sd + " given twice (first on line " + std::to_string(it->second) + ")");
         }
-        byName_.emplace(d.name, topo_.devices.size());
+        byName_.emplace(d.index, topo_.devices.size());
         byLdev_.emplace(d.ldev, topo_.devices.size());
         topo_.devices.push_back(std::move(d));
     }
@@ -410,12 +433,15 @@ private:
                 fail(adminLine_, "a topology with disk-backed devices uses the loop major 7 as its admin major");
             topo_.adminMajor = kLoopMajor;
         }
-        std::sort(topo_.devices.begin(), topo_.devices.end(),
-                  [](const Device& a, const Device& b) { return a.index < b.index; });
+        const auto byIndex = [](const Device& a, const Device& b) { return a.index < b.index; };
+        // Usually written in order already; sorting moves large elements.
+        if (!std::is_sorted(topo_.devices.begin(), topo_.devices.end(), byIndex))
+            std::sort(topo_.devices.begin(), topo_.devices.end(), byIndex);
     }
 
     std::string source_;
     std::string baseDir_;
+    Words words_; // the words of the line at hand, reused line after line
     Topology topo_;
     std::optional<Device> current_;
     std::vector<int> partitionLines_;
@@ -424,10 +450,12 @@ private:
     int adminLine_ = 0;
     bool sizeGiven_ = false;
     // Hashed indexes of the devices read so far: positions by name and by
-    // logical device id, and the line of each sd path.
-    std::unordered_map<std::string, std::size_t> byName_;
+    // logical device id, and the line of each sd path. Names are keyed by
+    // their letter indexes, which stand for them one to one and hash
+    // without an allocation.
+    std::unordered_map<unsigned long, std::size_t> byName_;
     std::unordered_map<std::string, std::size_t> byLdev_;
-    std::unordered_map<std::string, int> sdLines_;
+    std::unordered_map<unsigned long, int> sdLines_; // by sd disk index
 };
 
 } // namespace
