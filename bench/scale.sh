@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Scaling of the simulated machine: sandbox start-up and `powermt display
 # dev=all` on generated topologies of 100, 1,000 and 10,000 pseudo devices
-# with 4 paths each (SIZES and SPEC change them), as root, against the
+# with 4 paths each (SIZES and DESCRIPTION change them), as root, against the
 # default build. Start-up is the time from starting mpio-sandbox to its
 # command running (the command prints the clock), so the tear-down is not
 # in it; the display runs inside one sandbox per size. Figures are medians
@@ -16,7 +16,7 @@ cd "$(dirname "$0")/.."
 bin=build/default/bin
 sizes=${SIZES:-100 1000 10000}
 repetitions=${REPETITIONS:-5}
-spec=${SPEC:-paths=4,partitions=3,arrays=symmetrix:2+clariion:1+vnx:1,dead=0.05,standby=0.1,seed=7}
+machine=${DESCRIPTION:-paths=4,partitions=3,arrays=symmetrix:2+clariion:1+vnx:1,dead=0.05,standby=0.1,seed=7}
 
 [ "$(id -u)" -eq 0 ] || { echo "scale.sh: mpio-sandbox needs root" >&2; exit 1; }
 work=$(mktemp -d "${TMPDIR:-/tmp}/mpio-scale.XXXXXX")
@@ -26,14 +26,14 @@ now_us() { echo $(( $(date +%s%N) / 1000 )); }
 median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 
 echo "scale.sh, $(date -u +%Y-%m-%dT%H:%M:%SZ), commit $(git rev-parse --short HEAD 2>/dev/null || echo unknown), load $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "generator: devices=N,$spec; medians of max($repetitions, 20000 / N) runs, at most 101"
+echo "generator: devices=N,$machine; medians of max($repetitions, 20000 / N) runs, at most 101"
 echo "us / device: beyond the machine of one device, over the devices added"
 printf '%8s %12s %14s %12s %14s\n' devices "start-up ms" "us / device" "display ms" "us / device"
 results=()
 base_startup=0
 base_display=0
 for n in 1 $sizes; do
-    "$bin/mpio-sandbox" --generate "devices=$n,$spec" --output "$work/$n.topo"
+    "$bin/mpio-sandbox" --generate "devices=$n,$machine" --output "$work/$n.topo"
     runs=$(( 20000 / n > repetitions ? 20000 / n : repetitions ))
     runs=$(( runs > 101 ? 101 : runs ))
     startups=()

@@ -47,7 +47,7 @@ work=$(mktemp -d "${TMPDIR:-/tmp}/mpio-bench.XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 # The generated machines of call_bench and their generator arguments.
-machine_spec=paths=4,partitions=3,arrays=symmetrix:2+clariion:1+vnx:1,dead=0.05,standby=0.1,seed=7
+machine_description=paths=4,partitions=3,arrays=symmetrix:2+clariion:1+vnx:1,dead=0.05,standby=0.1,seed=7
 
 : >"$log"
 timings=()
@@ -69,7 +69,7 @@ step "parse_bench" "$bin/parse_bench" --benchmark_repetitions="$repetitions" \
     --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true
 
 for n in 256 1000 10000; do
-    "$bin/mpio-sandbox" --generate "devices=$n,$machine_spec" --output "$work/gen-$n.topo"
+    "$bin/mpio-sandbox" --generate "devices=$n,$machine_description" --output "$work/gen-$n.topo"
     step "call_bench, $n devices" "$bin/mpio-sandbox" --topology "$work/gen-$n.topo" -- \
         "$bin/call_bench" --rounds $((rounds * (n > 256 ? 3 : 2)))
 done

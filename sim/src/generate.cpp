@@ -71,8 +71,8 @@ std::uint32_t shareValue(std::string_view key, std::string_view text) {
 }
 
 // "symmetrix:2+clariion:1+vnx:1": the number of arrays of each kind.
-void parseArrays(std::string_view text, GenerateSpec& spec) {
-    spec.symmetrix = spec.clariion = spec.vnx = 0;
+void parseArrays(std::string_view text, MachineDescription& machine) {
+    machine.symmetrix = machine.clariion = machine.vnx = 0;
     bool seen[3] = {};
     for (std::size_t from = 0; from <= text.size();) {
         const std::size_t plus = std::min(text.find('+', from), text.size());
@@ -86,20 +86,20 @@ void parseArrays(std::string_view text, GenerateSpec& spec) {
                 "not '" + std::string(text) + "'");
         seen[which] = true;
         const auto n = static_cast<unsigned>(unsignedValue("an array count", count, 0, 99));
-        (which == 0 ? spec.symmetrix : which == 1 ? spec.clariion : spec.vnx) = n;
+        (which == 0 ? machine.symmetrix : which == 1 ? machine.clariion : machine.vnx) = n;
         from = plus + 1;
     }
-    if (spec.symmetrix + spec.clariion + spec.vnx == 0) bad("arrays must name at least one array");
+    if (machine.symmetrix + machine.clariion + machine.vnx == 0) bad("arrays must name at least one array");
 }
 
-void applyKey(std::string_view key, std::string_view value, GenerateSpec& spec) {
-    if (key == "devices") spec.devices = unsignedValue(key, value, 1, kPseudoLimit);
-    else if (key == "paths") spec.paths = static_cast<unsigned>(unsignedValue(key, value, 1, kMaxPaths));
-    else if (key == "partitions") spec.partitions = static_cast<unsigned>(unsignedValue(key, value, 0, kMaxPartitions));
-    else if (key == "arrays") parseArrays(value, spec);
-    else if (key == "dead") spec.deadPpm = shareValue(key, value);
-    else if (key == "standby") spec.standbyPpm = shareValue(key, value);
-    else if (key == "seed") spec.seed = unsignedValue(key, value, 0, UINT64_MAX);
+void applyKey(std::string_view key, std::string_view value, MachineDescription& machine) {
+    if (key == "devices") machine.devices = unsignedValue(key, value, 1, kPseudoLimit);
+    else if (key == "paths") machine.paths = static_cast<unsigned>(unsignedValue(key, value, 1, kMaxPaths));
+    else if (key == "partitions") machine.partitions = static_cast<unsigned>(unsignedValue(key, value, 0, kMaxPartitions));
+    else if (key == "arrays") parseArrays(value, machine);
+    else if (key == "dead") machine.deadPpm = shareValue(key, value);
+    else if (key == "standby") machine.standbyPpm = shareValue(key, value);
+    else if (key == "seed") machine.seed = unsignedValue(key, value, 0, UINT64_MAX);
     else if (key == "size") {
         std::uint64_t bytes = 0;
         try {
@@ -108,7 +108,7 @@ void applyKey(std::string_view key, std::string_view value, GenerateSpec& spec) 
             bad("size must be a size such as 1G, not '" + std::string(value) + "'");
         }
         if (bytes < kMinDeviceKib * 1024) bad("size must be at least 2M, not '" + std::string(value) + "'");
-        spec.deviceKib = bytes / 1024;
+        machine.deviceKib = bytes / 1024;
     } else {
         bad("unknown key '" + std::string(key) +
             "' (keys: devices, paths, partitions, arrays, dead, standby, seed, size)");
@@ -121,87 +121,87 @@ struct Array {
     unsigned long nextLun = 0;
 };
 
-std::vector<Array> makeArrays(const GenerateSpec& spec) {
+std::vector<Array> makeArrays(const MachineDescription& machine) {
     std::vector<Array> arrays;
     char id[32];
-    for (unsigned k = 0; k < spec.symmetrix; ++k) {
+    for (unsigned k = 0; k < machine.symmetrix; ++k) {
         std::snprintf(id, sizeof id, "00019030%04u", k);
         arrays.push_back({ArrayKind::Symmetrix, id});
     }
-    for (unsigned k = 0; k < spec.clariion; ++k) {
+    for (unsigned k = 0; k < machine.clariion; ++k) {
         std::snprintf(id, sizeof id, "APM001122%05u", k);
         arrays.push_back({ArrayKind::Clariion, id});
     }
-    for (unsigned k = 0; k < spec.vnx; ++k) {
+    for (unsigned k = 0; k < machine.vnx; ++k) {
         std::snprintf(id, sizeof id, "CKM001234%05u", k);
         arrays.push_back({ArrayKind::Vnx, id});
     }
     return arrays;
 }
 
-void appendDevice(std::string& out, unsigned long index, Array& array, SplitMix64& random, const GenerateSpec& spec) {
+void appendDevice(std::string& out, unsigned long index, Array& array, SplitMix64& random, const MachineDescription& machine) {
     char line[256];
     const std::string name = pseudoName(index);
     const bool symm = array.kind == ArrayKind::Symmetrix;
     const char owner = random.below(2) ? 'B' : 'A';
     if (symm) {
         std::snprintf(line, sizeof line, "device %s symmetrix id=%s ldev=%05lX size=%lluK\n", name.c_str(),
-                      array.id.c_str(), index, static_cast<unsigned long long>(spec.deviceKib));
+                      array.id.c_str(), index, static_cast<unsigned long long>(machine.deviceKib));
     } else {
         std::snprintf(line, sizeof line,
                       "device %s %s id=%s group=hostgroup1 ldev=60060160%08lX lun=%lu size=%lluK owner=%c "
                       "current-owner=%c\n",
                       name.c_str(), array.kind == ArrayKind::Clariion ? "clariion" : "vnx", array.id.c_str(), index,
-                      array.nextLun++, static_cast<unsigned long long>(spec.deviceKib), owner, owner);
+                      array.nextLun++, static_cast<unsigned long long>(machine.deviceKib), owner, owner);
     }
     out += line;
-    for (unsigned j = 0; j < spec.paths; ++j) {
-        const bool dead = random.chance(spec.deadPpm);
-        const bool standby = random.chance(spec.standbyPpm);
+    for (unsigned j = 0; j < machine.paths; ++j) {
+        const bool dead = random.chance(machine.deadPpm);
+        const bool standby = random.chance(machine.standbyPpm);
         char port[32];
         if (symm) std::snprintf(port, sizeof port, "FA  %ueA", 7 + j);
         else std::snprintf(port, sizeof port, "SP %c%u", j % 2 ? 'B' : 'A', j / 2);
-        std::snprintf(line, sizeof line, "  path %s %s \"%s\" %s %s\n", sdName(index * spec.paths + j).c_str(),
+        std::snprintf(line, sizeof line, "  path %s %s \"%s\" %s %s\n", sdName(index * machine.paths + j).c_str(),
                       j % 2 ? "lpfc" : "qla2xxx", port, standby ? "standby" : "active", dead ? "dead" : "alive");
         out += line;
     }
-    if (spec.partitions > 0) out += "  partitions " + std::to_string(spec.partitions) + "\n";
+    if (machine.partitions > 0) out += "  partitions " + std::to_string(machine.partitions) + "\n";
 }
 
 } // namespace
 
-GenerateSpec parseGenerateSpec(std::string_view text) {
-    GenerateSpec spec;
+MachineDescription parseMachineDescription(std::string_view text) {
+    MachineDescription machine;
     bool haveDevices = false;
     for (std::size_t from = 0; from <= text.size();) {
         const std::size_t comma = std::min(text.find(',', from), text.size());
         const std::string_view item = text.substr(from, comma - from);
         const std::size_t eq = item.find('=');
         if (eq == std::string_view::npos) bad("expected KEY=VALUE, not '" + std::string(item) + "'");
-        applyKey(item.substr(0, eq), item.substr(eq + 1), spec);
+        applyKey(item.substr(0, eq), item.substr(eq + 1), machine);
         haveDevices = haveDevices || item.substr(0, eq) == "devices";
         from = comma + 1;
     }
     if (!haveDevices) bad("devices=N is required");
-    return spec;
+    return machine;
 }
 
-std::string generateTopology(const GenerateSpec& spec) {
-    std::vector<Array> arrays = makeArrays(spec);
-    SplitMix64 random(spec.seed);
+std::string generateTopology(const MachineDescription& machine) {
+    std::vector<Array> arrays = makeArrays(machine);
+    SplitMix64 random(machine.seed);
     std::string out;
-    out.reserve(spec.devices * (160 + 48 * spec.paths));
+    out.reserve(machine.devices * (160 + 48 * machine.paths));
     char head[256];
     std::snprintf(head, sizeof head,
                   "# Generated: devices=%lu,paths=%u,partitions=%u,arrays=symmetrix:%u+clariion:%u+vnx:%u,"
                   "dead=%u.%06u,standby=%u.%06u,seed=%llu,size=%lluK\nadmin-major 120\n",
-                  spec.devices, spec.paths, spec.partitions, spec.symmetrix, spec.clariion, spec.vnx,
-                  spec.deadPpm / kMillion, spec.deadPpm % kMillion, spec.standbyPpm / kMillion,
-                  spec.standbyPpm % kMillion, static_cast<unsigned long long>(spec.seed),
-                  static_cast<unsigned long long>(spec.deviceKib));
+                  machine.devices, machine.paths, machine.partitions, machine.symmetrix, machine.clariion, machine.vnx,
+                  machine.deadPpm / kMillion, machine.deadPpm % kMillion, machine.standbyPpm / kMillion,
+                  machine.standbyPpm % kMillion, static_cast<unsigned long long>(machine.seed),
+                  static_cast<unsigned long long>(machine.deviceKib));
     out += head;
-    for (unsigned long i = 0; i < spec.devices; ++i)
-        appendDevice(out, i, arrays[random.below(arrays.size())], random, spec);
+    for (unsigned long i = 0; i < machine.devices; ++i)
+        appendDevice(out, i, arrays[random.below(arrays.size())], random, machine);
     return out;
 }
 

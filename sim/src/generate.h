@@ -13,7 +13,7 @@
 
 namespace sim {
 
-struct GenerateSpec {
+struct MachineDescription {
     unsigned long devices = 0;    // required
     unsigned paths = 2;           // per device, 1..16
     unsigned partitions = 0;      // per device, 0..15
@@ -31,15 +31,15 @@ struct GenerateSpec {
 // dead=0.05,standby=0.1,seed=7,size=1G" (every key but devices optional, in
 // any order). Throws std::invalid_argument with a message that names the
 // fault and the accepted range.
-GenerateSpec parseGenerateSpec(std::string_view text);
+MachineDescription parseMachineDescription(std::string_view text);
 
-// The topology text of the machine `spec` describes: admin major 120,
+// The topology text of the machine `machine` describes: admin major 120,
 // emcpowera onwards, the paths of device i on the disks i*P to i*P+P-1.
-std::string generateTopology(const GenerateSpec& spec);
+std::string generateTopology(const MachineDescription& machine);
 
-// mpio-sandbox --generate SPEC [--output FILE] (args without the program
+// mpio-sandbox --generate DESCRIPTION [--output FILE] (args without the program
 // name): writes the topology to standard output or FILE. Exit status 0; 2
-// with a message for a bad SPEC or command line; 1 when FILE cannot be written.
+// with a message for a bad DESCRIPTION or command line; 1 when FILE cannot be written.
 int generateCommand(const std::vector<std::string>& args);
 
 } // namespace sim

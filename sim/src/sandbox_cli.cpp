@@ -15,15 +15,15 @@ namespace sim {
 
 const char* const kSandboxUsage =
     "usage: mpio-sandbox --topology FILE [--keep-state DIR] [--powermt PROGRAM] [--] COMMAND [ARG...]\n"
-    "       mpio-sandbox --generate SPEC [--output FILE]\n"
+    "       mpio-sandbox --generate DESCRIPTION [--output FILE]\n"
     "Runs COMMAND in private mount and PID namespaces that show the simulated PowerPath machine of FILE:\n"
     "/proc/partitions, /proc/devices, the nodes in /dev and `powermt` first on PATH.\n"
     "  --keep-state DIR   keep the state (images, saved configuration) in DIR, which must be\n"
     "                     empty or not exist; without it a temporary directory is removed\n"
     "  --powermt PROGRAM  the simulator to run as powermt (default: powermt-sim beside mpio-sandbox)\n"
-    "--generate writes the topology that SPEC describes (keys devices=N, and optionally paths=,\n"
+    "--generate writes the topology that DESCRIPTION describes (keys devices=N, and optionally paths=,\n"
     "partitions=, arrays=symmetrix:N+clariion:N+vnx:N, dead=SHARE, standby=SHARE, seed=, size=)\n"
-    "to standard output or FILE; exit status 2 for a bad SPEC.\n"
+    "to standard output or FILE; exit status 2 for a bad DESCRIPTION.\n"
     "Exit status: that of COMMAND (128 + N when signal N ended it); 125 when the sandbox\n"
     "cannot be made, 126 when COMMAND cannot be run, 127 when it is not found.\n";
 
@@ -67,15 +67,15 @@ SandboxOptions parseSandboxArgs(const std::vector<std::string>& args) {
 }
 
 int generateCommand(const std::vector<std::string>& args) {
-    std::string spec, output;
+    std::string machine, output;
     try {
         for (std::size_t i = 0; i < args.size(); ++i) {
-            if (isOption(args[i], "--generate")) spec = optionValue(args, i, "--generate");
+            if (isOption(args[i], "--generate")) machine = optionValue(args, i, "--generate");
             else if (isOption(args[i], "--output")) output = optionValue(args, i, "--output");
             else throw std::invalid_argument("--generate takes only --output FILE, not " + args[i]);
         }
-        if (spec.empty()) throw std::invalid_argument("--generate needs a SPEC");
-        const std::string text = generateTopology(parseGenerateSpec(spec));
+        if (machine.empty()) throw std::invalid_argument("--generate needs a DESCRIPTION");
+        const std::string text = generateTopology(parseMachineDescription(machine));
         if (output.empty()) {
             writeAll(STDOUT_FILENO, text.data(), text.size(), "cannot write the topology");
         } else {

@@ -12,7 +12,7 @@
 
 namespace {
 
-std::string generated(const std::string& spec) { return sim::generateTopology(sim::parseGenerateSpec(spec)); }
+std::string generated(const std::string& machine) { return sim::generateTopology(sim::parseMachineDescription(machine)); }
 
 const std::string kMix = "devices=400,paths=4,partitions=3,arrays=symmetrix:2+clariion:1+vnx:1,dead=0.25,standby=0.1,seed=7";
 
@@ -36,7 +36,7 @@ TEST(GenerateTopology, SameDescriptionSameBytesOtherSeedOtherBytes) {
 
 TEST(GenerateTopology, ParsesToTheMachineDescribed) {
     struct Row {
-        std::string spec;
+        std::string machine;
         std::size_t devices, paths, partitions;
         std::set<sim::ArrayKind> kinds;
         double dead, standby; // expected shares of the paths
@@ -49,8 +49,8 @@ TEST(GenerateTopology, ParsesToTheMachineDescribed) {
              // Past sdzz and emcpowerzz: the names the sd driver and PowerPath give there.
              {"devices=703,paths=1", 703, 1, 0, {K::Symmetrix}, 0, 0},
          }) {
-        SCOPED_TRACE(row.spec);
-        const sim::Topology t = sim::parseTopology(generated(row.spec), "generated");
+        SCOPED_TRACE(row.machine);
+        const sim::Topology t = sim::parseTopology(generated(row.machine), "generated");
         ASSERT_EQ(t.devices.size(), row.devices);
         std::set<K> kinds;
         std::size_t paths = 0, dead = 0, standby = 0;
@@ -77,7 +77,7 @@ TEST(GenerateTopology, ParsesToTheMachineDescribed) {
 
 TEST(GenerateTopology, RefusesABadDescriptionSayingWhy) {
     struct Row {
-        std::string spec, message;
+        std::string machine, message;
     };
     for (const Row& row : {
              Row{"", "expected KEY=VALUE"},
@@ -96,9 +96,9 @@ TEST(GenerateTopology, RefusesABadDescriptionSayingWhy) {
              {"devices=10,seed=x", "seed must be a whole number"},
              {"devices=10,colour=red", "unknown key 'colour'"},
          }) {
-        SCOPED_TRACE(row.spec);
+        SCOPED_TRACE(row.machine);
         try {
-            sim::parseGenerateSpec(row.spec);
+            sim::parseMachineDescription(row.machine);
             ADD_FAILURE() << "accepted";
         } catch (const std::invalid_argument& e) {
             EXPECT_TRUE(simtest::contains(e.what(), row.message)) << e.what();
@@ -111,11 +111,11 @@ TEST(GenerateTopology, RefusesABadDescriptionSayingWhy) {
 TEST(GenerateTopology, CommandLine) {
     simtest::TempDir dir;
     const std::string file = dir.path() + "/g.topo";
-    const std::string spec = "--generate=devices=30,paths=2,partitions=1,arrays=clariion:1+vnx:1,seed=3";
-    const sim::RunResult out = sim::runProgram({MPIO_SANDBOX, spec}, "");
+    const std::string machine = "--generate=devices=30,paths=2,partitions=1,arrays=clariion:1+vnx:1,seed=3";
+    const sim::RunResult out = sim::runProgram({MPIO_SANDBOX, machine}, "");
     ASSERT_EQ(out.status, 0) << out.err;
-    EXPECT_EQ(out.out, generated(spec.substr(11)));
-    const sim::RunResult toFile = sim::runProgram({MPIO_SANDBOX, spec, "--output", file}, "");
+    EXPECT_EQ(out.out, generated(machine.substr(11)));
+    const sim::RunResult toFile = sim::runProgram({MPIO_SANDBOX, machine, "--output", file}, "");
     ASSERT_EQ(toFile.status, 0) << toFile.err;
     EXPECT_EQ(toFile.out, "");
     EXPECT_EQ(sim::readFile(file), out.out);

@@ -18,7 +18,7 @@ namespace {
 TEST(GeneratedMachine, TenThousandDevicesOverFortyThousandPaths) {
     simtest::TempDir dir;
     const std::string topology = dir / "big.topo";
-    const std::string text = sim::generateTopology(sim::parseGenerateSpec(
+    const std::string text = sim::generateTopology(sim::parseMachineDescription(
         "devices=10000,paths=4,partitions=1,arrays=symmetrix:2+clariion:1+vnx:1,standby=0.1,seed=7"));
     sim::writeNewFile(topology, text);
     // The plug-in gives the active paths; this seed makes two of the last
