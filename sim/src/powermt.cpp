@@ -1,6 +1,7 @@
 #include "powermt.h"
 
 #include "control.h"
+#include "displaycache.h"
 #include "names.h"
 #include "render.h"
 #include "simstate.h"
@@ -82,14 +83,20 @@ std::optional<Command> parseArgs(const std::vector<std::string>& args) {
     return c;
 }
 
+// The pseudo device a dev= value names, or nothing.
+std::optional<std::string> namedPseudoDevice(const std::string& dev) {
+    const auto index = pseudoIndex(dev);
+    if (!index) return std::nullopt;
+    std::string name = pseudoName(*index);
+    if (dev != name && dev != "/dev/" + name) return std::nullopt; // e.g. "/dev//emcpowera"
+    return name;
+}
+
 // The configured device a dev= value names, or nothing.
 const Device* configuredDevice(const Loaded& loaded, const std::string& dev) {
-    const auto index = pseudoIndex(dev);
-    if (!index) return nullptr;
-    const std::string name = pseudoName(*index);
-    if (dev != name && dev != "/dev/" + name) return nullptr; // e.g. "/dev//emcpowera"
-    if (!loaded.state.configured.count(name)) return nullptr;
-    return loaded.topology.find(name);
+    const auto name = namedPseudoDevice(dev);
+    if (!name || !loaded.state.configured.count(*name)) return nullptr;
+    return loaded.topology.find(*name);
 }
 
 std::string badDev(const std::string& dev) {
@@ -136,6 +143,28 @@ int perform(const Command& c, const StateDir& dir, Loaded& loaded, std::string& 
     return kPowermtOk;
 }
 
+// A display's answer from the display cache, when it holds one for the
+// machine as it is.
+std::optional<int> cachedAnswer(const Command& c, const StateDir& dir, std::string& out, std::string& err) {
+    const auto cached = cachedDisplay(dir, c.dev == "all" ? c.dev : namedPseudoDevice(c.dev).value_or(""));
+    if (!cached) return std::nullopt;
+    if (!cached->configured) {
+        err += badDev(c.dev);
+        return kPowermtBadDevice;
+    }
+    out += cached->text;
+    return kPowermtOk;
+}
+
+// A display with no fault standing in for it leaves the cache for the next
+// one. The cache only saves time: a failure to write it changes no answer.
+void keepForNextDisplay(const StateDir& dir, const Loaded& loaded) {
+    try {
+        writeDisplayCache(dir, loaded);
+    } catch (const std::exception&) {
+    }
+}
+
 // Runs the sub-command unless a fault stands in for it. A hang sleeps
 // without the lock, so that the machine can still be changed meanwhile,
 // and then does the work.
@@ -143,8 +172,11 @@ int execute(const Command& c, const StateDir& dir, std::string& out, std::string
     unsigned hang = 0;
     {
         FileLock lock(dir.lock(), changesState(c));
+        if (c.verb == "display")
+            if (const auto answer = cachedAnswer(c, dir, out, err)) return *answer;
         Loaded loaded = loadState(dir);
         const auto fault = faultFor(loaded, c.verb);
+        if (!fault && c.verb == "display") keepForNextDisplay(dir, loaded);
         if (!fault) return perform(c, dir, loaded, out, err);
         switch (fault->kind) {
         case Fault::Kind::Fail:

@@ -313,7 +313,9 @@ void applyDisks(Topology& topology, const SimState& state) {
 Loaded loadState(const StateDir& dir) {
     std::string text = readFile(dir.topology());
     Topology topology = parseTopology(text, dir.topology());
-    Loaded loaded{std::move(text), std::move(topology), parseState(readFile(dir.state()))};
+    const std::string stateText = readFile(dir.state());
+    const SourceStamp stamp{contentHash(text), contentHash(stateText)};
+    Loaded loaded{std::move(text), std::move(topology), parseState(stateText), stamp};
     std::unordered_set<std::string_view> names(loaded.topology.devices.size());
     for (const auto& d : loaded.topology.devices) names.insert(d.name);
     for (const auto& name : loaded.state.configured)

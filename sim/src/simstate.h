@@ -63,15 +63,25 @@ struct StateDir {
     std::string devices() const { return dir + "/proc-devices"; }
     std::string custom() const { return dir + "/powermt.custom"; }
     std::string bin() const { return dir + "/bin"; }
+    std::string displayCache() const { return dir + "/display-cache"; }
+};
+
+// The digests of the topology and state files: what powermt shows derives
+// from these two texts alone.
+struct SourceStamp {
+    std::uint64_t topology = 0;
+    std::uint64_t state = 0;
+    bool operator==(const SourceStamp&) const = default;
 };
 
 // Loads the topology and the state of a state directory (the caller holds
 // the lock). The topology shows the path events, and the paths of departed
-// devices as dead.
+// devices as dead; `stamp` is that of the texts read.
 struct Loaded {
     std::string topologyText;
     Topology topology;
     SimState state;
+    SourceStamp stamp;
 };
 Loaded loadState(const StateDir& dir);
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -10,34 +11,24 @@
 #include <cstring>
 #include <ctime>
 
+#include "mpio/process.h"
+
 namespace sim {
+
+using mpio::process::Fd;
+
+namespace {
+
+// Closes fd now, reporting a failure (a deferred write error).
+void closeReporting(Fd& fd, const std::string& what) {
+    if (::close(fd.release()) != 0 && errno != EINTR) throw SysError(what, errno);
+}
+
+} // namespace
 
 SysError::SysError(const std::string& what, int error)
     : std::runtime_error(what + ": " + std::strerror(error)), error_(error) {}
 
-namespace {
-
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    // Closes now, reporting a failure (a deferred write error).
-    void close(const std::string& what) {
-        const int fd = fd_;
-        fd_ = -1;
-        if (::close(fd) != 0 && errno != EINTR) throw SysError(what, errno);
-    }
-
-private:
-    int fd_;
-};
-
-} // namespace
 
 void writeAll(int fd, const char* data, std::size_t size, const std::string& what) {
     while (size > 0) {
@@ -78,7 +69,7 @@ void writeNewFile(const std::string& path, const std::string& content, unsigned 
     Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
     if (fd.get() < 0) throw SysError("cannot create " + path, errno);
     writeAll(fd.get(), content.data(), content.size(), "cannot write " + path);
-    fd.close("cannot write " + path);
+    closeReporting(fd, "cannot write " + path);
 }
 
 void writeFileAtomic(const std::string& path, const std::string& content, unsigned mode) {
@@ -89,7 +80,7 @@ void writeFileAtomic(const std::string& path, const std::string& content, unsign
         if (fd.get() < 0) throw SysError("cannot create " + temp, errno);
         writeAll(fd.get(), content.data(), content.size(), "cannot write " + temp);
         if (::fsync(fd.get()) != 0) throw SysError("cannot sync " + temp, errno);
-        fd.close("cannot write " + temp);
+        closeReporting(fd, "cannot write " + temp);
         if (::rename(temp.c_str(), path.c_str()) != 0) throw SysError("cannot rename " + temp + " to " + path, errno);
     } catch (...) {
         ::unlink(temp.c_str());
@@ -110,7 +101,7 @@ void rewriteInPlace(const std::string& path, const std::string& content) {
         done += static_cast<std::size_t>(n);
     }
     if (::ftruncate(fd.get(), static_cast<off_t>(content.size())) != 0) throw SysError("cannot truncate " + path, errno);
-    fd.close("cannot write " + path);
+    closeReporting(fd, "cannot write " + path);
 }
 
 FileLock::FileLock(const std::string& path, bool exclusive, int timeoutMs) {
@@ -135,6 +126,57 @@ FileLock::FileLock(const std::string& path, bool exclusive, int timeoutMs) {
 
 FileLock::~FileLock() {
     if (fd_ >= 0) ::close(fd_); // closing releases the lock
+}
+
+std::uint64_t contentHash(std::string_view bytes) {
+    // Eight bytes at a time, each step a bijection of the running value, so
+    // that texts which differ in one word never meet; a final mix spreads
+    // the last words over every bit.
+    constexpr std::uint64_t kMultiplier = 0xBF58476D1CE4E5B9ULL;
+    std::uint64_t h = 0x9E3779B97F4A7C15ULL ^ bytes.size();
+    const auto step = [&](std::uint64_t word) {
+        h ^= word;
+        h = ((h << 29) | (h >> 35)) * kMultiplier;
+    };
+    std::size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, bytes.data() + i, 8);
+        step(word);
+    }
+    std::uint64_t tail = 0;
+    std::memcpy(&tail, bytes.data() + i, bytes.size() - i);
+    step(tail);
+    h ^= h >> 31;
+    h *= 0x94D049BB133111EBULL;
+    return h ^ (h >> 29);
+}
+
+std::optional<std::uint64_t> hashFile(const std::string& path) {
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    if (st.st_size == 0) return contentHash({});
+    // Mapped rather than read: the pages come straight from the page cache,
+    // without filling fresh memory of the file's size.
+    const auto size = static_cast<std::size_t>(st.st_size);
+    void* const data = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd.get(), 0);
+    if (data == MAP_FAILED) return std::nullopt;
+    const std::uint64_t hash = contentHash({static_cast<const char*>(data), size});
+    ::munmap(data, size);
+    return hash;
+}
+
+bool readAt(int fd, std::string& out, std::uint64_t offset, std::size_t length) {
+    out.resize(length);
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t n = ::pread(fd, out.data() + done, length - done, static_cast<off_t>(offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
 }
 
 } // namespace sim

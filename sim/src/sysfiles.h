@@ -2,8 +2,11 @@
 #ifndef SIM_SYSFILES_H
 #define SIM_SYSFILES_H
 
+#include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace sim {
 
@@ -43,6 +46,16 @@ public:
 private:
     int fd_ = -1;
 };
+
+// A 64-bit digest of a text, to tell whether a file changed; not for
+// security.
+std::uint64_t contentHash(std::string_view bytes);
+// contentHash of a regular file's bytes; nothing when it cannot be read.
+std::optional<std::uint64_t> hashFile(const std::string& path);
+
+// Reads exactly `length` bytes at `offset` into out; false on a failure or
+// a file that ends before.
+bool readAt(int fd, std::string& out, std::uint64_t offset, std::size_t length);
 
 // Writes all of `data` to fd, retrying short writes and EINTR.
 void writeAll(int fd, const char* data, std::size_t size, const std::string& what);

@@ -122,6 +122,21 @@ TEST_F(Powermt, DisplayOfOneDeviceIsItsBlock) {
     EXPECT_EQ(all.out, sim::displayAll(topo, {"emcpowera", "emcpowerb", "emcpoweraa"}));
 }
 
+TEST_F(Powermt, DisplaysShowTheFilesAsTheyAreNow) {
+    // A display leaves its answer for the next ones; a change to the state or
+    // the topology is seen at once, even one rewritten in place at its size.
+    ASSERT_EQ(powermt("display dev=emcpowera").out, sim::displayBlock(*topo.find("emcpowera")));
+    std::string state = sim::readFile(dir.state());
+    state.replace(state.find("configured emcpowera"), 20, "configured emcpowerd");
+    sim::rewriteInPlace(dir.state(), state);
+    EXPECT_EQ(powermt("display dev=emcpowera").status, sim::kPowermtBadDevice);
+    std::string topology = sim::readFile(dir.topology());
+    topology.replace(topology.find("FA  7eB"), 7, "FA  9eB");
+    sim::rewriteInPlace(dir.topology(), topology);
+    EXPECT_TRUE(contains(powermt("display dev=emcpowerd").out, "sdd          FA  9eB")) << "the topology's change";
+    EXPECT_TRUE(contains(powermt("display dev=all").out, "sdd          FA  9eB"));
+}
+
 TEST_F(Powermt, UnknownDevicesAreRefused) {
     for (const char* verb : {"display dev=", "remove force dev=", "remove dev="}) {
         for (const char* dev : {"emcpowerzz", "emcpowerd", "emcpowera1", "sdb", "/dev//emcpowera", "/dev/sdb", "all1"}) {
@@ -377,6 +392,7 @@ TEST_F(Control, DevicesArriveAndLeaveAtTheNextConfig) {
 TEST_F(Control, FaultsStandInForTheSubCommandUntilCleared) {
     using Clock = std::chrono::steady_clock;
     const std::string block = sim::displayBlock(*topo.find("emcpowera"));
+    ASSERT_EQ(powermt("display dev=emcpowera").out, block) << "a display before any fault";
     const struct {
         const char* fault;
         const char* command;

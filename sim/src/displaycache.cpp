@@ -1,0 +1,128 @@
+#include "displaycache.h"
+
+#include "render.h"
+#include "sysfiles.h"
+
+#include <fcntl.h>
+
+#include <charconv>
+#include <cinttypes>
+#include <cstdio>
+#include <string_view>
+
+#include "mpio/process.h"
+
+namespace sim {
+namespace {
+
+// The file: one header line, one index line per configured device, then
+// the blocks in index order, so that "all" is the whole of them:
+//   display-cache 1 TOPOLOGY-DIGEST STATE-DIGEST INDEX-BYTES BLOCK-BYTES
+//   NAME OFFSET LENGTH
+const char* const kMagic = "display-cache 1 ";
+constexpr std::size_t kMaxHeader = 128;
+
+struct Header {
+    SourceStamp stamp;
+    std::size_t headerBytes = 0;
+    std::uint64_t indexBytes = 0;
+    std::uint64_t blockBytes = 0;
+};
+
+// Reads the unsigned number at the front of text and the blank after it.
+template <typename N>
+bool takeNumber(std::string_view& text, N& value, int base = 10) {
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+    if (ec != std::errc() || end == text.data() + text.size() || (*end != ' ' && *end != '\n')) return false;
+    text.remove_prefix(static_cast<std::size_t>(end - text.data()) + 1);
+    return true;
+}
+
+std::optional<Header> readHeader(int fd) {
+    char buffer[kMaxHeader];
+    const ssize_t got = ::pread(fd, buffer, sizeof buffer, 0);
+    if (got <= 0) return std::nullopt;
+    std::string_view text(buffer, static_cast<std::size_t>(got));
+    const std::size_t newline = text.find('\n');
+    if (newline == std::string_view::npos || text.rfind(kMagic, 0) != 0) return std::nullopt;
+    Header h;
+    h.headerBytes = newline + 1;
+    text = text.substr(std::string_view(kMagic).size(), h.headerBytes - std::string_view(kMagic).size());
+    if (!takeNumber(text, h.stamp.topology, 16) || !takeNumber(text, h.stamp.state, 16) ||
+        !takeNumber(text, h.indexBytes) || !takeNumber(text, h.blockBytes) || !text.empty())
+        return std::nullopt;
+    return h;
+}
+
+enum class Lookup { Found, Absent, Corrupt };
+
+// Where device's block lies, by the index.
+Lookup findInIndex(std::string_view index, const std::string& device, std::uint64_t& offset, std::size_t& length) {
+    for (std::size_t from = 0; from < index.size();) {
+        const std::size_t newline = index.find('\n', from);
+        if (newline == std::string_view::npos) return Lookup::Corrupt;
+        std::string_view line = index.substr(from, newline + 1 - from);
+        from = newline + 1;
+        if (line.size() <= device.size() || line.compare(0, device.size(), device) != 0 || line[device.size()] != ' ')
+            continue;
+        line.remove_prefix(device.size() + 1);
+        return takeNumber(line, offset) && takeNumber(line, length) && line.empty() ? Lookup::Found : Lookup::Corrupt;
+    }
+    return Lookup::Absent;
+}
+
+std::string hex(std::uint64_t value) {
+    char buffer[17];
+    std::snprintf(buffer, sizeof buffer, "%016" PRIx64, value);
+    return buffer;
+}
+
+} // namespace
+
+std::optional<SourceStamp> currentStamp(const StateDir& dir) {
+    const auto topology = hashFile(dir.topology());
+    const auto state = hashFile(dir.state());
+    if (!topology || !state) return std::nullopt;
+    return SourceStamp{*topology, *state};
+}
+
+void writeDisplayCache(const StateDir& dir, const Loaded& loaded) {
+    std::string index;
+    std::string blocks;
+    for (const auto& d : loaded.topology.devices) {
+        if (!loaded.state.configured.count(d.name)) continue;
+        const std::string block = displayBlock(d);
+        index += d.name + " " + std::to_string(blocks.size()) + " " + std::to_string(block.size()) + "\n";
+        blocks += block;
+    }
+    writeFileAtomic(dir.displayCache(), kMagic + hex(loaded.stamp.topology) + " " + hex(loaded.stamp.state) + " " +
+                                            std::to_string(index.size()) + " " + std::to_string(blocks.size()) +
+                                            "\n" + index + blocks);
+}
+
+std::optional<CachedDisplay> cachedDisplay(const StateDir& dir, const std::string& device) {
+    const mpio::process::Fd fd(::open(dir.displayCache().c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return std::nullopt;
+    const auto header = readHeader(fd.get());
+    if (!header || currentStamp(dir) != header->stamp) return std::nullopt;
+    const std::uint64_t blocksAt = header->headerBytes + header->indexBytes;
+    CachedDisplay answer;
+    if (device == "all") {
+        if (!readAt(fd.get(), answer.text, blocksAt, header->blockBytes)) return std::nullopt;
+        answer.configured = true;
+        return answer;
+    }
+    std::string index;
+    if (!readAt(fd.get(), index, header->headerBytes, header->indexBytes)) return std::nullopt;
+    std::uint64_t offset = 0;
+    std::size_t length = 0;
+    const Lookup found = device.empty() ? Lookup::Absent : findInIndex(index, device, offset, length);
+    if (found == Lookup::Corrupt) return std::nullopt;
+    if (found == Lookup::Absent) return answer;
+    if (offset > header->blockBytes || length > header->blockBytes - offset) return std::nullopt;
+    if (!readAt(fd.get(), answer.text, blocksAt + offset, length)) return std::nullopt;
+    answer.configured = true;
+    return answer;
+}
+
+} // namespace sim
