@@ -4,6 +4,7 @@
 #include "sysfiles.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 
 #include <charconv>
 #include <cinttypes>
@@ -52,6 +53,16 @@ std::optional<Header> readHeader(int fd) {
         !takeNumber(text, h.indexBytes) || !takeNumber(text, h.blockBytes) || !text.empty())
         return std::nullopt;
     return h;
+}
+
+// Whether the sizes the header gives add up to the file's: a cache cut
+// short or grown is not read.
+bool fillsFile(int fd, const Header& h) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || st.st_size < 0) return false;
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    return h.headerBytes <= size && h.indexBytes <= size - h.headerBytes &&
+           h.blockBytes == size - h.headerBytes - h.indexBytes;
 }
 
 enum class Lookup { Found, Absent, Corrupt };
@@ -104,7 +115,7 @@ std::optional<CachedDisplay> cachedDisplay(const StateDir& dir, const std::strin
     const mpio::process::Fd fd(::open(dir.displayCache().c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) return std::nullopt;
     const auto header = readHeader(fd.get());
-    if (!header || currentStamp(dir) != header->stamp) return std::nullopt;
+    if (!header || !fillsFile(fd.get(), *header) || currentStamp(dir) != header->stamp) return std::nullopt;
     const std::uint64_t blocksAt = header->headerBytes + header->indexBytes;
     CachedDisplay answer;
     if (device == "all") {

@@ -135,6 +135,13 @@ TEST_F(Powermt, DisplaysShowTheFilesAsTheyAreNow) {
     sim::rewriteInPlace(dir.topology(), topology);
     EXPECT_TRUE(contains(powermt("display dev=emcpowerd").out, "sdd          FA  9eB")) << "the topology's change";
     EXPECT_TRUE(contains(powermt("display dev=all").out, "sdd          FA  9eB"));
+    // A cache whose sizes do not add up to its file is not read.
+    std::string cache = sim::readFile(dir.displayCache());
+    const std::size_t blockBytes = cache.rfind(' ', cache.find('\n')) + 1;
+    cache.replace(blockBytes, cache.find('\n') - blockBytes, "99999999999999");
+    sim::rewriteInPlace(dir.displayCache(), cache);
+    const sim::Loaded now = sim::loadState(dir);
+    EXPECT_EQ(powermt("display dev=all").out, sim::displayAll(now.topology, now.state.configured));
 }
 
 TEST_F(Powermt, UnknownDevicesAreRefused) {
