@@ -4,6 +4,8 @@
 # per-device cost to the smallest (the inventory should scale linearly).
 #
 # usage: bench/inventory_bench.sh [-r RUNS] TOPOLOGY...
+# A TOPOLOGY that is no file but a machine description (devices=N,...) is
+# generated first with `mpio-sandbox --generate`.
 # Run as root from the source tree after a build of the default preset (the
 # sandbox needs a mount namespace); BUILD names another build directory.
 # Each topology is run RUNS times (default 3) and its fastest run counts;
@@ -38,12 +40,19 @@ trap 'rm -rf "$work"' EXIT
 printf '%-28s %8s %10s %10s %12s\n' topology devices "total s" "start s" "us/device"
 min="" max=""
 for topology in "$@"; do
+    if [ ! -f "$topology" ] && [ "${topology#devices=}" != "$topology" ]; then
+        "$bin/mpio-sandbox" --generate "$topology" --output "$work/generated.topo"
+        label=${topology%%,*}
+        topology=$work/generated.topo
+    else
+        label=$(basename "$topology")
+    fi
     start=$(fastest "$bin/mpio-sandbox" --topology "$topology" -- /bin/true)
     # Exit status 2 (a question about some device failed) still lists them all.
     total=$(fastest "$bin/mpio-sandbox" --topology "$topology" -- "$bin/mpioctl" --json inventory)
     devices=$(python3 -c 'import json,sys; print(len(json.load(sys.stdin)["devices"]))' <"$work/out")
     per=$(((total - start) / devices / 1000))
-    printf '%-28s %8d %10.2f %10.2f %12d\n' "$(basename "$topology")" "$devices" \
+    printf '%-28s %8d %10.2f %10.2f %12d\n' "$label" "$devices" \
         "$(echo "$total / 1000000000" | bc -l)" "$(echo "$start / 1000000000" | bc -l)" "$per"
     if [ -z "$min" ] || [ "$per" -lt "$min" ]; then min=$per; fi
     if [ -z "$max" ] || [ "$per" -gt "$max" ]; then max=$per; fi

@@ -157,6 +157,10 @@ TEST_F(MpioctlRun, AnswersFailuresAndExitStatusesInTextMode) {
          {"=mpioctl: the partition table of /dev/emcpowerr could not be read "
           "(getPartitionDevices returned -5)\n"}},
         {{"partitions", "/dev/emcpowera"}, "init-fails", 2, "", {"mpioctl: init failed"}},
+        {{"inventory"}, "", 2, "*/dev/emcpowerc  isMPIODevice: yes  partitions: unknown\n",
+         {"\nmpioctl: /dev/emcpowerc is not a whole PowerPath pseudo device (getPartitionDevices "
+          "returned -1)\nmpioctl: /dev/emcpowerd is not a PowerPath pseudo device "
+          "(getUnderlyingDevices returned -6)\n"}},
         {{"is-partition", "/dev/emcpowera1"}, "", 0, "/dev/emcpowera1: partition of /dev/emcpowera\n",
          {}},
         {{"is-partition", "/dev/emcpowera"}, "", 1,

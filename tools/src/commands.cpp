@@ -151,6 +151,17 @@ void runIsMpio(const EntryPoints& api, Report& report) {
                                             std::to_string(result)));
 }
 
+// getUnderlyingDevices' answer that device is no pseudo device, when that
+// is what it answered.
+std::optional<Problem> notAPseudoDevice(const std::string& device, const PathListResult& listed) {
+    if (listed.outcome != Outcome::Failed || listed.last.result != MPIO_NOT_A_PSEUDO_DEVICE ||
+        listed.last.errorWritten())
+        return std::nullopt;
+    return problemOf("getUnderlyingDevices", MPIO_NOT_A_PSEUDO_DEVICE, listed.last,
+                     device + " is not a PowerPath pseudo device (getUnderlyingDevices returned " +
+                         std::to_string(MPIO_NOT_A_PSEUDO_DEVICE) + ")");
+}
+
 void runPaths(const EntryPoints& api, const Limits& limits, Report& report) {
     if (auto problem = callInit(api, nullptr)) {
         problem->message += "; going on, but a partition is not mapped to its pseudo device";
@@ -162,18 +173,25 @@ void runPaths(const EntryPoints& api, const Limits& limits, Report& report) {
                                             errbuf);
         },
         limits);
-    if (listed.outcome == Outcome::Failed && listed.last.result == MPIO_NOT_A_PSEUDO_DEVICE &&
-        !listed.last.errorWritten())
-        return fail(report, problemOf("getUnderlyingDevices", MPIO_NOT_A_PSEUDO_DEVICE, listed.last,
-                                      report.argument + " is not a PowerPath pseudo device "
-                                                        "(getUnderlyingDevices returned " +
-                                          std::to_string(MPIO_NOT_A_PSEUDO_DEVICE) + ")"));
+    if (auto problem = notAPseudoDevice(report.argument, listed)) return fail(report, std::move(*problem));
     if (listed.outcome != Outcome::Complete)
         return failNegotiation(report, "getUnderlyingDevices", listed);
     warnIfErrorLeft(report, "getUnderlyingDevices", listed.last,
                     "its partition check failed, so " + report.argument +
                         " was asked about under its own name");
     report.paths = listed.paths;
+}
+
+// Why getPartitionDevices failed for device, in one line.
+Problem partitionsRefused(const std::string& device, const PartitionResult& listed) {
+    const int result = listed.last.result;
+    const std::string why = result == -1 ? device + " is not a whole PowerPath pseudo device"
+                                         : "the partition table of " + device + " could not be read";
+    Problem problem = problemOf("getPartitionDevices", result, listed.last,
+                                why + " (getPartitionDevices returned " + std::to_string(result) + ")");
+    // For a refused device the plug-in's text is the device's name alone.
+    problem.textInMessage = problem.code == result && problem.text == device;
+    return problem;
 }
 
 void runPartitions(const EntryPoints& api, const Limits& limits, Report& report) {
@@ -184,18 +202,8 @@ void runPartitions(const EntryPoints& api, const Limits& limits, Report& report)
                                            errbuf);
         },
         limits);
-    if (listed.outcome == Outcome::Failed) {
-        const int result = listed.last.result;
-        std::string why = result == -1
-                              ? report.argument + " is not a whole PowerPath pseudo device"
-                              : "the partition table of " + report.argument + " could not be read";
-        Problem problem = problemOf("getPartitionDevices", result, listed.last,
-                                    why + " (getPartitionDevices returned " +
-                                        std::to_string(result) + ")");
-        // For a refused device the plug-in's text is the device's name alone.
-        problem.textInMessage = problem.code == result && problem.text == report.argument;
-        return fail(report, std::move(problem));
-    }
+    if (listed.outcome == Outcome::Failed)
+        return fail(report, partitionsRefused(report.argument, listed));
     if (listed.outcome != Outcome::Complete)
         return failNegotiation(report, "getPartitionDevices", listed);
     warnIfErrorLeft(report, "getPartitionDevices", listed.last, "its list may be incomplete");
@@ -299,6 +307,8 @@ InventoryDevice inventoryDevice(const EntryPoints& api, const Limits& limits,
         limits);
     if (paths.outcome == Outcome::Complete)
         entry.paths = paths.paths;
+    else if (auto problem = notAPseudoDevice(device, paths))
+        entry.problems.push_back(std::move(*problem));
     else
         entry.problems.push_back(negotiationProblem("getUnderlyingDevices", paths));
 
@@ -309,6 +319,8 @@ InventoryDevice inventoryDevice(const EntryPoints& api, const Limits& limits,
         limits);
     if (parts.outcome == Outcome::Complete)
         entry.partitions = parts.partitions;
+    else if (parts.outcome == Outcome::Failed)
+        entry.problems.push_back(partitionsRefused(device, parts));
     else
         entry.problems.push_back(negotiationProblem("getPartitionDevices", parts));
     return entry;

@@ -257,8 +257,11 @@ void renderText(const Report& report, std::ostream& out, std::ostream& err,
     case Command::Inventory: {
         const auto devices = report.inventory.value_or(std::vector<InventoryDevice>{});
         for (const InventoryDevice& d : devices)
-            for (const Problem& problem : d.problems)
-                writeProblem(err, "mpioctl: " + d.device + ": ", problem);
+            for (const Problem& problem : d.problems) {
+                // A message that starts with the device's name needs no other.
+                const bool named = problem.message.starts_with(d.device + " ");
+                writeProblem(err, named ? "mpioctl: " : "mpioctl: " + d.device + ": ", problem);
+            }
         out << (style.raw ? inventoryRaw(devices, style) : inventoryTree(devices));
         break;
     }
