@@ -5,26 +5,22 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 #include <nlohmann/json.hpp>
 
 #include "TmMPIOVersion.h"
 #include "run_program.h"
+#include "text.h"
 
 namespace {
 
 using nlohmann::json;
+using testkit::contains;
 
 const std::string kMock = MOCK_PLUGIN_PATH;
 
 // The number of items of an array; throws for anything else.
 std::size_t items(const json& array) { return array.get_ref<const json::array_t&>().size(); }
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 
 // Every document matches the installed JSON Schema of its command, checked by
 // the distribution's validator (python3-jsonschema).
@@ -77,10 +73,9 @@ protected:
     // The calls that the mock saw, one line each; the host's timeout only when
     // asked for, since the host's default is its own.
     std::vector<std::string> trace(bool withTimeout = false) const {
-        std::ifstream in(tracePath_);
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(in, line);)
-            lines.push_back(withTimeout ? line : line.substr(0, line.find(" timeout=")));
+        std::vector<std::string> lines = testkit::lines(testkit::readFile(tracePath_));
+        if (!withTimeout)
+            for (std::string& line : lines) line = line.substr(0, line.find(" timeout="));
         return lines;
     }
 
