@@ -17,6 +17,7 @@
 #include <sstream>
 
 #include "e2e_support.h"
+#include "temp_dir.h"
 #include "tmhost/TmHost.h"
 
 namespace e2e {
@@ -92,17 +93,14 @@ TEST(Frame, InitTakesTheAdminMajorFromProcDevices) {
     const int major = adminMajorFromProcDevices();
     ASSERT_GT(major, 0) << "the sandbox's /proc/devices has no power2 line";
 
-    char logName[] = "/tmp/e2e-init-log.XXXXXX";
-    const int fd = ::mkstemp(logName);
-    ASSERT_GE(fd, 0);
-    ::close(fd);
+    const testkit::TempDir dir;
+    const std::string logName = dir / "init.log";
     std::string why;
     ASSERT_TRUE(tmhost::configureLog(tmhost::LogSink::File, 0, logName, &why)) << why;
     ErrorOut out;
     const char* vendor = api().init(nullptr, &out.err, out.errbuf());
     tmhost::configureLog(tmhost::LogSink::Off, 0);
     const std::string log = readFile(logName);
-    ::unlink(logName);
 
     ASSERT_NE(vendor, nullptr);
     EXPECT_EQ(vendor, *api().vendorName);

@@ -2,14 +2,11 @@
 // standard output, standard error, --json documents and exit statuses.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cstdio>
-
 #include <nlohmann/json.hpp>
 
 #include "TmMPIOVersion.h"
 #include "run_program.h"
+#include "temp_dir.h"
 #include "text.h"
 
 namespace {
@@ -33,15 +30,7 @@ void expectValidDocuments(const std::vector<std::string>& documents) {
 
 class MpioctlRun : public testing::Test {
 protected:
-    void SetUp() override {
-        char name[] = "/tmp/mpioctl_trace_XXXXXX";
-        const int fd = mkstemp(name);
-        ASSERT_GE(fd, 0);
-        close(fd);
-        tracePath_ = name;
-    }
     void TearDown() override {
-        std::remove(tracePath_.c_str());
         if (!documents_.empty()) expectValidDocuments(documents_);
     }
 
@@ -79,7 +68,8 @@ protected:
         return lines;
     }
 
-    std::string tracePath_;
+    testkit::TempDir dir_;
+    const std::string tracePath_ = dir_ / "trace"; // made by the mock's first call
     std::vector<std::string> documents_; // the --json documents, validated at the end
 };
 
