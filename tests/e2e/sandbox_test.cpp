@@ -17,6 +17,7 @@
 #include <sstream>
 
 #include "e2e_support.h"
+#include "temp_dir.h"
 #include "tmhost/TmHost.h"
 
 namespace e2e {
@@ -46,6 +47,27 @@ Listing listDevices(int capacity) {
     return l;
 }
 
+// getUnderlyingDevices with `capacity` path buffers (and count) on entry: it
+// must return `result`, store exactly `expected` and leave err and errbuf
+// untouched. The count it leaves is returned.
+int expectPaths(const std::string& path, int capacity, int result, const std::vector<std::string>& expected) {
+    PathArray array(static_cast<std::size_t>(std::max(capacity, 0)));
+    int count = capacity;
+    ErrorOut out;
+    EXPECT_EQ(api().getUnderlyingDevices(nullptr, path.c_str(), array.data(), &count, &out.err, out.errbuf()),
+              result);
+    EXPECT_TRUE(kit::holds(array, expected));
+    EXPECT_TRUE(out.untouched());
+    return count;
+}
+
+// isMPIODevice must answer `result` and leave err and errbuf untouched.
+void expectIsMPIO(const std::string& path, int result) {
+    ErrorOut out;
+    EXPECT_EQ(api().isMPIODevice(nullptr, path.c_str(), &out.err, out.errbuf()), result);
+    EXPECT_TRUE(out.untouched());
+}
+
 // Every name a configured device answers to, with the device it is.
 struct Named {
     std::string path;
@@ -71,17 +93,14 @@ TEST(Frame, InitTakesTheAdminMajorFromProcDevices) {
     const int major = adminMajorFromProcDevices();
     ASSERT_GT(major, 0) << "the sandbox's /proc/devices has no power2 line";
 
-    char logName[] = "/tmp/e2e-init-log.XXXXXX";
-    const int fd = ::mkstemp(logName);
-    ASSERT_GE(fd, 0);
-    ::close(fd);
+    const testkit::TempDir dir;
+    const std::string logName = dir / "init.log";
     std::string why;
     ASSERT_TRUE(tmhost::configureLog(tmhost::LogSink::File, 0, logName, &why)) << why;
     ErrorOut out;
     const char* vendor = api().init(nullptr, &out.err, out.errbuf());
     tmhost::configureLog(tmhost::LogSink::Off, 0);
     const std::string log = readFile(logName);
-    ::unlink(logName);
 
     ASSERT_NE(vendor, nullptr);
     EXPECT_EQ(vendor, *api().vendorName);
@@ -144,9 +163,7 @@ TEST(Inventory, LookupGoesByDeviceNumber) {
     rows.push_back({"/dev/emcpowerzz", 0}); // no such node
     for (const Row& r : rows) {
         SCOPED_TRACE(r.path);
-        ErrorOut out;
-        EXPECT_EQ(api().isMPIODevice(nullptr, r.path.c_str(), &out.err, out.errbuf()), r.expected);
-        EXPECT_TRUE(out.untouched());
+        expectIsMPIO(r.path, r.expected);
     }
 }
 
@@ -159,15 +176,7 @@ TEST(Paths, ActivePathsBehindEveryNameOfADevice) {
     for (const Named& n : names) {
         SCOPED_TRACE(n.path);
         const std::vector<std::string> expected = n.device->activePaths();
-        PathArray array(8);
-        int count = 8;
-        ErrorOut out;
-        EXPECT_EQ(api().getUnderlyingDevices(nullptr, n.path.c_str(), array.data(), &count, &out.err,
-                                             out.errbuf()),
-                  0);
-        EXPECT_EQ(count, static_cast<int>(expected.size()));
-        EXPECT_TRUE(kit::holds(array, expected));
-        EXPECT_TRUE(out.untouched());
+        EXPECT_EQ(expectPaths(n.path, 8, 0, expected), static_cast<int>(expected.size()));
     }
 }
 
@@ -179,16 +188,10 @@ TEST(Paths, ArrayTooSmallAsksForMore) {
     const std::vector<std::string> all = (*many)->activePaths();
     for (const int capacity : {-1, 0, 1, static_cast<int>(all.size()) - 1}) {
         SCOPED_TRACE("capacity " + std::to_string(capacity));
-        PathArray array(static_cast<std::size_t>(std::max(capacity, 0)));
-        int count = capacity;
-        ErrorOut out;
-        EXPECT_EQ(api().getUnderlyingDevices(nullptr, (*many)->node().c_str(), array.data(), &count,
-                                             &out.err, out.errbuf()),
-                  static_cast<int>(all.size()));
         const int stored = std::max(capacity, 0);
-        EXPECT_EQ(count, stored);
-        EXPECT_TRUE(kit::holds(array, std::vector<std::string>(all.begin(), all.begin() + stored)));
-        EXPECT_TRUE(out.untouched());
+        EXPECT_EQ(expectPaths((*many)->node(), capacity, static_cast<int>(all.size()),
+                              std::vector<std::string>(all.begin(), all.begin() + stored)),
+                  stored);
     }
 }
 
@@ -200,15 +203,7 @@ TEST(Paths, NotAPseudoDevice) {
     }
     for (const std::string& path : paths) {
         SCOPED_TRACE(path);
-        PathArray array(4);
-        int count = 4;
-        ErrorOut out;
-        EXPECT_EQ(api().getUnderlyingDevices(nullptr, path.c_str(), array.data(), &count, &out.err,
-                                             out.errbuf()),
-                  -6);
-        EXPECT_EQ(count, 4);
-        EXPECT_TRUE(kit::holds(array, {}));
-        EXPECT_TRUE(out.untouched());
+        EXPECT_EQ(expectPaths(path, 4, -6, {}), 4);
     }
 }
 
@@ -400,12 +395,8 @@ TEST(Changes, DeleteThenRefreshBringsDevicesBack) {
     EXPECT_EQ(savedDevices(), saved) << "the configuration was not saved without " << victim.name;
     for (const std::string& gone : {victim.node(), victim.byId(), partitionNode(victim, victim.partitions[0])}) {
         SCOPED_TRACE(gone);
-        ErrorOut out;
-        EXPECT_EQ(api().isMPIODevice(nullptr, gone.c_str(), &out.err, out.errbuf()), 0);
-        PathArray array(4);
-        int count = 4;
-        EXPECT_EQ(api().getUnderlyingDevices(nullptr, gone.c_str(), array.data(), &count, &out.err, out.errbuf()), -6);
-        EXPECT_TRUE(out.untouched());
+        expectIsMPIO(gone, 0);
+        expectPaths(gone, 4, -6, {});
     }
     {
         // A second removal fails in powermt; the release and the save still
@@ -430,13 +421,8 @@ TEST(Changes, DeleteThenRefreshBringsDevicesBack) {
         if (d.configured && &d != &victim) continue;
         SCOPED_TRACE(d.name);
         EXPECT_TRUE(listed(d.name));
-        ErrorOut out;
-        EXPECT_EQ(api().isMPIODevice(nullptr, d.byId().c_str(), &out.err, out.errbuf()), 1);
-        PathArray array(8);
-        int count = 8;
-        EXPECT_EQ(api().getUnderlyingDevices(nullptr, d.node().c_str(), array.data(), &count, &out.err, out.errbuf()), 0);
-        EXPECT_TRUE(kit::holds(array, d.activePaths()));
-        EXPECT_TRUE(out.untouched());
+        expectIsMPIO(d.byId(), 1);
+        expectPaths(d.node(), 8, 0, d.activePaths());
     }
 }
 
@@ -466,14 +452,7 @@ TEST(Injected, FailuresReachTheEntryPoints) {
     }
     {
         SCOPED_TRACE("getUnderlyingDevices");
-        PathArray array(8);
-        int count = 8;
-        ErrorOut out;
-        EXPECT_EQ(api().getUnderlyingDevices(nullptr, first.node().c_str(), array.data(), &count, &out.err,
-                                             out.errbuf()),
-                  0);
-        EXPECT_TRUE(kit::holds(array, displayFails ? std::vector<std::string>{} : first.activePaths()));
-        EXPECT_TRUE(out.untouched());
+        expectPaths(first.node(), 8, 0, displayFails ? std::vector<std::string>{} : first.activePaths());
     }
     {
         SCOPED_TRACE("isMPIODevice");

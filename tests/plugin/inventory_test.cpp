@@ -197,9 +197,14 @@ std::vector<std::string> loggedLines() {
     return out;
 }
 
-LookupOutcome lookUp(const std::string& output, MpDev key) {
+// A fresh fake host whose partition listing prints output.
+void listingPrints(const std::string& output) {
     fakehost::reset();
     fakehost::answer(kPartitionListing, {0, output, ""});
+}
+
+LookupOutcome lookUp(const std::string& output, MpDev key) {
+    listingPrints(output);
     LookupOutcome o{0, "before", {}};
     o.result = findListedDevice(key, o.name);
     o.logs = loggedLines();
@@ -207,8 +212,7 @@ LookupOutcome lookUp(const std::string& output, MpDev key) {
 }
 
 LookupOutcome throughTheMap(const std::string& output, MpDev key) {
-    fakehost::reset();
-    fakehost::answer(kPartitionListing, {0, output, ""});
+    listingPrints(output);
     MpDevMap map;
     LookupOutcome o{listMPIODevices(map), "before", {}};
     if (o.result == 0) {
@@ -226,13 +230,10 @@ LookupOutcome throughTheMap(const std::string& output, MpDev key) {
 // the map would and log exactly what the listing logs.
 void expectLookupMatchesTheMap(const std::string& output) {
     std::vector<MpDev> keys = {MpDev(120, 0), MpDev(0, 0), MpDev(120, 7), MpDev(-1, 0), MpDev(INT_MAX, 0)};
-    {
-        fakehost::reset();
-        fakehost::answer(kPartitionListing, {0, output, ""});
-        MpDevMap map;
-        listMPIODevices(map);
-        for (const auto& entry : map) keys.push_back(entry.first);
-    }
+    listingPrints(output);
+    MpDevMap map;
+    listMPIODevices(map);
+    for (const auto& entry : map) keys.push_back(entry.first);
     for (const MpDev key : keys)
         EXPECT_EQ(lookUp(output, key), throughTheMap(output, key))
             << "key " << key.major << ":" << key.minor << " in [" << output << "]";

@@ -89,11 +89,10 @@ TEST_F(PartitionTest, RecognisesPartitionsAndNamesTheirParents) {
         devfixture::clearDev();
         devfixture::blockNode("/dev/part", kAdminMajor, c.minor);
         devfixture::blockNode(c.parent, kAdminMajor, c.minor & ~0xF);
-        char parent[MAXMPIOPATHLEN];
-        std::memset(parent, '#', sizeof parent);
+        Bytes parent;
         ErrorOut e;
-        EXPECT_EQ(isPartitionDevice(nullptr, "/dev/part", parent, &e.err, e.errbuf()), 1);
-        EXPECT_STREQ(parent, c.parent);
+        EXPECT_EQ(isPartitionDevice(nullptr, "/dev/part", parent.data(), &e.err, e.errbuf()), 1);
+        EXPECT_STREQ(parent.data(), c.parent);
         EXPECT_TRUE(e.untouched());
     }
 }
@@ -105,11 +104,10 @@ TEST_F(PartitionTest, WholeDevicesAndOtherMajorsAreNotPartitions) {
     devfixture::regularFile("/dev/file");
     devfixture::charNode("/dev/charc1", kAdminMajor, 33);
     for (const char* path : {"/dev/emcpowerc", "/dev/sdb1", "/dev/link", "/dev/file", "/dev/charc1"}) {
-        char parent[MAXMPIOPATHLEN];
-        std::memset(parent, '#', sizeof parent);
+        Bytes parent;
         ErrorOut e;
-        EXPECT_EQ(isPartitionDevice(nullptr, path, parent, &e.err, e.errbuf()), 0) << path;
-        EXPECT_EQ(parent[0], '#') << path;
+        EXPECT_EQ(isPartitionDevice(nullptr, path, parent.data(), &e.err, e.errbuf()), 0) << path;
+        EXPECT_TRUE(parent.untouched()) << path;
         EXPECT_TRUE(e.untouched()) << path;
     }
     EXPECT_TRUE(fakehost::logEntries().empty());
@@ -187,12 +185,10 @@ protected:
                                     makeSlice(8192, 1 << 30, 3)});
     }
     RecordArray records{16};
-    void poison() { records.refill(); }
     bool untouched(std::size_t from) const { return records.untouchedFrom(from) && records.intact(); }
 };
 
 TEST_F(EnumerationTest, OneRecordPerPartitionInTheReadersOrder) {
-    poison();
     int count = 16;
     ErrorOut e;
     EXPECT_EQ(getPartitionDevices(nullptr, "/dev/emcpowerc", records.data(), &count, 0, &e.err, e.errbuf()), 3);
@@ -217,7 +213,6 @@ TEST_F(EnumerationTest, OneRecordPerPartitionInTheReadersOrder) {
 }
 
 TEST_F(EnumerationTest, RecordLayoutByteForByte) {
-    poison();
     int count = 1;
     ASSERT_EQ(getPartitionDevices(nullptr, "/dev/emcpowerc", records.data(), &count, 0, nullptr, nullptr), 3);
     unsigned char expected[1064] = {};
@@ -237,7 +232,7 @@ TEST_F(EnumerationTest, RecordLayoutByteForByte) {
 TEST_F(EnumerationTest, CapacityBoundsTheRecordsButNotTheCount) {
     for (int capacity : {2, 1, 0, -3}) {
         SCOPED_TRACE(capacity);
-        poison();
+        records.refill();
         int count = capacity;
         EXPECT_EQ(getPartitionDevices(nullptr, "/dev/emcpowerc", records.data(), &count, 0, nullptr, nullptr), 3);
         EXPECT_EQ(count, 3);
@@ -248,7 +243,6 @@ TEST_F(EnumerationTest, CapacityBoundsTheRecordsButNotTheCount) {
 }
 
 TEST_F(EnumerationTest, NullCountOrArrayWritesNoRecord) {
-    poison();
     EXPECT_EQ(getPartitionDevices(nullptr, "/dev/emcpowerc", records.data(), nullptr, 0, nullptr, nullptr), 3);
     EXPECT_TRUE(untouched(0));
     int count = 16;
@@ -258,7 +252,6 @@ TEST_F(EnumerationTest, NullCountOrArrayWritesNoRecord) {
 
 TEST_F(EnumerationTest, DeviceWithoutPartitions) {
     fakehost::scriptPartitions("/dev/emcpowerc", 0, {});
-    poison();
     int count = 4;
     EXPECT_EQ(getPartitionDevices(nullptr, "/dev/emcpowerc", records.data(), &count, 0, nullptr, nullptr), 0);
     EXPECT_EQ(count, 0);
@@ -276,7 +269,7 @@ TEST_F(EnumerationTest, RefusedDevicesReportTheirPathAsText) {
         admin_major = major;
         for (const char* path : refused) {
             SCOPED_TRACE(std::string(path) + " under admin major " + std::to_string(major));
-            poison();
+            records.refill();
             int count = 16;
             ErrorOut e;
             EXPECT_EQ(getPartitionDevices(nullptr, path, records.data(), &count, 0, &e.err, e.errbuf()), -1);
@@ -298,7 +291,6 @@ TEST_F(EnumerationTest, ImpossibleEntriesAreLeftOutAndLogged) {
                                {makeSlice(2048, 0, 1), makeSlice(4096, 8, 2), makeSlice(8192, -5, 3),
                                 makeSlice(1, 8, 16), makeSlice(1, 8, 128), makeSlice(1, 8, 0),
                                 makeSlice(9000, 8, 15)});
-    poison();
     int count = 16;
     ErrorOut e;
     EXPECT_EQ(getPartitionDevices(nullptr, "/dev/emcpowerc", records.data(), &count, 0, &e.err, e.errbuf()), 2);
@@ -317,7 +309,6 @@ TEST_F(EnumerationTest, ImpossibleEntriesAreLeftOutAndLogged) {
 
 TEST_F(EnumerationTest, ReaderFailurePassesThrough) {
     fakehost::scriptPartitions("/dev/emcpowerc", -5, {});
-    poison();
     int count = 16;
     ErrorOut e;
     EXPECT_EQ(getPartitionDevices(nullptr, "/dev/emcpowerc", records.data(), &count, 0, &e.err, e.errbuf()), -5);

@@ -39,11 +39,7 @@ int rounds(int standard) {
 
 // ---- Fingerprints of one call's outcome ---------------------------------------
 
-std::string quoted(const std::string& text) {
-    std::ostringstream out;
-    out << '[' << text << ']';
-    return out.str();
-}
+std::string quoted(const std::string& text) { return '[' + text + ']'; }
 
 std::string errorPart(const ErrorOut& e) {
     return e.untouched() ? "err untouched" : "err=" + std::to_string(e.err) + " text=" + quoted(e.text());
@@ -54,6 +50,11 @@ std::string pathsPart(const PathArray& a) {
     for (std::size_t i = 0; i < a.distinct(); ++i)
         s += a.untouched(i) ? " -" : " " + quoted(a.text(i));
     return s;
+}
+
+// The answer of a call that fills a path array.
+std::string pathsAnswer(int result, int count, const PathArray& a, const ErrorOut& e) {
+    return "r=" + std::to_string(result) + " count=" + std::to_string(count) + ' ' + pathsPart(a) + ' ' + errorPart(e);
 }
 
 std::string recordsPart(const std::vector<TmPartInfo>& records, int written) {
@@ -80,8 +81,7 @@ Call underlying(const char* device, int capacity) {
         ErrorOut e;
         int count = capacity;
         const int r = getUnderlyingDevices(nullptr, device, a.data(), &count, &e.err, e.errbuf());
-        return "r=" + std::to_string(r) + " count=" + std::to_string(count) + ' ' + pathsPart(a) + ' ' +
-               errorPart(e);
+        return pathsAnswer(r, count, a, e);
     };
 }
 
@@ -91,8 +91,7 @@ Call listing(int capacity) {
         ErrorOut e;
         int count = capacity;
         const int r = getMPIODevices(nullptr, a.data(), &count, &e.err, e.errbuf());
-        return "r=" + std::to_string(r) + " count=" + std::to_string(count) + ' ' + pathsPart(a) + ' ' +
-               errorPart(e);
+        return pathsAnswer(r, count, a, e);
     };
 }
 
@@ -114,21 +113,17 @@ Call removal(const char* name) {
 
 Call partitionCheck(const char* path) {
     return [=] {
-        std::array<char, MAXMPIOPATHLEN> parent;
-        parent.fill('#');
+        Bytes parent;
         ErrorOut e;
         const int r = isPartitionDevice(nullptr, path, parent.data(), &e.err, e.errbuf());
-        const bool written = parent[0] != '#';
-        return "r=" + std::to_string(r) + " parent=" +
-               (written ? quoted(std::string(parent.data(), strnlen(parent.data(), parent.size()))) : "-") +
-               ' ' + errorPart(e);
+        return "r=" + std::to_string(r) + " parent=" + (parent.untouched() ? "-" : quoted(parent.text())) + ' ' +
+               errorPart(e);
     };
 }
 
 Call partitionList(const char* path, int capacity) {
     return [=] {
         std::vector<TmPartInfo> records(4);
-        for (auto& r : records) r = TmPartInfo{};
         ErrorOut e;
         int count = capacity;
         const int r = getPartitionDevices(nullptr, path, records.data(), &count, 0, &e.err, e.errbuf());

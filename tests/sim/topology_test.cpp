@@ -103,12 +103,6 @@ TEST(TopologyParser, DiskImagesAndTheLoopMajor) {
     EXPECT_EQ(t.devices[2].image.file, "/base/disks/e.img");
 }
 
-struct BadCase {
-    const char* text;
-    int line;
-    const char* message;
-};
-
 TEST(TopologyParser, RejectsBadInputWithItsLineNumber) {
     const std::string dev = "device emcpowera symmetrix id=1 ldev=2\n";
     const std::string path = "  path sdb lpfc \"FA 1\" active alive\n";

@@ -91,9 +91,4 @@ void directory(const std::string& path) {
     std::filesystem::create_directories(path);
 }
 
-void remove(const std::string& path) {
-    requireInPlace(path);
-    std::filesystem::remove_all(path);
-}
-
 } // namespace devfixture

@@ -25,7 +25,6 @@ void charNode(const std::string& path, int major, int minor);
 void symlink(const std::string& target, const std::string& link);
 void regularFile(const std::string& path);
 void directory(const std::string& path);
-void remove(const std::string& path);
 
 } // namespace devfixture
 

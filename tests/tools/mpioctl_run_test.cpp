@@ -2,29 +2,22 @@
 // standard output, standard error, --json documents and exit statuses.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cstdio>
-#include <fstream>
-#include <sstream>
-
 #include <nlohmann/json.hpp>
 
 #include "TmMPIOVersion.h"
 #include "run_program.h"
+#include "temp_dir.h"
+#include "text.h"
 
 namespace {
 
 using nlohmann::json;
+using testkit::contains;
 
 const std::string kMock = MOCK_PLUGIN_PATH;
 
 // The number of items of an array; throws for anything else.
 std::size_t items(const json& array) { return array.get_ref<const json::array_t&>().size(); }
-
-bool contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 
 // Every document matches the installed JSON Schema of its command, checked by
 // the distribution's validator (python3-jsonschema).
@@ -37,15 +30,7 @@ void expectValidDocuments(const std::vector<std::string>& documents) {
 
 class MpioctlRun : public testing::Test {
 protected:
-    void SetUp() override {
-        char name[] = "/tmp/mpioctl_trace_XXXXXX";
-        const int fd = mkstemp(name);
-        ASSERT_GE(fd, 0);
-        close(fd);
-        tracePath_ = name;
-    }
     void TearDown() override {
-        std::remove(tracePath_.c_str());
         if (!documents_.empty()) expectValidDocuments(documents_);
     }
 
@@ -77,14 +62,14 @@ protected:
     // The calls that the mock saw, one line each; the host's timeout only when
     // asked for, since the host's default is its own.
     std::vector<std::string> trace(bool withTimeout = false) const {
-        std::ifstream in(tracePath_);
-        std::vector<std::string> lines;
-        for (std::string line; std::getline(in, line);)
-            lines.push_back(withTimeout ? line : line.substr(0, line.find(" timeout=")));
+        std::vector<std::string> lines = testkit::lines(testkit::readFile(tracePath_));
+        if (!withTimeout)
+            for (std::string& line : lines) line = line.substr(0, line.find(" timeout="));
         return lines;
     }
 
-    std::string tracePath_;
+    testkit::TempDir dir_;
+    const std::string tracePath_ = dir_ / "trace"; // made by the mock's first call
     std::vector<std::string> documents_; // the --json documents, validated at the end
 };
 
