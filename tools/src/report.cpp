@@ -258,8 +258,8 @@ void renderText(const Report& report, std::ostream& out, std::ostream& err,
         const auto devices = report.inventory.value_or(std::vector<InventoryDevice>{});
         for (const InventoryDevice& d : devices)
             for (const Problem& problem : d.problems) {
-                // A message that starts with the device's name needs no other.
-                const bool named = problem.message.starts_with(d.device + " ");
+                // A message that names the device needs no other mention of it.
+                const bool named = (" " + problem.message + " ").find(" " + d.device + " ") != std::string::npos;
                 writeProblem(err, named ? "mpioctl: " : "mpioctl: " + d.device + ": ", problem);
             }
         out << (style.raw ? inventoryRaw(devices, style) : inventoryTree(devices));
