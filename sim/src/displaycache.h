@@ -30,9 +30,9 @@ struct CachedDisplay {
     std::string text;        // its block, or every block for "all"
 };
 
-// The cache's answer for `device` (a pseudo device name, or "all"; an
-// empty name is one that is never configured), when
-// the cache exists, is whole and carries the stamp of the files now.
+// The cache's answer for `device` (a pseudo device name, or "all"; an empty
+// name stands for one that is never configured), when the cache exists, is
+// whole and carries the stamp of the files now.
 std::optional<CachedDisplay> cachedDisplay(const StateDir& dir, const std::string& device);
 
 } // namespace sim

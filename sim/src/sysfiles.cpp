@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,7 +27,6 @@ void closeReporting(Fd& fd, const std::string& what) {
 
 SysError::SysError(const std::string& what, int error)
     : std::runtime_error(what + ": " + std::strerror(error)), error_(error) {}
-
 
 void writeAll(int fd, const char* data, std::size_t size, const std::string& what) {
     while (size > 0) {
@@ -128,43 +126,74 @@ FileLock::~FileLock() {
     if (fd_ >= 0) ::close(fd_); // closing releases the lock
 }
 
-std::uint64_t contentHash(std::string_view bytes) {
-    // Eight bytes at a time, each step a bijection of the running value, so
-    // that texts which differ in one word never meet; a final mix spreads
-    // the last words over every bit.
-    constexpr std::uint64_t kMultiplier = 0xBF58476D1CE4E5B9ULL;
-    std::uint64_t h = 0x9E3779B97F4A7C15ULL ^ bytes.size();
-    const auto step = [&](std::uint64_t word) {
-        h ^= word;
-        h = ((h << 29) | (h >> 35)) * kMultiplier;
-    };
-    std::size_t i = 0;
-    for (; i + 8 <= bytes.size(); i += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, bytes.data() + i, 8);
-        step(word);
+namespace {
+
+// The digest of contentHash, fed in pieces of any size: eight bytes at a
+// time, each step a bijection of the running value, so that texts which
+// differ in one word never meet; the length and a final mix spread the last
+// words over every bit.
+class Digest {
+public:
+    void add(std::string_view bytes) {
+        length_ += bytes.size();
+        while (!bytes.empty()) {
+            const std::size_t take = std::min(bytes.size(), sizeof word_ - filled_);
+            std::memcpy(word_ + filled_, bytes.data(), take);
+            filled_ += take;
+            bytes.remove_prefix(take);
+            if (filled_ == sizeof word_) step();
+        }
     }
-    std::uint64_t tail = 0;
-    std::memcpy(&tail, bytes.data() + i, bytes.size() - i);
-    step(tail);
-    h ^= h >> 31;
-    h *= 0x94D049BB133111EBULL;
-    return h ^ (h >> 29);
+
+    std::uint64_t finish() {
+        if (filled_ > 0) {
+            std::memset(word_ + filled_, 0, sizeof word_ - filled_);
+            step();
+        }
+        h_ ^= length_;
+        h_ ^= h_ >> 31;
+        h_ *= 0x94D049BB133111EBULL;
+        return h_ ^ (h_ >> 29);
+    }
+
+private:
+    void step() {
+        std::uint64_t word;
+        std::memcpy(&word, word_, sizeof word);
+        h_ ^= word;
+        h_ = ((h_ << 29) | (h_ >> 35)) * 0xBF58476D1CE4E5B9ULL;
+        filled_ = 0;
+    }
+
+    std::uint64_t h_ = 0x9E3779B97F4A7C15ULL;
+    std::uint64_t length_ = 0;
+    char word_[8] = {};
+    std::size_t filled_ = 0;
+};
+
+} // namespace
+
+std::uint64_t contentHash(std::string_view bytes) {
+    Digest digest;
+    digest.add(bytes);
+    return digest.finish();
 }
 
 std::optional<std::uint64_t> hashFile(const std::string& path) {
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st {};
     if (fd.get() < 0 || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-    if (st.st_size == 0) return contentHash({});
-    // Mapped rather than read: the pages come straight from the page cache,
-    // without filling fresh memory of the file's size.
-    const auto size = static_cast<std::size_t>(st.st_size);
-    void* const data = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd.get(), 0);
-    if (data == MAP_FAILED) return std::nullopt;
-    const std::uint64_t hash = contentHash({static_cast<const char*>(data), size});
-    ::munmap(data, size);
-    return hash;
+    // Read through one small buffer: no fresh memory of the file's size to
+    // fill, and a file that shrinks meanwhile is only a short read.
+    Digest digest;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return std::nullopt;
+        if (n == 0) return digest.finish();
+        digest.add({buffer, static_cast<std::size_t>(n)});
+    }
 }
 
 bool readAt(int fd, std::string& out, std::uint64_t offset, std::size_t length) {

@@ -126,6 +126,10 @@ TEST_F(Powermt, DisplaysShowTheFilesAsTheyAreNow) {
     // A display leaves its answer for the next ones; a change to the state or
     // the topology is seen at once, even one rewritten in place at its size.
     ASSERT_EQ(powermt("display dev=emcpowera").out, sim::displayBlock(*topo.find("emcpowera")));
+    std::string cache = sim::readFile(dir.displayCache());
+    cache.replace(cache.find("Pseudo name=emcpowera"), 21, "Pseudo name=emcpowerQ");
+    sim::rewriteInPlace(dir.displayCache(), cache);
+    EXPECT_TRUE(contains(powermt("display dev=emcpowera").out, "emcpowerQ")) << "answered from the cache";
     std::string state = sim::readFile(dir.state());
     state.replace(state.find("configured emcpowera"), 20, "configured emcpowerd");
     sim::rewriteInPlace(dir.state(), state);
@@ -136,7 +140,7 @@ TEST_F(Powermt, DisplaysShowTheFilesAsTheyAreNow) {
     EXPECT_TRUE(contains(powermt("display dev=emcpowerd").out, "sdd          FA  9eB")) << "the topology's change";
     EXPECT_TRUE(contains(powermt("display dev=all").out, "sdd          FA  9eB"));
     // A cache whose sizes do not add up to its file is not read.
-    std::string cache = sim::readFile(dir.displayCache());
+    cache = sim::readFile(dir.displayCache());
     const std::size_t blockBytes = cache.rfind(' ', cache.find('\n')) + 1;
     cache.replace(blockBytes, cache.find('\n') - blockBytes, "99999999999999");
     sim::rewriteInPlace(dir.displayCache(), cache);
