@@ -22,6 +22,9 @@
 //              each round every case runs once by each method, in an order
 //              that rotates from round to round. Figures are medians.
 // --plugin     the plug-in to load (default: the one built beside it).
+// --only CALL  time that call alone (getMPIODevices, getMPIODevices/count,
+//              isMPIODevice or getUnderlyingDevices): more rounds in the
+//              same time, for a ratio that the noise moves less.
 //
 // Exit status 0; 1 when a call or a baseline does not give the expected
 // result (a check of what was timed), 2 for a bad command line.
@@ -139,12 +142,17 @@ double minimum(const std::vector<double>& v) { return *std::min_element(v.begin(
 int main(int argc, char** argv) {
     int rounds = 20;
     std::string pluginPath = CALL_BENCH_PLUGIN;
+    std::string only;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if ((arg == "--rounds" || arg == "--plugin") && i + 1 < argc) {
+        if ((arg == "--rounds" || arg == "--plugin" || arg == "--only") && i + 1 < argc) {
             const std::string value = argv[++i];
             if (arg == "--plugin") {
                 pluginPath = value;
+                continue;
+            }
+            if (arg == "--only") {
+                only = value;
                 continue;
             }
             char* end = nullptr;
@@ -155,7 +163,7 @@ int main(int argc, char** argv) {
             }
             rounds = static_cast<int>(n);
         } else {
-            std::fprintf(stderr, "usage: call_bench [--rounds N] [--plugin PATH]\n");
+            std::fprintf(stderr, "usage: call_bench [--rounds N] [--plugin PATH] [--only CALL]\n");
             return 2;
         }
     }
@@ -218,6 +226,14 @@ int main(int argc, char** argv) {
                              fail("getUnderlyingDevices(" + device + "): unexpected result");
                      },
                      {kPartitionListing, pathQuery(bare)}, {}, {}, {}, {}, {}});
+
+    if (!only.empty()) {
+        std::erase_if(cases, [&only](const Case& c) { return c.name != only; });
+        if (cases.empty()) {
+            std::fprintf(stderr, "call_bench: no call named %s\n", only.c_str());
+            return 2;
+        }
+    }
 
     // Every round runs each case once by each method; the order of the
     // runs rotates so that no method always follows the same one.

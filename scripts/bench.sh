@@ -9,7 +9,8 @@
 #  2. call_bench     whole calls of the built plug-in inside mpio-sandbox,
 #                    beside the pipelines they run, on generated machines
 #                    (mpio-sandbox --generate) of 256, 1,000 and 10,000
-#                    pseudo devices with 4 paths each
+#                    pseudo devices with 4 paths each, and isMPIODevice
+#                    alone at 10,000 with ten times the rounds
 #     scale.sh       the simulator's start-up and powermt display dev=all
 #                    at 100, 1,000 and 10,000 devices (bench/scale.sh)
 #  3. runner_bench   the process runner beside a bare posix_spawn + waitpid
@@ -73,6 +74,10 @@ for n in 256 1000 10000; do
     step "call_bench, $n devices" "$bin/mpio-sandbox" --topology "$work/gen-$n.topo" -- \
         "$bin/call_bench" --rounds $((rounds * (n > 256 ? 3 : 2)))
 done
+# isMPIODevice alone, ten times the rounds: its ratio to the bare pipeline
+# is the one that lies closest to its 1.10x limit.
+step "call_bench, isMPIODevice alone, 10000 devices" "$bin/mpio-sandbox" --topology "$work/gen-10000.topo" -- \
+    "$bin/call_bench" --rounds $((rounds * 10)) --only isMPIODevice
 step "scale.sh" bench/scale.sh
 
 step "runner_bench" "$bin/runner_bench" --benchmark_repetitions="$runner_repetitions" \
