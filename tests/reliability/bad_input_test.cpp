@@ -15,7 +15,6 @@
 
 namespace {
 
-
 enum class Entry {
     Init,
     VendorName,
@@ -29,18 +28,10 @@ enum class Entry {
 };
 
 const char* entryName(Entry e) {
-    switch (e) {
-    case Entry::Init: return "init";
-    case Entry::VendorName: return "getVendorName";
-    case Entry::GetMPIODevices: return "getMPIODevices";
-    case Entry::IsMPIODevice: return "isMPIODevice";
-    case Entry::GetUnderlyingDevices: return "getUnderlyingDevices";
-    case Entry::RefreshMPIO: return "refreshMPIO";
-    case Entry::DeleteMPIODevice: return "deleteMPIODevice";
-    case Entry::IsPartitionDevice: return "isPartitionDevice";
-    case Entry::GetPartitionDevices: return "getPartitionDevices";
-    }
-    return "?";
+    static const char* const names[] = {"init", "getVendorName", "getMPIODevices", "isMPIODevice",
+                                        "getUnderlyingDevices", "refreshMPIO", "deleteMPIODevice",
+                                        "isPartitionDevice", "getPartitionDevices"};
+    return names[static_cast<int>(e)];
 }
 
 // Arguments passed as null.
@@ -379,25 +370,16 @@ TEST_P(BadInputTest, NothingWrittenOutOfBoundsAndFailuresReported) {
     EXPECT_EQ(result, x.result);
 
     // What was reported.
-    switch (x.report) {
-    case Report::Nothing:
-        EXPECT_EQ(err.value(), kUntouchedInt);
+    EXPECT_EQ(err.value(), x.report == Report::Nothing ? kUntouchedInt : x.code);
+    if (x.report == Report::Nothing || x.report == Report::CodeOnly) {
         EXPECT_TRUE(errbuf.untouched()) << errbuf.text();
-        break;
-    case Report::CodeOnly:
-        EXPECT_EQ(err.value(), x.code);
-        EXPECT_TRUE(errbuf.untouched()) << errbuf.text();
-        break;
-    case Report::Message:
-        EXPECT_EQ(err.value(), x.code);
+    } else {
         EXPECT_TRUE(errbuf.terminated());
-        EXPECT_FALSE(errbuf.text().empty());
-        break;
-    case Report::Text:
-        EXPECT_EQ(err.value(), x.code);
-        EXPECT_TRUE(errbuf.terminated());
-        EXPECT_EQ(errbuf.text(), x.text);
-        break;
+        if (x.report == Report::Text) {
+            EXPECT_EQ(errbuf.text(), x.text);
+        } else {
+            EXPECT_FALSE(errbuf.text().empty());
+        }
     }
     if (!errbuf.untouched()) {
         EXPECT_TRUE(errbuf.terminated());
