@@ -5,7 +5,6 @@
 #include "partitions/partitions_internal.h"
 #include "plugin_fixtures.h"
 
-// The plug-in's internals, as the tests reach them.
 using namespace tmmpio;
 
 namespace {

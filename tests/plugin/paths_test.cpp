@@ -4,7 +4,6 @@
 #include "plugin/plugin_internal.h"
 #include "plugin_fixtures.h"
 
-// The plug-in's internals, as the tests reach them.
 using namespace tmmpio;
 
 namespace {

@@ -6,7 +6,6 @@
 // line carries an unsafe name.
 #include <cerrno>
 #include <climits>
-#include <cstdio>
 #include <cstring>
 #include <optional>
 
@@ -175,7 +174,6 @@ std::vector<Row> table() {
     const Expect nullErrbuf{.result = -1, .report = Report::CodeOnly, .code = -1};
     const Expect refused{.result = -1, .report = Report::Message, .code = -1};
     std::vector<Row> rows = {
-        // init
         {"NullErr", Entry::Init, "", kNullErr, 0, 0, {.result = 0}},
         {"NullErrbuf", Entry::Init, "", kNullErrbuf, 0, 0, {.result = 0, .report = Report::CodeOnly, .code = -1}},
         {"NullBoth", Entry::Init, "", kNullErr | kNullErrbuf, 0, 0, {.result = 0}},
@@ -199,7 +197,6 @@ std::vector<Row> table() {
         {"GarbageContext", Entry::GetMPIODevices, "", kNoNull, 4, 4,
          {.result = 0, .count = 2, .paths = {"/dev/emcpowera", "/dev/emcpowerc"}, .commandsRun = true}, 0, garbage},
 
-        // isMPIODevice
         {"NullErr", Entry::IsMPIODevice, "/dev/emcpowerc", kNullErr, 0, 0, nullErr},
         {"NullErrbuf", Entry::IsMPIODevice, "/dev/emcpowerc", kNullErrbuf, 0, 0, nullErrbuf},
         {"NullPath", Entry::IsMPIODevice, "", kNullPath, 0, 0, refused},
@@ -225,13 +222,11 @@ std::vector<Row> table() {
         {"GarbageContext", Entry::GetUnderlyingDevices, "/dev/emcpowerc1", kNoNull, 4, 4,
          {.result = 0, .count = 2, .paths = {"/dev/sdb", "/dev/sdc"}, .commandsRun = true}, 0, garbage},
 
-        // refreshMPIO
         {"NullErr", Entry::RefreshMPIO, "", kNullErr, 0, 0, nullErr},
         {"NullErrbuf", Entry::RefreshMPIO, "", kNullErrbuf, 0, 0, nullErrbuf},
         {"NullBoth", Entry::RefreshMPIO, "", kNullErr | kNullErrbuf, 0, 0, nullErr},
         {"GarbageContext", Entry::RefreshMPIO, "", kNoNull, 0, 0, {.result = 0, .commandsRun = true}, 0, garbage},
 
-        // deleteMPIODevice
         {"NullErr", Entry::DeleteMPIODevice, "/dev/emcpowerc", kNullErr, 0, 0, nullErr},
         {"NullErrbuf", Entry::DeleteMPIODevice, "/dev/emcpowerc", kNullErrbuf, 0, 0, nullErrbuf},
         {"NullPath", Entry::DeleteMPIODevice, "", kNullPath, 0, 0, refused},
