@@ -204,7 +204,9 @@ TEST_F(FakeHostTest, EntryPointsGuardTheirArguments) {
          [&](int* err, char* buf) { return getUnderlyingDevices(nullptr, nullptr, paths.data(), &count, err, buf); },
          -1},
         {"getUnderlyingDevices: no path array given",
-         [&](int* err, char* buf) { return getUnderlyingDevices(nullptr, "/dev/emcpowerc", nullptr, &count, err, buf); },
+         [&](int* err, char* buf) {
+             return getUnderlyingDevices(nullptr, "/dev/emcpowerc", nullptr, &count, err, buf);
+         },
          -1},
         {"getUnderlyingDevices: no path count given",
          [&](int* err, char* buf) {

@@ -246,7 +246,8 @@ TEST_F(EnumerationTest, NoRecordWithoutPartitionsOrWhenTheReaderFails) {
         fakehost::scriptPartitions("/dev/emcpowerc", reader, {});
         int count = 4;
         ErrorOut e;
-        EXPECT_EQ(getPartitionDevices(nullptr, "/dev/emcpowerc", records.data(), &count, 0, &e.err, e.errbuf()), reader);
+        EXPECT_EQ(getPartitionDevices(nullptr, "/dev/emcpowerc", records.data(), &count, 0, &e.err, e.errbuf()),
+                  reader);
         EXPECT_EQ(count, 0);
         EXPECT_TRUE(untouched(0));
         if (reader == 0) {
