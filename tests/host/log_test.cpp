@@ -9,7 +9,6 @@
 #include <new>
 #include <optional>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>

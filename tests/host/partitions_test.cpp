@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <list>
 #include <string>

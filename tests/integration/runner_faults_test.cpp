@@ -29,16 +29,6 @@ double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-struct RunnerSays {
-    int code;
-    std::string text;
-};
-RunnerSays runnerOn(const std::string& command) {
-    std::string out, err;
-    const int code = TmProcess::system(command.c_str(), &out, &err, 0, false);
-    return {code, err};
-}
-
 // What powermt prints for a device with one active and one standby path.
 const char* const kDisplay =
     "echo 'Pseudo name=emcpowera'; echo 'Pseudo name=emcpowerb'\n"
@@ -82,18 +72,19 @@ TEST_F(RunnerFaults, DirectCommandsHandOnTheRunnersCodeAndText) {
             ignore.sa_handler = SIG_IGN;
             ::sigaction(SIGCHLD, &ignore, &hostChildren);
         }
-        const RunnerSays runner = runnerOn("powermt config");
+        std::string runnerOut, runnerText;
+        const int runnerCode = TmProcess::system("powermt config", &runnerOut, &runnerText, 0, false);
         if (r.code) {
-            EXPECT_EQ(runner.code, *r.code) << runner.text;
+            EXPECT_EQ(runnerCode, *r.code) << runnerText;
         }
-        EXPECT_TRUE(runner.code == 0 || !runner.text.empty()) << "a failure without a text";
+        EXPECT_TRUE(runnerCode == 0 || !runnerText.empty()) << "a failure without a text";
 
         auto expectReported = [&](int result, const ErrorOut& out) {
-            EXPECT_EQ(result, runner.code);
-            if (runner.code == 0) {
+            EXPECT_EQ(result, runnerCode);
+            if (runnerCode == 0) {
                 EXPECT_TRUE(out.untouched());
             } else {
-                EXPECT_TRUE(kit::holds(out, runner.code, runner.text.substr(0, MAXMPIOERRORLEN - 1)));
+                EXPECT_TRUE(kit::holds(out, runnerCode, runnerText.substr(0, MAXMPIOERRORLEN - 1)));
             }
         };
         auto start = Clock::now();

@@ -1,6 +1,5 @@
 #include "stub_machine.h"
 
-#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -56,11 +55,9 @@ void StubMachine::powermt(const std::string& body) {
               "#!/bin/sh\nprintf '%s\\n' \"$*\" >> '" + dir() + "/calls'\n" + body + "\n", 0755);
 }
 
-void StubMachine::removePowermt() { std::filesystem::remove(dir_ / "bin/powermt"); }
-
 void StubMachine::powermtOrNone(const std::string& body) {
     if (body.empty())
-        removePowermt();
+        std::filesystem::remove(dir_ / "bin/powermt");
     else
         powermt(body);
 }

@@ -33,8 +33,6 @@ public:
 
     // The stub's script after the line that logs "$*".
     void powermt(const std::string& body);
-    // No powermt on PATH any more.
-    void removePowermt();
     // powermt(body), or no powermt at all when body is empty.
     void powermtOrNone(const std::string& body);
 

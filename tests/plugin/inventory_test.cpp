@@ -7,7 +7,6 @@
 #include "inventory/listing.h"
 #include "plugin_fixtures.h"
 
-// The plug-in's internals, as the tests reach them.
 using namespace tmmpio;
 
 namespace {
@@ -119,23 +118,33 @@ TEST(DeviceNames, PlainDeviceNames) {
 class ListingTest : public FakeHostTest {};
 
 TEST_F(ListingTest, FillsTheMapFromTheKernelTable) {
-    fakehost::answer(kPartitionListing, {0, "120 0 emcpowera\n120 1 emcpowera1\n120 16 emcpowerb\n", ""});
-    MpDevMap map;
-    EXPECT_EQ(listMPIODevices(map), 0);
-    EXPECT_EQ(map, (MpDevMap{{{120, 0}, "emcpowera"}, {{120, 1}, "emcpowera1"}, {{120, 16}, "emcpowerb"}}));
-    ASSERT_EQ(fakehost::runs().size(), 1u);
-    const auto run = fakehost::runs()[0];
-    EXPECT_EQ(run.command, kPartitionListing);
-    EXPECT_EQ(run.timeout, 0);
-    EXPECT_FALSE(run.flag);
-    EXPECT_TRUE(fakehost::logEntries().empty());
-}
-
-TEST_F(ListingTest, LaterLineWinsAndExistingEntriesStay) {
-    fakehost::answer(kPartitionListing, {0, "120 0 emcpowera\n120 0 emcpowerq\n", ""});
-    MpDevMap map{{{8, 0}, "sda"}, {{120, 0}, "old"}};
-    EXPECT_EQ(listMPIODevices(map), 0);
-    EXPECT_EQ(map, (MpDevMap{{{8, 0}, "sda"}, {{120, 0}, "emcpowerq"}}));
+    const struct {
+        std::string output;
+        MpDevMap before, after;
+        std::size_t logged;
+    } cases[] = {
+        {"120 0 emcpowera\n120 1 emcpowera1\n120 16 emcpowerb\n", {},
+         {{{120, 0}, "emcpowera"}, {{120, 1}, "emcpowera1"}, {{120, 16}, "emcpowerb"}}, 0},
+        // The later line wins, and existing entries stay.
+        {"120 0 emcpowera\n120 0 emcpowerq\n", {{{8, 0}, "sda"}, {{120, 0}, "old"}},
+         {{{8, 0}, "sda"}, {{120, 0}, "emcpowerq"}}, 0},
+        // No usable line still succeeds.
+        {"a b\nlast-without-newline", {}, {}, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.output);
+        fakehost::reset();
+        fakehost::answer(kPartitionListing, {0, c.output, ""});
+        MpDevMap map = c.before;
+        EXPECT_EQ(listMPIODevices(map), 0);
+        EXPECT_EQ(map, c.after);
+        ASSERT_EQ(fakehost::runs().size(), 1u);
+        const auto run = fakehost::runs()[0];
+        EXPECT_EQ(run.command, kPartitionListing);
+        EXPECT_EQ(run.timeout, 0);
+        EXPECT_FALSE(run.flag);
+        EXPECT_EQ(fakehost::logEntries().size(), c.logged);
+    }
 }
 
 TEST_F(ListingTest, BadLinesAreLoggedAndSkipped) {
@@ -155,13 +164,6 @@ TEST_F(ListingTest, BadLinesAreLoggedAndSkipped) {
     EXPECT_EQ(logs[0].text, "Invalid token count=[2] for '120 16'");
     EXPECT_EQ(logs[1].text, "Invalid token count=[4] for '120 32 emcpowerc x'");
     EXPECT_EQ(logs[2].text, "Invalid token count=[1] for ''");
-}
-
-TEST_F(ListingTest, NoUsableLineStillSucceeds) {
-    fakehost::answer(kPartitionListing, {0, "a b\nlast-without-newline", ""});
-    MpDevMap map;
-    EXPECT_EQ(listMPIODevices(map), 0);
-    EXPECT_TRUE(map.empty());
 }
 
 TEST_F(ListingTest, FailureOrEmptyOutputLeavesTheMapAndLogs) {
@@ -370,47 +372,6 @@ TEST_F(FakeHostTest, GetDevicesRepeatedWithTheAskedCapacityStoresEverything) {
     EXPECT_EQ(getMPIODevices(nullptr, big.data(), &count, &e.err, e.errbuf()), 0);
     EXPECT_EQ(count, 40);
     EXPECT_EQ(big.text(39), "/dev/emcpower39");
-}
-
-// ---- Guards of the inventory entry points -------------------------------------
-
-TEST_F(FakeHostTest, InventoryEntryPointsGuardTheirArguments) {
-    PathArray paths(1);
-    int count = 1;
-    {
-        ErrorOut e;
-        EXPECT_EQ(getMPIODevices(nullptr, paths.data(), &count, nullptr, e.errbuf()), -1);
-        EXPECT_TRUE(e.untouched());
-        EXPECT_EQ(isMPIODevice(nullptr, "/dev/emcpowera", nullptr, e.errbuf()), -1);
-        EXPECT_TRUE(e.untouched());
-    }
-    {
-        ErrorOut e;
-        EXPECT_EQ(getMPIODevices(nullptr, paths.data(), &count, &e.err, nullptr), -1);
-        EXPECT_EQ(e.err, -1);
-        e.err = 0;
-        EXPECT_EQ(isMPIODevice(nullptr, "/dev/emcpowera", &e.err, nullptr), -1);
-        EXPECT_EQ(e.err, -1);
-    }
-    struct Refusal {
-        const char* what;
-        char** devices;
-        int* count;
-    } refusals[] = {{"array", nullptr, &count}, {"count", paths.data(), nullptr}};
-    for (const auto& r : refusals) {
-        ErrorOut e;
-        EXPECT_EQ(getMPIODevices(nullptr, r.devices, r.count, &e.err, e.errbuf()), -1) << r.what;
-        EXPECT_EQ(e.err, -1);
-        EXPECT_NE(e.text().find(r.what), std::string::npos) << e.text();
-    }
-    ErrorOut e;
-    EXPECT_EQ(isMPIODevice(nullptr, nullptr, &e.err, e.errbuf()), -1);
-    EXPECT_EQ(e.err, -1);
-    EXPECT_EQ(e.text(), "isMPIODevice: no device path given");
-    std::string name = "x";
-    EXPECT_EQ(FindMpDeviceName(nullptr, name), 0);
-    EXPECT_TRUE(fakehost::commands().empty()) << "no command runs for a refused call";
-    EXPECT_EQ(count, 1);
 }
 
 // ---- Lookup -----------------------------------------------------------------

@@ -18,7 +18,6 @@
 #include "plugin/plugin_internal.h"
 #include "plugin_fixtures.h"
 
-// The plug-in's internals, as the tests reach them.
 using namespace tmmpio;
 
 namespace {
@@ -95,18 +94,11 @@ Call listing(int capacity) {
     };
 }
 
-Call lookup(const char* path) {
+// The answer of an entry point that reports through err and errbuf alone.
+Call reporting(int (*entry)(void*, const char*, int*, char*), const char* argument) {
     return [=] {
         ErrorOut e;
-        const int r = isMPIODevice(nullptr, path, &e.err, e.errbuf());
-        return std::to_string(r) + ' ' + errorPart(e);
-    };
-}
-
-Call removal(const char* name) {
-    return [=] {
-        ErrorOut e;
-        const int r = deleteMPIODevice(nullptr, name, &e.err, e.errbuf());
+        const int r = entry(nullptr, argument, &e.err, e.errbuf());
         return std::to_string(r) + ' ' + errorPart(e);
     };
 }
@@ -216,9 +208,9 @@ std::vector<NamedCall> everyEntryPoint() {
         {"getVendorName", [] { return std::string(getVendorName()); }},
         {"getMPIODevices cap 4", listing(4)},
         {"getMPIODevices cap 1", listing(1)},
-        {"isMPIODevice emcpowerc", lookup("/dev/emcpowerc")},
-        {"isMPIODevice sdb", lookup("/dev/sdb")},
-        {"isMPIODevice missing", lookup("/dev/emcpowerq")},
+        {"isMPIODevice emcpowerc", reporting(isMPIODevice, "/dev/emcpowerc")},
+        {"isMPIODevice sdb", reporting(isMPIODevice, "/dev/sdb")},
+        {"isMPIODevice missing", reporting(isMPIODevice, "/dev/emcpowerq")},
         {"FindMpDeviceName link", [] {
              std::string name;
              const int r = FindMpDeviceName("/dev/disk/by-id/wwn-0x600601", name);
@@ -242,9 +234,9 @@ std::vector<NamedCall> everyEntryPoint() {
              const int r = refreshMPIO(nullptr, &e.err, e.errbuf());
              return std::to_string(r) + ' ' + errorPart(e);
          }},
-        {"deleteMPIODevice emcpowerc", removal("/dev/emcpowerc")},
-        {"deleteMPIODevice failing removal", removal("emcpowerz\n")},
-        {"deleteMPIODevice unsafe", removal("emcpowerc;reboot")},
+        {"deleteMPIODevice emcpowerc", reporting(deleteMPIODevice, "/dev/emcpowerc")},
+        {"deleteMPIODevice failing removal", reporting(deleteMPIODevice, "emcpowerz\n")},
+        {"deleteMPIODevice unsafe", reporting(deleteMPIODevice, "emcpowerc;reboot")},
         {"isPartitionDevice partition", partitionCheck("/dev/emcpowerc1")},
         {"isPartitionDevice whole", partitionCheck("/dev/emcpowerc")},
         {"isPartitionDevice orphan", partitionCheck("/dev/emcpowerd1")},
