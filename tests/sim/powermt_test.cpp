@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <optional>
 
 namespace {
 
@@ -42,12 +43,14 @@ class Powermt : public ::testing::Test {
 protected:
     void SetUp() override { makeState(kTopology); }
 
-    void makeState(const std::string& text) {
+    // The machine of `text`, with the devices it configures unless `configured` names others.
+    void makeState(const std::string& text, const std::optional<sim::NameSet>& configured = std::nullopt) {
         topo = sim::parseTopology(text, "test.topo");
         sim::SimState state;
         state.devRoot = devRoot();
         for (const auto& d : topo.devices)
             if (d.configured) state.configured.insert(d.name);
+        if (configured) state.configured = *configured;
         sim::writeInitialState(dir, text, topo, state);
         nodesMade = ::geteuid() == 0;
         if (nodesMade) sim::syncNodes(state.devRoot, topo, state.configured);
@@ -252,35 +255,30 @@ TEST_F(Powermt, SaveWritesTheConfiguration) {
     EXPECT_EQ(powermt("release").status, 0);
 }
 
-TEST(PowermtFailures, AFailLineMakesThatCommandFail) {
-    simtest::TempDir tmp;
-    const std::string text = std::string(kTopology) + "fail save 2 \"array busy\"\nfail remove 5\n";
-    const sim::Topology topo = sim::parseTopology(text, "t");
-    sim::SimState state;
-    state.devRoot = tmp / "dev";
-    state.configured = {"emcpowera"};
-    const sim::StateDir dir{tmp.path()};
-    sim::writeInitialState(dir, text, topo, state);
-    const auto run = [&](const std::string& args) {
-        return simtest::shell(std::string(POWERMT_SIM) + " " + args,
-                              {std::string(sim::kStateEnv) + "=" + tmp.path()});
-    };
-    const auto save = run("save");
+class PowermtFailures : public Powermt {
+protected:
+    void SetUp() override {
+        makeState(std::string(kTopology) + "fail save 2 \"array busy\"\nfail remove 5\n", sim::NameSet{"emcpowera"});
+    }
+};
+
+TEST_F(PowermtFailures, AFailLineMakesThatCommandFail) {
+    const auto save = powermt("save");
     EXPECT_EQ(save.status, 2);
     EXPECT_EQ(save.err, "array busy\n");
     EXPECT_FALSE(std::filesystem::exists(dir.custom()));
-    const auto remove = run("remove force dev=emcpowera");
+    const auto remove = powermt("remove force dev=emcpowera");
     EXPECT_EQ(remove.status, 5);
     EXPECT_EQ(remove.err, "");
-    EXPECT_EQ(sim::parseState(sim::readFile(dir.state())).configured, sim::NameSet{"emcpowera"});
-    EXPECT_EQ(run("release").status, 0);
-    EXPECT_EQ(run("display dev=emcpowera").status, 0);
-    EXPECT_EQ(run("save now").status, sim::kPowermtUsage) << "the command line is checked first";
+    EXPECT_EQ(state().configured, sim::NameSet{"emcpowera"});
+    EXPECT_EQ(powermt("release").status, 0);
+    EXPECT_EQ(powermt("display dev=emcpowera").status, 0);
+    EXPECT_EQ(powermt("save now").status, sim::kPowermtUsage) << "the command line is checked first";
     // A fault set at run time stands in for the line; cleared, the line is back.
-    ASSERT_EQ(run("control fault save fail 9").status, 0);
-    EXPECT_EQ(run("save").status, 9);
-    ASSERT_EQ(run("control fault save clear").status, 0);
-    EXPECT_EQ(run("save").status, 2);
+    ASSERT_EQ(powermt("control fault save fail 9").status, 0);
+    EXPECT_EQ(powermt("save").status, 9);
+    ASSERT_EQ(powermt("control fault save clear").status, 0);
+    EXPECT_EQ(powermt("save").status, 2);
 }
 
 // ------------------------------------------------ powermt control
@@ -301,8 +299,7 @@ protected:
     }
     // The Mode and State columns of a path's display line, or "" without one.
     std::string modeAndState(const std::string& dev, const std::string& sd) const {
-        const auto r = sh("powermt display dev=" + dev + " | awk '$3 == \"" + sd + "\" { print $(NF-3), $(NF-2) }'");
-        return r.out;
+        return sh("powermt display dev=" + dev + " | awk '$3 == \"" + sd + "\" { print $(NF-3), $(NF-2) }'").out;
     }
 };
 

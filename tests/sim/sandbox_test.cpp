@@ -17,13 +17,11 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <functional>
-#include <thread>
 
 namespace {
 
@@ -43,8 +41,6 @@ device emcpowerc clariion id=APM00112233445 group=hostgroup1 ldev=60060160123456
 constexpr unsigned kDiskLoop = 32; // emcpowerc: index 2
 
 std::string shipped(const std::string& name) { return std::string(SIM_TOPOLOGIES) + "/" + name; }
-
-#define REQUIRE_SIM_SANDBOX() REQUIRE_SANDBOX(MPIO_SANDBOX, shipped("small.topo"))
 
 sim::RunResult sandbox(const std::vector<std::string>& options, const std::string& script) {
     std::vector<std::string> argv = {MPIO_SANDBOX};
@@ -158,7 +154,7 @@ private:
 
 class Sandbox : public ::testing::Test {
 protected:
-    void SetUp() override { REQUIRE_SIM_SANDBOX(); }
+    void SetUp() override { REQUIRE_SANDBOX(MPIO_SANDBOX, shipped("small.topo")); }
     std::string topologyFile(const std::string& text) {
         const std::string path = tmp / "test.topo";
         std::filesystem::remove(path);
