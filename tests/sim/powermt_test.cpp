@@ -95,22 +95,17 @@ std::string pathPipeline(const std::string& dev) {
     return "powermt display dev=" + dev + " | grep -v '=' | grep 'sd' | awk '/active|passive/ { print $3 }' ";
 }
 
-TEST_F(Powermt, ListingPipelineGivesTheConfiguredPseudoDevicesInOrder) {
-    const auto r = sh(kListPipeline);
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "emcpowera\nemcpowerb\nemcpoweraa\n");
-}
-
-TEST_F(Powermt, PathPipelineGivesTheActivePaths) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"emcpowera", "sdb\nsdf\n"},       // active alive, active dead
-        {"/dev/emcpowerb", "sdc\n"},       // the standby path is left out
-        {"emcpoweraa", "sdi\nsdj\n"},      // so is the unlicensed one
+TEST_F(Powermt, PipelinesGiveTheConfiguredDevicesAndTheirActivePaths) {
+    const std::pair<std::string, const char*> cases[] = {
+        {kListPipeline, "emcpowera\nemcpowerb\nemcpoweraa\n"}, // the configured ones, in index order
+        {pathPipeline("emcpowera"), "sdb\nsdf\n"},             // active alive, active dead
+        {pathPipeline("/dev/emcpowerb"), "sdc\n"},              // the standby path is left out
+        {pathPipeline("emcpoweraa"), "sdi\nsdj\n"},            // so is the unlicensed one
     };
-    for (const auto& [dev, paths] : cases) {
-        const auto r = sh(pathPipeline(dev));
-        EXPECT_EQ(r.status, 0) << dev << r.err;
-        EXPECT_EQ(r.out, paths) << dev;
+    for (const auto& [pipeline, out] : cases) {
+        const auto r = sh(pipeline);
+        EXPECT_EQ(r.status, 0) << pipeline << r.err;
+        EXPECT_EQ(r.out, out) << pipeline;
     }
 }
 
@@ -280,8 +275,6 @@ TEST_F(PowermtFailures, AFailLineMakesThatCommandFail) {
     ASSERT_EQ(powermt("control fault save clear").status, 0);
     EXPECT_EQ(powermt("save").status, 2);
 }
-
-// ------------------------------------------------ powermt control
 
 // A device block to add, in a file of the test's directory.
 const char* const kNewDevice = R"(device emcpowerf symmetrix id=000190300999 ldev=0999A size=1G
