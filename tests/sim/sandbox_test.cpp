@@ -73,22 +73,20 @@ std::vector<pid_t> processesWithArgument(const std::string& word) {
     return found;
 }
 
-// body's result, run with a private mount namespace; 99 when there is none,
-// 98 when body threw.
-int privately(const std::function<int()>& body) {
-    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return 99;
-    try {
-        return body();
-    } catch (...) {
-        return 98;
-    }
-}
-
 // Runs `body` in a death test's child process with a private mount
-// namespace; the result is the child's exit status (-1 when it did not exit).
+// namespace; the result is the child's exit status: body's result, 99 when
+// there is no private namespace, 98 when body threw, -1 when it did not exit.
 int inOwnMountNamespace(const std::function<int()>& body) {
+    const auto privately = [&body] {
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return 99;
+        try {
+            return body();
+        } catch (...) {
+            return 98;
+        }
+    };
     int code = -1;
-    EXPECT_EXIT(::_exit(privately(body)),
+    EXPECT_EXIT(::_exit(privately()),
                 [&code](int status) {
                     code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
                     return true;
@@ -318,22 +316,17 @@ TEST_F(Sandbox, ExitStatusIsTheCommands) {
               sim::kCommandNotRunnable);
 }
 
-// An 8 MiB MBR image whose second partition claims 4294967280 sectors.
-std::string imageWithOversizedPartition(const std::string& path) {
-    if (sim::runProgram({"truncate", "-s", "8M", path}, "").status != 0 ||
-        sim::runProgram({"sfdisk", "-q", path}, "label: dos\nsize=2MiB\nsize=2MiB\n").status != 0)
-        throw std::runtime_error("cannot make " + path);
-    const unsigned char size[4] = {0xf0, 0xff, 0xff, 0xff}; // little-endian sector count of entry 2
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    const bool written = fd >= 0 && ::pwrite(fd, size, sizeof size, 446 + 16 + 12) == static_cast<ssize_t>(sizeof size);
-    if (fd >= 0) ::close(fd);
-    if (!written) throw std::runtime_error("cannot patch " + path);
-    return path;
-}
-
 TEST_F(Sandbox, ClearErrorsWhenTheSandboxCannotBeMade) {
     const std::string bad = topologyFile("device emcpowera symmetrix id=1 ldev=2\n  path sdb lpfc \"FA 1\" active\n");
-    const std::string hostileImage = imageWithOversizedPartition(tmp / "hostile.img");
+    // An 8 MiB MBR image whose second partition claims 4294967280 sectors.
+    const std::string hostileImage = tmp / "hostile.img";
+    ASSERT_EQ(sim::runProgram({"truncate", "-s", "8M", hostileImage}, "").status, 0);
+    ASSERT_EQ(sim::runProgram({"sfdisk", "-q", hostileImage}, "label: dos\nsize=2MiB\nsize=2MiB\n").status, 0);
+    const unsigned char size[4] = {0xf0, 0xff, 0xff, 0xff}; // little-endian sector count of entry 2
+    const int fd = ::open(hostileImage.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(::pwrite(fd, size, sizeof size, 446 + 16 + 12), static_cast<ssize_t>(sizeof size));
+    ::close(fd);
     const std::string hostile = tmp / "hostile.topo";
     sim::writeNewFile(hostile, "device emcpowerc symmetrix id=1 ldev=2\n  path sdb lpfc \"FA 1\" active alive\n"
                                "  image file=hostile.img\n");
