@@ -53,6 +53,13 @@ sim::RunResult inSandbox(const std::string& topologyFile, const std::string& scr
     return sandbox({"--topology", topologyFile}, script);
 }
 
+// The script's standard output in a sandbox of the topology, where it must succeed.
+std::string outputOf(const std::string& topologyFile, const std::string& script) {
+    const auto r = inSandbox(topologyFile, script);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r.out;
+}
+
 std::string losetupList() { return sim::runProgram({"losetup", "-a"}, "").out; }
 
 bool loopExists(unsigned number) { return std::filesystem::exists("/sys/block/loop" + std::to_string(number)); }
@@ -165,25 +172,23 @@ protected:
 TEST_F(Sandbox, ProcFilesShowTheTopology) {
     const std::string file = shipped("small.topo");
     const auto topo = sim::parseTopology(sim::readFile(file), file);
-    const auto r = inSandbox(file, "cat /proc/partitions; echo ---; cat /proc/devices; echo ---;"
-                                   "cat /proc/partitions | grep \"emcpower\" | awk '{print $1\" \"$2\" \"$4}'; echo ---;"
-                                   "cat /proc/devices | grep 'power2' | awk '{print $1}'");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, sim::procPartitions(topo, {"emcpowera", "emcpowerb"}) + "---\n" + sim::procDevices(topo) +
-                         "---\n120 0 emcpowera\n120 1 emcpowera1\n120 2 emcpowera2\n120 16 emcpowerb\n"
-                         "120 17 emcpowerb1\n120 18 emcpowerb2\n120 19 emcpowerb3\n---\n120\n");
-    EXPECT_TRUE(contains(r.out, "   8       16    8388608 sdb\n"));
-    EXPECT_FALSE(contains(r.out, "emcpowerc")) << "emcpowerc is not configured yet";
+    const std::string out =
+        outputOf(file, "cat /proc/partitions; echo ---; cat /proc/devices; echo ---;"
+                       "cat /proc/partitions | grep \"emcpower\" | awk '{print $1\" \"$2\" \"$4}'; echo ---;"
+                       "cat /proc/devices | grep 'power2' | awk '{print $1}'");
+    EXPECT_EQ(out, sim::procPartitions(topo, {"emcpowera", "emcpowerb"}) + "---\n" + sim::procDevices(topo) +
+                       "---\n120 0 emcpowera\n120 1 emcpowera1\n120 2 emcpowera2\n120 16 emcpowerb\n"
+                       "120 17 emcpowerb1\n120 18 emcpowerb2\n120 19 emcpowerb3\n---\n120\n");
+    EXPECT_TRUE(contains(out, "   8       16    8388608 sdb\n"));
+    EXPECT_FALSE(contains(out, "emcpowerc")) << "emcpowerc is not configured yet";
 }
 
 TEST_F(Sandbox, NodesAndLinksHaveTheTopologysNumbers) {
-    const auto r = inSandbox(shipped("small.topo"),
-                             "stat -c '%n %F %t:%T' /dev/emcpowera /dev/emcpowera2 /dev/emcpowerb /dev/emcpowerb3 "
-                             "/dev/sdb /dev/sdc1 /dev/sdg /dev/null;"
-                             "readlink -f /dev/disk/by-id/scsi-30123A /dev/disk/by-id/scsi-36006016012345678-part2;"
-                             "test -e /dev/emcpowerc || echo no emcpowerc");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out,
+    EXPECT_EQ(outputOf(shipped("small.topo"),
+                       "stat -c '%n %F %t:%T' /dev/emcpowera /dev/emcpowera2 /dev/emcpowerb /dev/emcpowerb3 "
+                       "/dev/sdb /dev/sdc1 /dev/sdg /dev/null;"
+                       "readlink -f /dev/disk/by-id/scsi-30123A /dev/disk/by-id/scsi-36006016012345678-part2;"
+                       "test -e /dev/emcpowerc || echo no emcpowerc"),
               "/dev/emcpowera block special file 78:0\n"
               "/dev/emcpowera2 block special file 78:2\n"
               "/dev/emcpowerb block special file 78:10\n"
@@ -198,12 +203,10 @@ TEST_F(Sandbox, NodesAndLinksHaveTheTopologysNumbers) {
 }
 
 TEST_F(Sandbox, PowermtIsTheSimulatorFirstOnPath) {
-    const auto r = inSandbox(shipped("small.topo"),
-                             "command -v powermt; readlink -f \"$(command -v powermt)\"; echo \"$POWERMT_SIM_STATE\";"
-                             "powermt display dev=all | grep 'Pseudo' | awk 'BEGIN {FS=\"=\";} {print $2;}'");
-    ASSERT_EQ(r.status, 0) << r.err;
-    const auto out = simtest::lines(r.out);
-    ASSERT_EQ(out.size(), 5U) << r.out;
+    const std::string script = "command -v powermt; readlink -f \"$(command -v powermt)\"; echo \"$POWERMT_SIM_STATE\";"
+                               "powermt display dev=all | grep 'Pseudo' | awk 'BEGIN {FS=\"=\";} {print $2;}'";
+    const auto out = simtest::lines(outputOf(shipped("small.topo"), script));
+    ASSERT_EQ(out.size(), 5U) << testing::PrintToString(out);
     EXPECT_EQ(out[0], out[2] + "/bin/powermt");
     EXPECT_EQ(out[1], std::filesystem::canonical(POWERMT_SIM).string());
     EXPECT_EQ(out[3], "emcpowera");
@@ -211,7 +214,7 @@ TEST_F(Sandbox, PowermtIsTheSimulatorFirstOnPath) {
 }
 
 TEST_F(Sandbox, RemoveAndConfigShowInFreshListings) {
-    const auto r = inSandbox(shipped("small.topo"), R"SH(
+    EXPECT_EQ(outputOf(shipped("small.topo"), R"SH(
         powermt remove force dev=emcpowera || echo "remove failed $?"
         powermt release && powermt save || echo "release/save failed"
         echo "after remove: $(cat /proc/partitions | grep -c emcpowera) $(ls /dev | grep -c emcpowera) $(ls /dev/disk/by-id | grep -c 0123A)"
@@ -220,9 +223,7 @@ TEST_F(Sandbox, RemoveAndConfigShowInFreshListings) {
         echo "after config: $(cat /proc/partitions | grep -c emcpower) $(ls /dev | grep -c emcpower)"
         stat -c '%t:%T' /dev/emcpowera1 /dev/emcpowerc1
         powermt display dev=emcpowerc | grep -v '=' | grep 'sd' | awk '/active|passive/ { print $3 }'
-    )SH");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out,
+    )SH"),
               "after remove: 0 0 0\n"
               "no node\n"
               "after config: 9 9\n"
@@ -235,17 +236,14 @@ TEST_F(Sandbox, RemoveAndConfigShowInFreshListings) {
 TEST_F(Sandbox, TheHostSeesNothingOfIt) {
     const std::string hostPartitions = sim::readFile("/proc/partitions");
     const bool hostHadNode = std::filesystem::exists("/dev/emcpowera");
-    const auto r = inSandbox(shipped("small.topo"), "powermt config && touch /dev/emcpowera-made-inside");
-    ASSERT_EQ(r.status, 0) << r.err;
+    outputOf(shipped("small.topo"), "powermt config && touch /dev/emcpowera-made-inside");
     EXPECT_EQ(sim::readFile("/proc/partitions"), hostPartitions);
     EXPECT_EQ(std::filesystem::exists("/dev/emcpowera"), hostHadNode);
     EXPECT_FALSE(std::filesystem::exists("/dev/emcpowera-made-inside"));
 }
 
 TEST_F(Sandbox, StateDirectoryIsRemovedUnlessKept) {
-    const auto temp = inSandbox(shipped("small.topo"), "echo \"$POWERMT_SIM_STATE\"");
-    ASSERT_EQ(temp.status, 0) << temp.err;
-    const std::string stateDir = simtest::lines(temp.out).at(0);
+    const std::string stateDir = simtest::lines(outputOf(shipped("small.topo"), "echo \"$POWERMT_SIM_STATE\"")).at(0);
     EXPECT_FALSE(stateDir.empty());
     EXPECT_FALSE(std::filesystem::exists(stateDir)) << stateDir;
 
@@ -354,7 +352,7 @@ TEST_F(Sandbox, ClearErrorsWhenTheSandboxCannotBeMade) {
 
 TEST_F(Sandbox, DiskBackedDeviceHasARealPartitionTable) {
     ASSERT_FALSE(sim::loopAttached(kDiskLoop)) << "loop" << kDiskLoop << " is in use by someone else";
-    const auto r = inSandbox(topologyFile(kDiskTopology), R"(
+    EXPECT_EQ(outputOf(topologyFile(kDiskTopology), R"(
         grep power2 /proc/devices
         grep emcpowerc /proc/partitions
         stat -c '%n %t:%T' /dev/emcpowera /dev/emcpowerc /dev/emcpowerc5
@@ -362,9 +360,7 @@ TEST_F(Sandbox, DiskBackedDeviceHasARealPartitionTable) {
         blkid -p -o value -s PTTYPE /dev/emcpowerc
         powermt remove force dev=emcpowerc && powermt config
         sfdisk -d /dev/emcpowerc | grep -c '^/dev/emcpowerc'
-    )");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out,
+    )"),
               "  7 power2\n"
               "   7       32      65536 emcpowerc\n"
               "   7       33      16384 emcpowerc1\n"
@@ -391,12 +387,10 @@ TEST_F(Sandbox, GivenImageFileIsAttachedAsItIs) {
     ASSERT_EQ(sim::runProgram({"truncate", "-s", "8M", image}, "").status, 0);
     const auto made = sim::runProgram({"sfdisk", "-q", image}, "label: gpt\nsize=2MiB\nsize=2MiB\n");
     ASSERT_EQ(made.status, 0) << made.err;
-    const auto r = inSandbox(topologyFile("device emcpowerc symmetrix id=1 ldev=2\n"
-                                          "  path sdb lpfc \"FA 1\" active alive\n"
-                                          "  image file=given.img\n"),
-                             "grep emcpowerc /proc/partitions; blkid -p -o value -s PTTYPE /dev/emcpowerc");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out,
+    EXPECT_EQ(outputOf(topologyFile("device emcpowerc symmetrix id=1 ldev=2\n"
+                                    "  path sdb lpfc \"FA 1\" active alive\n"
+                                    "  image file=given.img\n"),
+                       "grep emcpowerc /proc/partitions; blkid -p -o value -s PTTYPE /dev/emcpowerc"),
               "   7       32       8192 emcpowerc\n"
               "   7       33       2048 emcpowerc1\n"
               "   7       34       2048 emcpowerc2\n"
@@ -512,16 +506,14 @@ TEST_F(Sandbox, BusyLoopNumberIsAClearError) {
 }
 
 TEST_F(Sandbox, DefaultTopologyRunsTheDemoMachine) {
-    const auto r = inSandbox(shipped("default.topo"), R"(
+    EXPECT_EQ(outputOf(shipped("default.topo"), R"(
         powermt display dev=all | grep 'Pseudo' | awk 'BEGIN {FS="=";} {print $2;}' | wc -l
         stat -c '%n %t:%T' /dev/emcpoweraa /dev/emcpowerb /dev/emcpowerab
         test -e /dev/emcpowerd || echo "no emcpowerd"
         sfdisk -d /dev/emcpowerb | grep -c '^/dev/emcpowerb'
         blkid -p -o value -s PTTYPE /dev/emcpowerab
         powermt config && stat -c '%n %t:%T' /dev/emcpowerd
-    )");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out,
+    )"),
               "27\n"
               "/dev/emcpoweraa 7:1a0\n"
               "/dev/emcpowerb 7:10\n"
