@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
-#include <cstring>
 #include <fstream>
 #include <regex>
 #include <sstream>

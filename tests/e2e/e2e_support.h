@@ -5,7 +5,6 @@
 #define TESTS_E2E_E2E_SUPPORT_H
 
 #include <gtest/gtest.h>
-#include <sys/types.h>
 
 #include <string>
 #include <vector>

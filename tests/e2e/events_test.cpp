@@ -21,11 +21,6 @@ void control(const std::string& args) {
     ASSERT_EQ(r.exitStatus, 0) << args << ": " << r.err;
 }
 
-std::string besideTopology(const std::string& name) {
-    const std::string& topo = topologyFile();
-    return topo.substr(0, topo.rfind('/') + 1) + name;
-}
-
 struct Answer {
     int result;
     std::vector<std::string> paths;
@@ -132,7 +127,8 @@ TEST(Events, AnAddedDeviceAppearsAfterRefresh) {
         EXPECT_EQ(api().getMPIODevices(nullptr, array.data(), &count, &out.err, out.errbuf()), 0);
         return array.written();
     };
-    control("device add " + besideTopology("events-added.topo"));
+    const std::string& topo = topologyFile();
+    control("device add " + topo.substr(0, topo.rfind('/') + 1) + "events-added.topo");
     EXPECT_EQ(isMpio(), 0) << "a new LUN is not managed before the rescan";
     EXPECT_EQ(listed(), (std::vector<std::string>{"/dev/emcpowera", "/dev/emcpowerb"}));
     {

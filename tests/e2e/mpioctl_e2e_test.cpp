@@ -2,15 +2,13 @@
 // with the built plug-in, its text and JSON output and its exit statuses,
 // checked against the topology file and against sfdisk in the same sandbox.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <chrono>
+#include <filesystem>
 #include <sstream>
-#include <thread>
 
 #include <nlohmann/json.hpp>
 
+#include "processes.h"
 #include "run_program.h"
 #include "sandbox_probe.h"
 #include "text.h"
@@ -78,6 +76,13 @@ std::vector<Section> sections(const std::string& out) {
     }
     result.pop_back();
     return result;
+}
+
+// The commands one after the other in one sandbox, each one's output a section.
+ProgramRun inOneSandbox(const std::string& topology, const std::vector<std::string>& commands) {
+    std::string script;
+    for (const std::string& command : commands) script += command + "; echo \"@ $?\"; ";
+    return sandboxed(topology, {"/bin/sh", "-c", script});
 }
 
 TEST(MpioctlOutput, VendorAndDevices) {
@@ -203,11 +208,10 @@ TEST(MpioctlOutput, AnswersAndExitStatuses) {
 TEST(MpioctlOutput, PartitionRecordsMatchTheImage) {
     REQUIRE_E2E_SANDBOX();
     const DeviceFacts& disk = *facts(kMachine).diskBacked().front();
-    const ProgramRun run = sandboxed(
-        kMachine, {"/bin/sh", "-c",
-                   "\"$MPIOCTL\" --json partitions " + disk.node() + "; echo \"@ $?\"; \"$MPIOCTL\" partitions " +
-                       disk.node() + "; echo \"@ $?\"; sfdisk --dump " + disk.node() + "; echo \"@ $?\"; stat -L -c '%t %T' " +
-                       disk.node() + "; echo \"@ $?\""});
+    const std::string node = disk.node();
+    const ProgramRun run = inOneSandbox(kMachine, {"\"$MPIOCTL\" --json partitions " + node,
+                                                   "\"$MPIOCTL\" partitions " + node, "sfdisk --dump " + node,
+                                                   "stat -L -c '%t %T' " + node});
     ASSERT_EQ(run.exitStatus, 0) << run.err;
     const std::vector<Section> s = sections(run.out);
     ASSERT_EQ(s.size(), 4u) << run.out;
@@ -225,7 +229,7 @@ TEST(MpioctlOutput, PartitionRecordsMatchTheImage) {
     table.erase(table.begin()); // the heading
     std::vector<std::string> dump;
     for (const std::string& line : lines(s[2].out))
-        if (line.rfind(disk.node(), 0) == 0) dump.push_back(line);
+        if (line.rfind(node, 0) == 0) dump.push_back(line);
     ASSERT_EQ(records.size(), disk.partitions.size());
     ASSERT_EQ(table.size(), records.size());
     ASSERT_EQ(dump.size(), records.size());
@@ -233,7 +237,7 @@ TEST(MpioctlOutput, PartitionRecordsMatchTheImage) {
         const json& r = records[i];
         const int p = disk.partitions[i];
         SCOPED_TRACE(dump[i]);
-        EXPECT_EQ(r.at("name"), disk.node() + std::to_string(p));
+        EXPECT_EQ(r.at("name"), node + std::to_string(p));
         EXPECT_EQ(r.at("partNo"), p);
         long long start = 0, size = 0;
         ASSERT_EQ(std::sscanf(dump[i].c_str() + dump[i].find("start="), "start= %lld, size= %lld", &start, &size), 2);
@@ -257,11 +261,10 @@ TEST(MpioctlOutput, DeleteThenRefresh) {
     REQUIRE_E2E_SANDBOX();
     const TopologyFacts& t = facts(kMachine);
     const DeviceFacts& victim = t.device("emcpowerc");
-    const ProgramRun run = sandboxed(
-        kMachine, {"/bin/sh", "-c",
-                   "M=\"$MPIOCTL\"; $M delete " + victim.name + "; echo \"@ $?\"; $M devices; echo \"@ $?\"; "
-                   "$M is-mpio " + victim.node() + "; echo \"@ $?\"; $M refresh; echo \"@ $?\"; "
-                   "$M --json devices; echo \"@ $?\"; $M is-mpio " + victim.byId() + "; echo \"@ $?\""});
+    const std::string m = "\"$MPIOCTL\" ";
+    const ProgramRun run =
+        inOneSandbox(kMachine, {m + "delete " + victim.name, m + "devices", m + "is-mpio " + victim.node(), m + "refresh",
+                                m + "--json devices", m + "is-mpio " + victim.byId()});
     ASSERT_EQ(run.exitStatus, 0) << run.err;
     const std::vector<Section> s = sections(run.out);
     ASSERT_EQ(s.size(), 6u) << run.out << run.err;
@@ -318,11 +321,8 @@ public:
     void TearDown() override {
         for (const DeviceFacts* d : facts(kMachine).diskBacked()) {
             const std::string backing = "/sys/block/loop" + std::to_string(16 * d->index) + "/loop/backing_file";
-            struct stat st;
-            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-            while (::stat(backing.c_str(), &st) == 0 && std::chrono::steady_clock::now() < end)
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            EXPECT_NE(::stat(backing.c_str(), &st), 0) << backing << ": the loop device is still attached";
+            EXPECT_TRUE(testkit::eventually([&] { return !std::filesystem::exists(backing); }))
+                << backing << ": the loop device is still attached";
         }
     }
 };

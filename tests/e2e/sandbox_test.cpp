@@ -72,6 +72,7 @@ void expectIsMPIO(const std::string& path, int result) {
 struct Named {
     std::string path;
     const DeviceFacts* device;
+    bool partition = false;
 };
 std::vector<Named> namesOfConfiguredDevices(bool withPartitions) {
     std::vector<Named> names;
@@ -80,14 +81,12 @@ std::vector<Named> namesOfConfiguredDevices(bool withPartitions) {
         names.push_back({d->byId(), d});
         if (!withPartitions) continue;
         for (int p : d->partitions) {
-            names.push_back({partitionNode(*d, p), d});
-            names.push_back({partitionLink(*d, p), d});
+            names.push_back({partitionNode(*d, p), d, true});
+            names.push_back({partitionLink(*d, p), d, true});
         }
     }
     return names;
 }
-
-// ---------------------------------------------------------------- the frame
 
 TEST(Frame, InitTakesTheAdminMajorFromProcDevices) {
     const int major = adminMajorFromProcDevices();
@@ -120,8 +119,6 @@ TEST(Frame, InitTakesTheAdminMajorFromProcDevices) {
                   1);
     }
 }
-
-// ------------------------------------------------------ pseudo-device inventory
 
 TEST(Inventory, ListingNegotiatesCapacity) {
     const std::vector<std::string> all = nodesOf(topology().configured());
@@ -167,16 +164,26 @@ TEST(Inventory, LookupGoesByDeviceNumber) {
     }
 }
 
-// ------------------------------------------------------------ physical paths
-
+// The active paths behind every name of a device; a name of no configured
+// pseudo device (device nullptr) has none and leaves the count as it was.
 TEST(Paths, ActivePathsBehindEveryNameOfADevice) {
     ASSERT_TRUE(initialised());
     std::vector<Named> names = namesOfConfiguredDevices(true);
     names.push_back({topology().configured().front()->name, topology().configured().front()});
+    names.push_back({"/dev/emcpowerzz", nullptr});
+    names.push_back({"/dev/null", nullptr});
+    for (const DeviceFacts& d : topology().devices) {
+        names.push_back({"/dev/" + d.paths.front().sd, nullptr});
+        if (!d.configured) names.push_back({d.node(), nullptr});
+    }
     for (const Named& n : names) {
         SCOPED_TRACE(n.path);
-        const std::vector<std::string> expected = n.device->activePaths();
-        EXPECT_EQ(expectPaths(n.path, 8, 0, expected), static_cast<int>(expected.size()));
+        if (n.device) {
+            const std::vector<std::string> expected = n.device->activePaths();
+            EXPECT_EQ(expectPaths(n.path, 8, 0, expected), static_cast<int>(expected.size()));
+        } else {
+            EXPECT_EQ(expectPaths(n.path, 4, -6, {}), 4);
+        }
     }
 }
 
@@ -195,20 +202,6 @@ TEST(Paths, ArrayTooSmallAsksForMore) {
     }
 }
 
-TEST(Paths, NotAPseudoDevice) {
-    std::vector<std::string> paths = {"/dev/emcpowerzz", "/dev/null"};
-    for (const DeviceFacts& d : topology().devices) {
-        paths.push_back("/dev/" + d.paths.front().sd);
-        if (!d.configured) paths.push_back(d.node());
-    }
-    for (const std::string& path : paths) {
-        SCOPED_TRACE(path);
-        EXPECT_EQ(expectPaths(path, 4, -6, {}), 4);
-    }
-}
-
-// ---------------------------------------------------------------- partitions
-
 TEST(Partitions, RecognisedByDeviceNumber) {
     ASSERT_TRUE(initialised());
     struct Row {
@@ -216,15 +209,9 @@ TEST(Partitions, RecognisedByDeviceNumber) {
         std::string parent; // empty: not a partition of a pseudo device
     };
     std::vector<Row> rows;
-    for (const DeviceFacts* d : topology().configured()) {
-        rows.push_back({d->node(), ""});
-        rows.push_back({d->byId(), ""});
-        for (int p : d->partitions) {
-            rows.push_back({partitionNode(*d, p), d->node()});
-            rows.push_back({partitionLink(*d, p), d->node()});
-            rows.push_back({"/dev/" + d->paths.front().sd + std::to_string(p), ""});
-        }
-    }
+    for (const Named& n : namesOfConfiguredDevices(true)) rows.push_back({n.path, n.partition ? n.device->node() : ""});
+    for (const DeviceFacts* d : topology().configured())
+        for (int p : d->partitions) rows.push_back({"/dev/" + d->paths.front().sd + std::to_string(p), ""});
     for (const Row& r : rows) {
         SCOPED_TRACE(r.path);
         kit::Bytes parent;
@@ -347,7 +334,7 @@ TEST(Partitions, RefusedDevices) {
     }
 }
 
-// ------------------------------------------------- removal and rescan (they change the machine)
+// The removal and rescan tests change the machine: they run in a sandbox of their own.
 
 // Whether /proc/partitions has a line for the device or one of its partitions.
 bool listed(const std::string& name) {
@@ -360,16 +347,6 @@ bool listed(const std::string& name) {
             return true;
     }
     return false;
-}
-
-// The device names of powermt's saved configuration, one device a line.
-std::vector<std::string> savedDevices() {
-    std::vector<std::string> names;
-    std::istringstream in(readFile(std::string(std::getenv("POWERMT_SIM_STATE")) + "/powermt.custom"));
-    for (std::string line; std::getline(in, line);)
-        if (!line.empty() && line[0] != '#') names.push_back(line.substr(0, line.find(' ')));
-    std::sort(names.begin(), names.end());
-    return names;
 }
 
 TEST(Changes, DeleteThenRefreshBringsDevicesBack) {
@@ -389,10 +366,15 @@ TEST(Changes, DeleteThenRefreshBringsDevicesBack) {
     EXPECT_EQ(afterRemoval.result, 0);
     EXPECT_EQ(afterRemoval.paths, remaining);
     EXPECT_FALSE(listed(victim.name));
-    std::vector<std::string> saved;
-    for (const std::string& node : remaining) saved.push_back(node.substr(std::strlen("/dev/")));
+    // powermt's saved configuration: one device a line, its name first.
+    std::vector<std::string> saved, expectedSaved;
+    std::istringstream custom(readFile(std::string(std::getenv("POWERMT_SIM_STATE")) + "/powermt.custom"));
+    for (std::string line; std::getline(custom, line);)
+        if (!line.empty() && line[0] != '#') saved.push_back(line.substr(0, line.find(' ')));
+    for (const std::string& node : remaining) expectedSaved.push_back(node.substr(std::strlen("/dev/")));
     std::sort(saved.begin(), saved.end());
-    EXPECT_EQ(savedDevices(), saved) << "the configuration was not saved without " << victim.name;
+    std::sort(expectedSaved.begin(), expectedSaved.end());
+    EXPECT_EQ(saved, expectedSaved) << "the configuration was not saved without " << victim.name;
     for (const std::string& gone : {victim.node(), victim.byId(), partitionNode(victim, victim.partitions[0])}) {
         SCOPED_TRACE(gone);
         expectIsMPIO(gone, 0);
@@ -425,8 +407,6 @@ TEST(Changes, DeleteThenRefreshBringsDevicesBack) {
         expectPaths(d.node(), 8, 0, d.activePaths());
     }
 }
-
-// ------------------------------------------- failures injected into powermt
 
 TEST(Injected, FailuresReachTheEntryPoints) {
     const TopologyFacts& t = topology();

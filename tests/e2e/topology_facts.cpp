@@ -71,17 +71,10 @@ std::vector<std::string> DeviceFacts::activePaths() const {
     return out;
 }
 
-std::vector<const DeviceFacts*> TopologyFacts::configured() const {
+std::vector<const DeviceFacts*> TopologyFacts::devicesWhere(bool DeviceFacts::*flag) const {
     std::vector<const DeviceFacts*> out;
     for (const DeviceFacts& d : devices)
-        if (d.configured) out.push_back(&d);
-    return out;
-}
-
-std::vector<const DeviceFacts*> TopologyFacts::diskBacked() const {
-    std::vector<const DeviceFacts*> out;
-    for (const DeviceFacts& d : devices)
-        if (d.diskBacked) out.push_back(&d);
+        if (d.*flag) out.push_back(&d);
     return out;
 }
 

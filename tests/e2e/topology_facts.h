@@ -43,8 +43,9 @@ struct TopologyFacts {
     std::vector<DeviceFacts> devices; // in index order
     std::vector<FailureFacts> failures;
 
-    std::vector<const DeviceFacts*> configured() const;
-    std::vector<const DeviceFacts*> diskBacked() const;
+    std::vector<const DeviceFacts*> configured() const { return devicesWhere(&DeviceFacts::configured); }
+    std::vector<const DeviceFacts*> diskBacked() const { return devicesWhere(&DeviceFacts::diskBacked); }
+    std::vector<const DeviceFacts*> devicesWhere(bool DeviceFacts::*flag) const;
     const DeviceFacts& device(const std::string& name) const; // throws when absent
     std::optional<FailureFacts> failureOf(const std::string& command) const;
 };

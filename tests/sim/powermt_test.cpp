@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <optional>
 
 namespace {
 
@@ -42,12 +43,14 @@ class Powermt : public ::testing::Test {
 protected:
     void SetUp() override { makeState(kTopology); }
 
-    void makeState(const std::string& text) {
+    // The machine of `text`, with the devices it configures unless `configured` names others.
+    void makeState(const std::string& text, const std::optional<sim::NameSet>& configured = std::nullopt) {
         topo = sim::parseTopology(text, "test.topo");
         sim::SimState state;
         state.devRoot = devRoot();
         for (const auto& d : topo.devices)
             if (d.configured) state.configured.insert(d.name);
+        if (configured) state.configured = *configured;
         sim::writeInitialState(dir, text, topo, state);
         nodesMade = ::geteuid() == 0;
         if (nodesMade) sim::syncNodes(state.devRoot, topo, state.configured);
@@ -92,22 +95,17 @@ std::string pathPipeline(const std::string& dev) {
     return "powermt display dev=" + dev + " | grep -v '=' | grep 'sd' | awk '/active|passive/ { print $3 }' ";
 }
 
-TEST_F(Powermt, ListingPipelineGivesTheConfiguredPseudoDevicesInOrder) {
-    const auto r = sh(kListPipeline);
-    EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, "emcpowera\nemcpowerb\nemcpoweraa\n");
-}
-
-TEST_F(Powermt, PathPipelineGivesTheActivePaths) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"emcpowera", "sdb\nsdf\n"},       // active alive, active dead
-        {"/dev/emcpowerb", "sdc\n"},       // the standby path is left out
-        {"emcpoweraa", "sdi\nsdj\n"},      // so is the unlicensed one
+TEST_F(Powermt, PipelinesGiveTheConfiguredDevicesAndTheirActivePaths) {
+    const std::pair<std::string, const char*> cases[] = {
+        {kListPipeline, "emcpowera\nemcpowerb\nemcpoweraa\n"}, // the configured ones, in index order
+        {pathPipeline("emcpowera"), "sdb\nsdf\n"},             // active alive, active dead
+        {pathPipeline("/dev/emcpowerb"), "sdc\n"},              // the standby path is left out
+        {pathPipeline("emcpoweraa"), "sdi\nsdj\n"},            // so is the unlicensed one
     };
-    for (const auto& [dev, paths] : cases) {
-        const auto r = sh(pathPipeline(dev));
-        EXPECT_EQ(r.status, 0) << dev << r.err;
-        EXPECT_EQ(r.out, paths) << dev;
+    for (const auto& [pipeline, out] : cases) {
+        const auto r = sh(pipeline);
+        EXPECT_EQ(r.status, 0) << pipeline << r.err;
+        EXPECT_EQ(r.out, out) << pipeline;
     }
 }
 
@@ -231,9 +229,7 @@ TEST_F(Powermt, ConfigBringsBackRemovedAndUnconfiguredDevices) {
     EXPECT_TRUE(isBlock(devRoot() + "/emcpowerd", 120, 48));
     EXPECT_TRUE(isBlock(devRoot() + "/emcpowerd1", 120, 49));
     EXPECT_TRUE(isBlock(devRoot() + "/emcpoweraa", 120, 416));
-    char target[256] = {};
-    ASSERT_GT(::readlink((devRoot() + "/disk/by-id/scsi-30124A-part1").c_str(), target, sizeof target - 1), 0);
-    EXPECT_STREQ(target, "../../emcpowerd1");
+    EXPECT_EQ(std::filesystem::read_symlink(devRoot() + "/disk/by-id/scsi-30124A-part1"), "../../emcpowerd1");
     EXPECT_EQ(sh(pathPipeline("emcpowerd")).out, "sdd\n");
 }
 
@@ -252,38 +248,31 @@ TEST_F(Powermt, SaveWritesTheConfiguration) {
     EXPECT_EQ(powermt("release").status, 0);
 }
 
-TEST(PowermtFailures, AFailLineMakesThatCommandFail) {
-    simtest::TempDir tmp;
-    const std::string text = std::string(kTopology) + "fail save 2 \"array busy\"\nfail remove 5\n";
-    const sim::Topology topo = sim::parseTopology(text, "t");
-    sim::SimState state;
-    state.devRoot = tmp / "dev";
-    state.configured = {"emcpowera"};
-    const sim::StateDir dir{tmp.path()};
-    sim::writeInitialState(dir, text, topo, state);
-    const auto run = [&](const std::string& args) {
-        return simtest::shell(std::string(POWERMT_SIM) + " " + args,
-                              {std::string(sim::kStateEnv) + "=" + tmp.path()});
-    };
-    const auto save = run("save");
+class PowermtFailures : public Powermt {
+protected:
+    void SetUp() override {
+        makeState(std::string(kTopology) + "fail save 2 \"array busy\"\nfail remove 5\n", sim::NameSet{"emcpowera"});
+    }
+};
+
+TEST_F(PowermtFailures, AFailLineMakesThatCommandFail) {
+    const auto save = powermt("save");
     EXPECT_EQ(save.status, 2);
     EXPECT_EQ(save.err, "array busy\n");
     EXPECT_FALSE(std::filesystem::exists(dir.custom()));
-    const auto remove = run("remove force dev=emcpowera");
+    const auto remove = powermt("remove force dev=emcpowera");
     EXPECT_EQ(remove.status, 5);
     EXPECT_EQ(remove.err, "");
-    EXPECT_EQ(sim::parseState(sim::readFile(dir.state())).configured, sim::NameSet{"emcpowera"});
-    EXPECT_EQ(run("release").status, 0);
-    EXPECT_EQ(run("display dev=emcpowera").status, 0);
-    EXPECT_EQ(run("save now").status, sim::kPowermtUsage) << "the command line is checked first";
+    EXPECT_EQ(state().configured, sim::NameSet{"emcpowera"});
+    EXPECT_EQ(powermt("release").status, 0);
+    EXPECT_EQ(powermt("display dev=emcpowera").status, 0);
+    EXPECT_EQ(powermt("save now").status, sim::kPowermtUsage) << "the command line is checked first";
     // A fault set at run time stands in for the line; cleared, the line is back.
-    ASSERT_EQ(run("control fault save fail 9").status, 0);
-    EXPECT_EQ(run("save").status, 9);
-    ASSERT_EQ(run("control fault save clear").status, 0);
-    EXPECT_EQ(run("save").status, 2);
+    ASSERT_EQ(powermt("control fault save fail 9").status, 0);
+    EXPECT_EQ(powermt("save").status, 9);
+    ASSERT_EQ(powermt("control fault save clear").status, 0);
+    EXPECT_EQ(powermt("save").status, 2);
 }
-
-// ------------------------------------------------ powermt control
 
 // A device block to add, in a file of the test's directory.
 const char* const kNewDevice = R"(device emcpowerf symmetrix id=000190300999 ldev=0999A size=1G
@@ -301,8 +290,7 @@ protected:
     }
     // The Mode and State columns of a path's display line, or "" without one.
     std::string modeAndState(const std::string& dev, const std::string& sd) const {
-        const auto r = sh("powermt display dev=" + dev + " | awk '$3 == \"" + sd + "\" { print $(NF-3), $(NF-2) }'");
-        return r.out;
+        return sh("powermt display dev=" + dev + " | awk '$3 == \"" + sd + "\" { print $(NF-3), $(NF-2) }'").out;
     }
 };
 

@@ -17,13 +17,11 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <functional>
-#include <thread>
 
 namespace {
 
@@ -44,8 +42,6 @@ constexpr unsigned kDiskLoop = 32; // emcpowerc: index 2
 
 std::string shipped(const std::string& name) { return std::string(SIM_TOPOLOGIES) + "/" + name; }
 
-#define REQUIRE_SIM_SANDBOX() REQUIRE_SANDBOX(MPIO_SANDBOX, shipped("small.topo"))
-
 sim::RunResult sandbox(const std::vector<std::string>& options, const std::string& script) {
     std::vector<std::string> argv = {MPIO_SANDBOX};
     argv.insert(argv.end(), options.begin(), options.end());
@@ -55,6 +51,13 @@ sim::RunResult sandbox(const std::vector<std::string>& options, const std::strin
 
 sim::RunResult inSandbox(const std::string& topologyFile, const std::string& script) {
     return sandbox({"--topology", topologyFile}, script);
+}
+
+// The script's standard output in a sandbox of the topology, where it must succeed.
+std::string outputOf(const std::string& topologyFile, const std::string& script) {
+    const auto r = inSandbox(topologyFile, script);
+    EXPECT_EQ(r.status, 0) << r.err;
+    return r.out;
 }
 
 std::string losetupList() { return sim::runProgram({"losetup", "-a"}, "").out; }
@@ -77,22 +80,20 @@ std::vector<pid_t> processesWithArgument(const std::string& word) {
     return found;
 }
 
-// body's result, run with a private mount namespace; 99 when there is none,
-// 98 when body threw.
-int privately(const std::function<int()>& body) {
-    if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return 99;
-    try {
-        return body();
-    } catch (...) {
-        return 98;
-    }
-}
-
 // Runs `body` in a death test's child process with a private mount
-// namespace; the result is the child's exit status (-1 when it did not exit).
+// namespace; the result is the child's exit status: body's result, 99 when
+// there is no private namespace, 98 when body threw, -1 when it did not exit.
 int inOwnMountNamespace(const std::function<int()>& body) {
+    const auto privately = [&body] {
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return 99;
+        try {
+            return body();
+        } catch (...) {
+            return 98;
+        }
+    };
     int code = -1;
-    EXPECT_EXIT(::_exit(privately(body)),
+    EXPECT_EXIT(::_exit(privately()),
                 [&code](int status) {
                     code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
                     return true;
@@ -158,7 +159,7 @@ private:
 
 class Sandbox : public ::testing::Test {
 protected:
-    void SetUp() override { REQUIRE_SIM_SANDBOX(); }
+    void SetUp() override { REQUIRE_SANDBOX(MPIO_SANDBOX, shipped("small.topo")); }
     std::string topologyFile(const std::string& text) {
         const std::string path = tmp / "test.topo";
         std::filesystem::remove(path);
@@ -171,25 +172,23 @@ protected:
 TEST_F(Sandbox, ProcFilesShowTheTopology) {
     const std::string file = shipped("small.topo");
     const auto topo = sim::parseTopology(sim::readFile(file), file);
-    const auto r = inSandbox(file, "cat /proc/partitions; echo ---; cat /proc/devices; echo ---;"
-                                   "cat /proc/partitions | grep \"emcpower\" | awk '{print $1\" \"$2\" \"$4}'; echo ---;"
-                                   "cat /proc/devices | grep 'power2' | awk '{print $1}'");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out, sim::procPartitions(topo, {"emcpowera", "emcpowerb"}) + "---\n" + sim::procDevices(topo) +
-                         "---\n120 0 emcpowera\n120 1 emcpowera1\n120 2 emcpowera2\n120 16 emcpowerb\n"
-                         "120 17 emcpowerb1\n120 18 emcpowerb2\n120 19 emcpowerb3\n---\n120\n");
-    EXPECT_TRUE(contains(r.out, "   8       16    8388608 sdb\n"));
-    EXPECT_FALSE(contains(r.out, "emcpowerc")) << "emcpowerc is not configured yet";
+    const std::string out =
+        outputOf(file, "cat /proc/partitions; echo ---; cat /proc/devices; echo ---;"
+                       "cat /proc/partitions | grep \"emcpower\" | awk '{print $1\" \"$2\" \"$4}'; echo ---;"
+                       "cat /proc/devices | grep 'power2' | awk '{print $1}'");
+    EXPECT_EQ(out, sim::procPartitions(topo, {"emcpowera", "emcpowerb"}) + "---\n" + sim::procDevices(topo) +
+                       "---\n120 0 emcpowera\n120 1 emcpowera1\n120 2 emcpowera2\n120 16 emcpowerb\n"
+                       "120 17 emcpowerb1\n120 18 emcpowerb2\n120 19 emcpowerb3\n---\n120\n");
+    EXPECT_TRUE(contains(out, "   8       16    8388608 sdb\n"));
+    EXPECT_FALSE(contains(out, "emcpowerc")) << "emcpowerc is not configured yet";
 }
 
 TEST_F(Sandbox, NodesAndLinksHaveTheTopologysNumbers) {
-    const auto r = inSandbox(shipped("small.topo"),
-                             "stat -c '%n %F %t:%T' /dev/emcpowera /dev/emcpowera2 /dev/emcpowerb /dev/emcpowerb3 "
-                             "/dev/sdb /dev/sdc1 /dev/sdg /dev/null;"
-                             "readlink -f /dev/disk/by-id/scsi-30123A /dev/disk/by-id/scsi-36006016012345678-part2;"
-                             "test -e /dev/emcpowerc || echo no emcpowerc");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out,
+    EXPECT_EQ(outputOf(shipped("small.topo"),
+                       "stat -c '%n %F %t:%T' /dev/emcpowera /dev/emcpowera2 /dev/emcpowerb /dev/emcpowerb3 "
+                       "/dev/sdb /dev/sdc1 /dev/sdg /dev/null;"
+                       "readlink -f /dev/disk/by-id/scsi-30123A /dev/disk/by-id/scsi-36006016012345678-part2;"
+                       "test -e /dev/emcpowerc || echo no emcpowerc"),
               "/dev/emcpowera block special file 78:0\n"
               "/dev/emcpowera2 block special file 78:2\n"
               "/dev/emcpowerb block special file 78:10\n"
@@ -204,12 +203,10 @@ TEST_F(Sandbox, NodesAndLinksHaveTheTopologysNumbers) {
 }
 
 TEST_F(Sandbox, PowermtIsTheSimulatorFirstOnPath) {
-    const auto r = inSandbox(shipped("small.topo"),
-                             "command -v powermt; readlink -f \"$(command -v powermt)\"; echo \"$POWERMT_SIM_STATE\";"
-                             "powermt display dev=all | grep 'Pseudo' | awk 'BEGIN {FS=\"=\";} {print $2;}'");
-    ASSERT_EQ(r.status, 0) << r.err;
-    const auto out = simtest::lines(r.out);
-    ASSERT_EQ(out.size(), 5U) << r.out;
+    const std::string script = "command -v powermt; readlink -f \"$(command -v powermt)\"; echo \"$POWERMT_SIM_STATE\";"
+                               "powermt display dev=all | grep 'Pseudo' | awk 'BEGIN {FS=\"=\";} {print $2;}'";
+    const auto out = simtest::lines(outputOf(shipped("small.topo"), script));
+    ASSERT_EQ(out.size(), 5U) << testing::PrintToString(out);
     EXPECT_EQ(out[0], out[2] + "/bin/powermt");
     EXPECT_EQ(out[1], std::filesystem::canonical(POWERMT_SIM).string());
     EXPECT_EQ(out[3], "emcpowera");
@@ -217,7 +214,7 @@ TEST_F(Sandbox, PowermtIsTheSimulatorFirstOnPath) {
 }
 
 TEST_F(Sandbox, RemoveAndConfigShowInFreshListings) {
-    const auto r = inSandbox(shipped("small.topo"), R"SH(
+    EXPECT_EQ(outputOf(shipped("small.topo"), R"SH(
         powermt remove force dev=emcpowera || echo "remove failed $?"
         powermt release && powermt save || echo "release/save failed"
         echo "after remove: $(cat /proc/partitions | grep -c emcpowera) $(ls /dev | grep -c emcpowera) $(ls /dev/disk/by-id | grep -c 0123A)"
@@ -226,9 +223,7 @@ TEST_F(Sandbox, RemoveAndConfigShowInFreshListings) {
         echo "after config: $(cat /proc/partitions | grep -c emcpower) $(ls /dev | grep -c emcpower)"
         stat -c '%t:%T' /dev/emcpowera1 /dev/emcpowerc1
         powermt display dev=emcpowerc | grep -v '=' | grep 'sd' | awk '/active|passive/ { print $3 }'
-    )SH");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out,
+    )SH"),
               "after remove: 0 0 0\n"
               "no node\n"
               "after config: 9 9\n"
@@ -241,17 +236,14 @@ TEST_F(Sandbox, RemoveAndConfigShowInFreshListings) {
 TEST_F(Sandbox, TheHostSeesNothingOfIt) {
     const std::string hostPartitions = sim::readFile("/proc/partitions");
     const bool hostHadNode = std::filesystem::exists("/dev/emcpowera");
-    const auto r = inSandbox(shipped("small.topo"), "powermt config && touch /dev/emcpowera-made-inside");
-    ASSERT_EQ(r.status, 0) << r.err;
+    outputOf(shipped("small.topo"), "powermt config && touch /dev/emcpowera-made-inside");
     EXPECT_EQ(sim::readFile("/proc/partitions"), hostPartitions);
     EXPECT_EQ(std::filesystem::exists("/dev/emcpowera"), hostHadNode);
     EXPECT_FALSE(std::filesystem::exists("/dev/emcpowera-made-inside"));
 }
 
 TEST_F(Sandbox, StateDirectoryIsRemovedUnlessKept) {
-    const auto temp = inSandbox(shipped("small.topo"), "echo \"$POWERMT_SIM_STATE\"");
-    ASSERT_EQ(temp.status, 0) << temp.err;
-    const std::string stateDir = simtest::lines(temp.out).at(0);
+    const std::string stateDir = simtest::lines(outputOf(shipped("small.topo"), "echo \"$POWERMT_SIM_STATE\"")).at(0);
     EXPECT_FALSE(stateDir.empty());
     EXPECT_FALSE(std::filesystem::exists(stateDir)) << stateDir;
 
@@ -322,22 +314,17 @@ TEST_F(Sandbox, ExitStatusIsTheCommands) {
               sim::kCommandNotRunnable);
 }
 
-// An 8 MiB MBR image whose second partition claims 4294967280 sectors.
-std::string imageWithOversizedPartition(const std::string& path) {
-    if (sim::runProgram({"truncate", "-s", "8M", path}, "").status != 0 ||
-        sim::runProgram({"sfdisk", "-q", path}, "label: dos\nsize=2MiB\nsize=2MiB\n").status != 0)
-        throw std::runtime_error("cannot make " + path);
-    const unsigned char size[4] = {0xf0, 0xff, 0xff, 0xff}; // little-endian sector count of entry 2
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
-    const bool written = fd >= 0 && ::pwrite(fd, size, sizeof size, 446 + 16 + 12) == static_cast<ssize_t>(sizeof size);
-    if (fd >= 0) ::close(fd);
-    if (!written) throw std::runtime_error("cannot patch " + path);
-    return path;
-}
-
 TEST_F(Sandbox, ClearErrorsWhenTheSandboxCannotBeMade) {
     const std::string bad = topologyFile("device emcpowera symmetrix id=1 ldev=2\n  path sdb lpfc \"FA 1\" active\n");
-    const std::string hostileImage = imageWithOversizedPartition(tmp / "hostile.img");
+    // An 8 MiB MBR image whose second partition claims 4294967280 sectors.
+    const std::string hostileImage = tmp / "hostile.img";
+    ASSERT_EQ(sim::runProgram({"truncate", "-s", "8M", hostileImage}, "").status, 0);
+    ASSERT_EQ(sim::runProgram({"sfdisk", "-q", hostileImage}, "label: dos\nsize=2MiB\nsize=2MiB\n").status, 0);
+    const unsigned char size[4] = {0xf0, 0xff, 0xff, 0xff}; // little-endian sector count of entry 2
+    const int fd = ::open(hostileImage.c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(::pwrite(fd, size, sizeof size, 446 + 16 + 12), static_cast<ssize_t>(sizeof size));
+    ::close(fd);
     const std::string hostile = tmp / "hostile.topo";
     sim::writeNewFile(hostile, "device emcpowerc symmetrix id=1 ldev=2\n  path sdb lpfc \"FA 1\" active alive\n"
                                "  image file=hostile.img\n");
@@ -365,7 +352,7 @@ TEST_F(Sandbox, ClearErrorsWhenTheSandboxCannotBeMade) {
 
 TEST_F(Sandbox, DiskBackedDeviceHasARealPartitionTable) {
     ASSERT_FALSE(sim::loopAttached(kDiskLoop)) << "loop" << kDiskLoop << " is in use by someone else";
-    const auto r = inSandbox(topologyFile(kDiskTopology), R"(
+    EXPECT_EQ(outputOf(topologyFile(kDiskTopology), R"(
         grep power2 /proc/devices
         grep emcpowerc /proc/partitions
         stat -c '%n %t:%T' /dev/emcpowera /dev/emcpowerc /dev/emcpowerc5
@@ -373,9 +360,7 @@ TEST_F(Sandbox, DiskBackedDeviceHasARealPartitionTable) {
         blkid -p -o value -s PTTYPE /dev/emcpowerc
         powermt remove force dev=emcpowerc && powermt config
         sfdisk -d /dev/emcpowerc | grep -c '^/dev/emcpowerc'
-    )");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out,
+    )"),
               "  7 power2\n"
               "   7       32      65536 emcpowerc\n"
               "   7       33      16384 emcpowerc1\n"
@@ -402,12 +387,10 @@ TEST_F(Sandbox, GivenImageFileIsAttachedAsItIs) {
     ASSERT_EQ(sim::runProgram({"truncate", "-s", "8M", image}, "").status, 0);
     const auto made = sim::runProgram({"sfdisk", "-q", image}, "label: gpt\nsize=2MiB\nsize=2MiB\n");
     ASSERT_EQ(made.status, 0) << made.err;
-    const auto r = inSandbox(topologyFile("device emcpowerc symmetrix id=1 ldev=2\n"
-                                          "  path sdb lpfc \"FA 1\" active alive\n"
-                                          "  image file=given.img\n"),
-                             "grep emcpowerc /proc/partitions; blkid -p -o value -s PTTYPE /dev/emcpowerc");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out,
+    EXPECT_EQ(outputOf(topologyFile("device emcpowerc symmetrix id=1 ldev=2\n"
+                                    "  path sdb lpfc \"FA 1\" active alive\n"
+                                    "  image file=given.img\n"),
+                       "grep emcpowerc /proc/partitions; blkid -p -o value -s PTTYPE /dev/emcpowerc"),
               "   7       32       8192 emcpowerc\n"
               "   7       33       2048 emcpowerc1\n"
               "   7       34       2048 emcpowerc2\n"
@@ -523,16 +506,14 @@ TEST_F(Sandbox, BusyLoopNumberIsAClearError) {
 }
 
 TEST_F(Sandbox, DefaultTopologyRunsTheDemoMachine) {
-    const auto r = inSandbox(shipped("default.topo"), R"(
+    EXPECT_EQ(outputOf(shipped("default.topo"), R"(
         powermt display dev=all | grep 'Pseudo' | awk 'BEGIN {FS="=";} {print $2;}' | wc -l
         stat -c '%n %t:%T' /dev/emcpoweraa /dev/emcpowerb /dev/emcpowerab
         test -e /dev/emcpowerd || echo "no emcpowerd"
         sfdisk -d /dev/emcpowerb | grep -c '^/dev/emcpowerb'
         blkid -p -o value -s PTTYPE /dev/emcpowerab
         powermt config && stat -c '%n %t:%T' /dev/emcpowerd
-    )");
-    ASSERT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.out,
+    )"),
               "27\n"
               "/dev/emcpoweraa 7:1a0\n"
               "/dev/emcpowerb 7:10\n"
