@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the benchmarks share: a command line started bare, by posix_spawn of
 // /bin/sh -c, as the baseline the host's runner is measured against; and the
 // median they report.

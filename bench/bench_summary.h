@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A console reporter that also keeps one figure per benchmark, so that a
 // program can print a summary of what it measured after the run: the median
 // over the repetitions (--benchmark_repetitions), or the single run's figure

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Whole calls of the real plug-in, loaded with dlopen beside the real host
 // stand-in (TmHost), on a simulated machine: the time of getMPIODevices,
 // isMPIODevice and getUnderlyingDevices, beside the time of the very

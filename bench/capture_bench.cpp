@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Measures how fast TmProcess::system captures a large output, beside the
 // capture loop it had before and a plain loop, in the same run.
 // Usage: capture_bench [--repetitions N] [MEBIBYTES...]

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: Apache-2.0
 # inventory_bench: the time of `mpioctl --json inventory` in a sandbox of each
 # topology file given, its cost per device, and the ratio of the largest
 # per-device cost to the smallest (the inventory should scale linearly).

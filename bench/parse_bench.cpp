@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Cost of the plug-in's own parsing, per line of command output, for hosts
 // of 100 to 100,000 pseudo devices with 3 partitions each. The fake host
 // hands over prepared output, so what is timed is the plug-in's work (and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The host's process runner (TmProcess::system, over lib/process) beside a
 // bare start of the same command line (bench_common), per call:
 //   BM_Runner     TmProcess::system(command, &out, &err, 0, false)

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Scaling of the simulated machine: sandbox start-up and `powermt display
 # dev=all` on generated topologies of 100, 1,000 and 10,000 pseudo devices
 # with 4 paths each (SIZES and DESCRIPTION change them), as root, against the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Where everything is installed (GNUInstallDirs), and the relative paths that
 # keep an installed tree working wherever it is moved.
 include(GNUInstallDirs)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Man pages mpioctl(1), mpio-sandbox(1) and powermt-sim(1), made by help2man
 # from the programs' own --help and --version, so they never drift from them.
 find_program(MPIO_HELP2MAN help2man)

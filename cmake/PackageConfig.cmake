@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # What a host program or a test suite builds against: the CMake package
 # TmMPIO (find_package(TmMPIO) gives TmMPIO::headers, the plug-in's and the
 # host services' headers, and TmMPIO::TmHost, the host stand-in) and the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Debian packages by CPack, one per install component:
 #   tmmpio-emcpowerpath  the plug-in and its header
 #   tmmpio-host          the host stand-in libTmHost.so.1, its headers, the

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # The generated header TmMPIOVersion.h, for the programs and the host
 # stand-in (never the plug-in: its exported symbols stay as they are).
 configure_file(${CMAKE_CURRENT_LIST_DIR}/version.h.in

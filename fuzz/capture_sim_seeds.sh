@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Writes seed inputs captured from the simulated machine to corpus/<target>/,
 # named sim-<what>: the very outputs the plug-in's pipelines give on
 # sim/topologies/default.topo, each behind its target's header bytes (see

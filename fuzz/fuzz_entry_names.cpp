@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Arbitrary device paths and names for every entry point that takes one,
 // against a fuzzed host: the input is split into the path and a script.
 // Input: flags, capacity (signed byte), reader result selector, then the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // init: the admin major discovery output, and what the partition entry
 // points make of the number it sets. Input: status selector, then the output.
 #include <cstdio>

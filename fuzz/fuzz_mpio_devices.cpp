@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // getMPIODevices: the filtered "powermt display dev=all" output, with a
 // fuzzed capacity. Input: capacity (signed byte), status selector, length of
 // the error text, the error text, then the output.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The /proc/partitions listing: listMPIODevices fills the device map from
 // the filtered output, FindMpDeviceName and isMPIODevice look nodes up in it.
 // Input: one status selector byte, then the output of the listing pipeline.

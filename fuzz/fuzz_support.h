@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the fuzz targets share: a private /dev with a few nodes, a reader of
 // the fuzzer's bytes, and the invariant check that stops the run when it
 // fails (libFuzzer then keeps the input as a crash).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // getUnderlyingDevices: the filtered "powermt display dev=NAME" output, with
 // a fuzzed capacity and device. Input: capacity (signed byte), status
 // selector, device selector, length of the error text, the error text, then

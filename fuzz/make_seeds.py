@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: Apache-2.0
 """Writes the hand-made seed inputs of the fuzz targets to corpus/<target>/.
 
 Each input follows its target's layout (see the comment at the top of each

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Runs one fuzz target for a bounded time, starting from its committed seeds
 # and writing what it finds to a work folder. Fails on a crash, a sanitizer
 # report, a leak, a timeout or a broken invariant (all of which make

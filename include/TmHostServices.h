@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Services that the host application provides to the plug-in. The plug-in
 // only declares them: their definitions come from the process that loads it,
 // and their link names are fixed by these declarations.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 /*
  * Public interface of the EMC PowerPath multipath-I/O vendor plug-in
  * (libTmMPIO_EMCPowerPath.so).

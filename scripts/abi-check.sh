@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Compares the ABI of the built plug-in and host stand-in (build/default, or
 # the build tree that ABI_BUILD names) with the baseline in abi/, with
 # libabigail's abidiff, and fails on any difference: a symbol added or

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Runs every benchmark of bench/ against the default build, in a few
 # minutes. Needs the packages of scripts/deps.sh, a default build
 # (cmake --preset default && cmake --build --preset default) and root, for

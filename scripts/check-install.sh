@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The shipped files on their own, after scripts/package.sh (run as root):
 #  1. the .deb files hold the plug-in, the headers, the CMake package, the man
 #     pages, the completion and the schemas where the install rules put them,

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # The demo: the EMC PowerPath plug-in answering a host, one entry point at a
 # time, on the simulated PowerPath machine of sim/topologies/default.topo.
 #

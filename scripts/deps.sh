@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Installs the Debian packages the build, the tests and the demo need, where
 # they are missing. Runs as root (apt-get); does nothing when all are there.
 set -euo pipefail

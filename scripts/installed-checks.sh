@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Run by scripts/check-install.sh in a mount namespace of its own:
 #   installed-checks.sh REPO WORK VERSION LIBDIR
 # Hides REPO (the source and build trees) under an empty tmpfs, then checks

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds the Debian packages in one command: configures the package preset
 # (the programs and libraries only, no tests, for the prefix /usr, man pages
 # on), builds it and runs CPack, one package per component, into

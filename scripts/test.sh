@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: Apache-2.0
 # Builds everything and runs every test: the default (optimised) build, the
 # same built with clang, the AddressSanitizer + UndefinedBehaviorSanitizer build and the
 # ThreadSanitizer build; then every fuzz target for a bounded time (clang,

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: Apache-2.0
 """Validates mpioctl --json documents against the JSON Schema of their command.
 
 usage: validate_mpioctl_json.py SCHEMA_DIR DOCUMENT...

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // powermt-sim: the simulated EMC PowerPath powermt command. Inside
 // mpio-sandbox it is first on PATH as `powermt`.
 #include "TmMPIOVersion.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // mpio-sandbox: runs a command on a simulated PowerPath machine.
 #include "TmMPIOVersion.h"
 #include "generate.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // mpioctl: loads a multipath-I/O vendor plug-in and calls its entry points as
 // a host application does, with the host stand-in (TmHost) providing the
 // host services that the plug-in binds when it is loaded.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // EvDebug: the debug log, its host-wide sink and its file instances.
 //
 // A log object has no data members (the plug-in builds it on its own stack

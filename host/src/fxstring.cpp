@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // FXString::Split: the pieces of a text between occurrences of a separator.
 #include "TmHostServices.h"
 #include "tmhost/TmHost.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Helpers shared by the host stand-in's sources.
 #ifndef TMHOST_SRC_INTERNAL_H
 #define TMHOST_SRC_INTERNAL_H

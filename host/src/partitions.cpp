@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // getPartitions: the partition table of a disk image or block device, read
 // with libblkid.
 #include <blkid.h>

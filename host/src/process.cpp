@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // TmProcess::system: /bin/sh -c command through the process runner, with
 // the host's result codes and failure texts. See tmhost/TmHost.h for the
 // contract.

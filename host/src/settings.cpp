@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Host-wide settings of the process runner.
 #include <atomic>
 

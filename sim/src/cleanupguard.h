@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A process outside the sandbox that finishes its clean-up when the launcher
 // cannot (it was killed with SIGKILL): it removes the loop devices that the
 // launcher added and the launcher's temporary state directory.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `powermt control ...`: changes the simulated machine while it runs: path
 // states and modes, devices arriving on or leaving the fabric, and faults of
 // powermt's own sub-commands. Not a command of the real powermt.

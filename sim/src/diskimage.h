@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Disk images of disk-backed pseudo devices: created with a partition table
 // written by sfdisk, and read back as /proc/partitions would show them.
 #ifndef SIM_DISKIMAGE_H

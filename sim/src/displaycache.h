@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What `powermt display` prints, kept beside the state it was made from.
 //
 // A display otherwise parses the whole topology, which on a machine of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "generate.h"
 
 #include "names.h"

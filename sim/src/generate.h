@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Generated topologies: a machine of any size described by a few numbers
 // (devices, paths, partitions, array mix, shares of dead and standby paths,
 // seed), written in the topology format. The same description always gives

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Loop devices that back disk-backed pseudo devices.
 #ifndef SIM_LOOPDEV_H
 #define SIM_LOOPDEV_H

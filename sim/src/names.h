@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Device names of the simulated machine: letter names of indices
 // (bijective base 26: a..z, aa..zz, aaa...), pseudo-device and sd names, and
 // the kernel's device numbers for them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The simulated powermt command.
 #ifndef SIM_POWERMT_H
 #define SIM_POWERMT_H

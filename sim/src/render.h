@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the simulated machine shows: powermt's display blocks, the kernel's
 // /proc/partitions and /proc/devices, and the saved configuration.
 #ifndef SIM_RENDER_H

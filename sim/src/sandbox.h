@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // mpio-sandbox: runs a command in a private mount namespace that shows a
 // simulated PowerPath machine.
 #ifndef SIM_SANDBOX_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // mpio-sandbox's command line: its options, and the hidden modes in which it
 // starts itself.
 #include "sandbox.h"

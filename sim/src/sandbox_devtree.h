@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The sandbox's /dev, and the checked file system calls that making the
 // sandbox uses.
 #ifndef SIM_SANDBOX_DEVTREE_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Process 1 of the sandbox's PID namespace: it runs the command and ends with
 // it, and then the kernel kills every other process of the namespace.
 #include "sandbox_init.h"

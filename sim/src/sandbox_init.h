@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Process 1 of the sandbox's PID namespace, and the signal handling that it
 // shares with the launcher.
 #ifndef SIM_SANDBOX_INIT_H

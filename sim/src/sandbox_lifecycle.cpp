@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The sandbox's life: set up the state directory, the mount namespace and
 // /dev; start the namespace's init and wait for it, passing signals on; and
 // tear everything down again.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The state of a simulated machine, kept in a state directory: the
 // topology, which devices are configured, the resolved layouts of the disk
 // images, and the files bound over /proc/partitions and /proc/devices.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs a helper program (sfdisk) through the process core, with bounded time
 // and output.
 #ifndef SIM_SUBPROCESS_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Error-checked file operations of the simulator and the sandbox.
 #ifndef SIM_SYSFILES_H
 #define SIM_SYSFILES_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The topology of a simulated PowerPath machine: its pseudo devices, their
 // arrays, paths, partitions and disk images, read from a line-oriented text
 // (format in sim/README.md).

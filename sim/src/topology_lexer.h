@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The words of the topology format: lines split into words, numbers and the
 // character classes of names.
 #ifndef SIM_TOPOLOGY_LEXER_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The topology format's parser: one directive a line, checked as it is read,
 // each device checked against those before it when its last line is done.
 #include "names.h"

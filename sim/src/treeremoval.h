@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Removing a temporary directory tree without ever reaching into a file
 // system mounted inside it: whatever a command mounted there (a bind mount of
 // a host folder, say) must lose nothing when the directory goes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "inventory/device_names.h"
 
 #include "TmMPIO_EMCPowerPath.h"

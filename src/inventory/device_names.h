@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Device-name normalisation: the /dev/ path of a pseudo device and the bare
 // name that powermt's dev= argument takes.
 #ifndef TMMPIO_INVENTORY_DEVICE_NAMES_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The two listings of pseudo devices: the device map from the kernel's
 // partition table, and the names PowerPath reports, for the host.
 #include <cstring>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Lookup in the kernel's listing of pseudo devices without building a map.
 #ifndef TMMPIO_INVENTORY_LISTING_H
 #define TMMPIO_INVENTORY_LISTING_H

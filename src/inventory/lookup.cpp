@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Resolution of a path to a pseudo device by the device number of its node.
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -9,6 +10,7 @@
 #include "TmMPIO_EMCPowerPath.h"
 #include "inventory/device_names.h"
 #include "inventory/listing.h"
+#include "plugin/device_node.h"
 #include "plugin/plugin_internal.h"
 
 using namespace tmmpio;
@@ -21,7 +23,7 @@ int FindMpDeviceName(const char* path, std::string& name) {
     name = path;
     const std::string examined = prepareDevName(name);
     struct stat node;
-    if (::stat(examined.c_str(), &node) != 0) {
+    if (statNode(examined.c_str(), &node) != 0) {
         const int error = errno;
         EvDebug(nullptr).Debug("FindMpDeviceName", "Stat on %s failed %d %s.", examined.c_str(),
                                error, errnoText(error).c_str());

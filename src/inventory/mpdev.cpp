@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Ordering and equality of device-number keys; signed comparisons.
 #include "TmMPIO_EMCPowerPath.h"
 

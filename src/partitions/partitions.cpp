@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Recognition of a pseudo device's partitions by their device numbers, and
 // the enumeration of a pseudo device's partitions for the host.
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 #include <list>
 
 #include "partitions/partitions_internal.h"
+#include "plugin/device_node.h"
 
 using namespace tmmpio;
 
@@ -76,7 +78,7 @@ int isPartitionDevice(void* /*context*/, const char* path, char* parent, int* er
             return 0;
         }
         struct stat node;
-        if (::stat(path, &node) != 0) {
+        if (statNode(path, &node) != 0) {
             const int error = errno;
             if (err) *err = error;
             if (errbuf) formatToCallerBuffer(errbuf, "Stat %s failed:%d", path, error);
@@ -90,7 +92,7 @@ int isPartitionDevice(void* /*context*/, const char* path, char* parent, int* er
         copyToCallerBuffer(parent, parentPath);
 
         struct stat parentNode;
-        if (::stat(parentPath.c_str(), &parentNode) != 0) {
+        if (statNode(parentPath.c_str(), &parentNode) != 0) {
             const int error = errno;
             if (err) *err = error;
             if (errbuf)
@@ -137,7 +139,7 @@ int getPartitionDevices(void* context, const char* dev, TmPartInfo* parts, int* 
         std::memset(&node, 0, sizeof node);
         // A path that cannot be examined keeps a zeroed record, which is no
         // block device, and is refused below.
-        (void)::stat(dev, &node);
+        (void)statNode(dev, &node);
         if (isPartitionDevice(context, dev, nullptr, err, errbuf) == 1) return failWithPath(-1, dev, count, err, errbuf);
         // One reading of admin_major decides, also for a partition that init's
         // change of the number let through the partition check.

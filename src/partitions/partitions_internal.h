@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Partition naming and the functor that turns the host reader's slices into
 // the host's partition records.
 #ifndef TMMPIO_PARTITIONS_INTERNAL_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Path administration: the physical paths behind a pseudo device, the
 // rescan of the multipath configuration and the removal of a pseudo device.
 #include <string>

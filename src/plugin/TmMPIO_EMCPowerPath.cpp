@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The plug-in's frame: the command table built at load, the vendor name,
 // getVendorName and init, which discovers the PowerPath admin major number.
 #include <string>

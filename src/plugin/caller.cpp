@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The caller layer: the out-parameter check, refusals, bounded copies into
 // the host's fixed-size buffers and the storing of output lines into them.
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The caller layer: everything the entry points do with the host's
 // out-parameters and fixed-size buffers. Nothing declared here is exported.
 #ifndef TMMPIO_PLUGIN_CALLER_H

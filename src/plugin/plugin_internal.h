@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // State that the plug-in's source files share, and its caller layer.
 // Nothing declared here is exported from the library.
 #ifndef TMMPIO_PLUGIN_INTERNAL_H

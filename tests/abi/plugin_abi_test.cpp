@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The built plug-in's ELF dynamic section: exactly the specified exports, and
 // no dependency on any host library (its host services stay undefined).
 #include <elf.h>

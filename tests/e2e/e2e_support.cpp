@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "e2e_support.h"
 
 #include "mpio/process.h"

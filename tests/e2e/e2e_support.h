@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What the in-sandbox end-to-end tests share: the plug-in loaded with dlopen
 // as a host loads it, caller buffers that show what an entry point wrote,
 // and readings of the sandbox (stat, /proc, sfdisk).

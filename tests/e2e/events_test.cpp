@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The plug-in while the machine changes under it: `powermt control` kills
 // and moves paths, brings a new LUN onto the fabric and makes the display
 // hang, while the entry points are called as a host calls them. Runs inside

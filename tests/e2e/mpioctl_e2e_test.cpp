@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // mpioctl as an integrator runs it: `mpio-sandbox --topology T -- mpioctl ...`
 // with the built plug-in, its text and JSON output and its exit statuses,
 // checked against the topology file and against sfdisk in the same sandbox.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The built plug-in on the simulated PowerPath machine: this program runs
 // inside mpio-sandbox, loads the library with dlopen as a host does (the host
 // stand-in linked in provides its services) and calls every entry point over

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a topology file says about the simulated machine, read independently
 // of the simulator's own parser so that the end-to-end tests derive their
 // expected answers from the file itself: the pseudo devices, which are

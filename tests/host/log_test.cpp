@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The debug log: sinks, levels, entry format, long entries, threads.
 #include <unistd.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The partition-table reader on disk images made with sfdisk.
 #include <sys/stat.h>
 #include <unistd.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The process runner against real shell commands.
 #include <fcntl.h>
 #include <sched.h>

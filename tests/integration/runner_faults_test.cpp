@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Faults of the process runner as the plug-in sees them: a powermt that
 // fails, dies, hangs, floods or is missing, and a shell that cannot start.
 // The runner itself is the oracle for its codes and texts (TmProcess::system

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The plug-in over the real process runner, with a powermt of the test's own
 // making: a small shell script, first on PATH, that logs its arguments and
 // then does what the test wrote. The program runs in a private mount

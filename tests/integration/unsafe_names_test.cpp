@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Device names go into shell command lines unquoted, so a name that is not a
 // plain device name must never reach the shell: each attempt below would
 // create the file PWNED in the working directory if it did.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The frame: command table, vendor name, init, the shared helpers and the
 // argument guards of every entry point.
 #include <climits>

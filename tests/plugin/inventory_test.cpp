@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Device identity, name normalisation, both listings and the lookup.
 #include <algorithm>
 #include <climits>

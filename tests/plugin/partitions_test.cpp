@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Partition recognition, parent naming and partition enumeration.
 #include <cstring>
 #include <set>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Underlying paths, rescan and removal.
 #include <cstring>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The process runner's own rules, beyond the shell runs the host's tests
 // cover: argument vectors and program lookup, standard input, environment,
 // passed descriptors, output caps, the group kill, and the tests' runProgram over it.

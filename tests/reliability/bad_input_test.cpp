@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Bad input for every entry point, in one table: each pointer argument null
 // in turn, empty and very long paths, names with newlines, blanks, percent
 // signs and shell metacharacters, and negative, zero and huge counts. Every

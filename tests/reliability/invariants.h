@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The audit of the command lines the plug-in gave the host's process runner,
 // shared by the reliability tests and the fuzz targets. Free of GoogleTest
 // so that the fuzz targets can use it.

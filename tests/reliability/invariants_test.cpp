@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The command-line audit that the other tests and the fuzz targets rely on
 // flags what it must: a check that cannot fail would prove nothing.
 #include "invariants.h"

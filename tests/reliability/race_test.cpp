@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Races: every entry point called from 8 threads at once, with the answers
 // compared to the single-threaded ones; and init changing the admin major
 // number while the partition entry points run, every answer being one of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Generated topologies: the same description gives the same bytes, the text
 // parses to the machine described, and a bad description is refused.
 #include "generate.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A generated machine of 10,000 pseudo devices over 40,000 paths, as a host
 // sees it through the plug-in (mpioctl): every device listed, and the paths
 // of the last one with the sd driver's names and device numbers.

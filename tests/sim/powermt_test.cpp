@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The powermt simulator, run as a program on a state directory whose dev
 // root is a temporary directory.
 #include "control.h"

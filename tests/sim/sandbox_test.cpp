@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // mpio-sandbox, run as a program: what a command sees inside it, and what is
 // left behind after it.
 #include "loopdev.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Helpers of the simulator's tests: running the built programs, with the
 // shared temporary directory and text utilities.
 #ifndef TESTS_SIM_SIM_TEST_UTIL_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The caller's side of an entry point call: an error out-parameter, a path
 // array and a record array, each filled with a marker so that a test can
 // tell exactly what a call wrote, with guard bytes behind every buffer. A

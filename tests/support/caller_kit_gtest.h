@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The caller kit's checks as GoogleTest assertion results, with what differs.
 #ifndef TESTS_SUPPORT_CALLER_KIT_GTEST_H
 #define TESTS_SUPPORT_CALLER_KIT_GTEST_H

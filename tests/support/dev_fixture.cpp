@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "dev_fixture.h"
 
 #include <fcntl.h>

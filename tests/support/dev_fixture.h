@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Device-node fixtures. The test program runs in a private mount namespace
 // with its own tmpfs on /dev, where tests create block-device nodes, links
 // and files; the machine's real /dev is never touched. Where the namespace

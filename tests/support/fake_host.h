@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A scripted stand-in for the host services, for unit tests of the plug-in.
 // It answers each command line from a script, records every command, every
 // log entry and every partition-table read, and serves scripted partitions.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The command lines the plug-in gives the host's process runner, exactly as
 // it builds them: the tests, the fuzz targets and the benchmarks answer or
 // run these, so a changed pipeline shows up as a failing test.

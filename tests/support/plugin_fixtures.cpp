@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "plugin_fixtures.h"
 
 #include "plugin/plugin_internal.h"

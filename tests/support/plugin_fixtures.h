@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Fixtures of the plug-in's unit and reliability tests: a fresh fake host,
 // and a private /dev with the nodes a test plants.
 #ifndef TESTS_SUPPORT_PLUGIN_FIXTURES_H

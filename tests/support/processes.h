@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The process table as the tests inspect it: who is left, who still runs.
 #ifndef TESTS_SUPPORT_PROCESSES_H
 #define TESTS_SUPPORT_PROCESSES_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs a program to completion with extra environment variables and
 // captures its standard output, standard error and exit status.
 #ifndef MPIOCTL_TESTS_RUN_PROGRAM_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Whether this machine can make a sandbox, asked of mpio-sandbox itself.
 #ifndef TESTS_SUPPORT_SANDBOX_PROBE_H
 #define TESTS_SUPPORT_SANDBOX_PROBE_H

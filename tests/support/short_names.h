@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The caller's buffers and the plug-in's command lines by their short names,
 // for the test files and fuzz targets. Free of GoogleTest.
 #ifndef TESTS_SUPPORT_SHORT_NAMES_H

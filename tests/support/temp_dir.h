@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A private temporary directory for one test, removed with its contents when
 // it goes. What a test mounted inside is detached, never emptied: the removal
 // does not cross into another mount.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // main of the plug-in's unit-test programs: enters the private /dev before
 // GoogleTest (or anything else) can start a thread.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Small text utilities of the tests: a file's bytes, the lines of a text,
 // whether one text holds another.
 #ifndef TESTS_SUPPORT_TEXT_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Argument parsing: what each command line runs, and which ones are refused.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A plug-in with scripted, deterministic answers for running mpioctl. The
 // answers depend on the arguments; MOCK_MPIO holds comma-separated switches
 // (init-fails, no-vendor, devices-fail, devices-grow, many-devices,

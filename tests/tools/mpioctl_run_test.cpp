@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Runs of the built mpioctl against the mock plug-ins and the real one:
 // standard output, standard error, --json documents and exit statuses.
 #include <gtest/gtest.h>

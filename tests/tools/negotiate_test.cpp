@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Capacity negotiation against scripted entry points.
 #include <gtest/gtest.h>
 

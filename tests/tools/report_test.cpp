@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Text output: aligned tables and bounded record names. JSON output: the
 // documents byte for byte, and strings escaped so that any bytes give valid
 // JSON.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The command line of mpioctl: sub-commands, options, help texts, exit codes.
 #ifndef MPIOCTL_CLI_H
 #define MPIOCTL_CLI_H

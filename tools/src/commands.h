@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The sub-commands: each calls its entry points as a host application does
 // and reports what it learnt.
 #ifndef MPIOCTL_COMMANDS_H

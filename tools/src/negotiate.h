@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Capacity negotiation with the entry points that fill caller-owned arrays:
 // offer a small array, and when the plug-in answers that it needs more, call
 // again with the size that it asks for, a bounded number of times.

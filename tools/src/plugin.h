@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The plug-in mpioctl drives: loaded by the project's loader, chosen here.
 #ifndef MPIOCTL_PLUGIN_H
 #define MPIOCTL_PLUGIN_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What one run of a command found out, and how it is shown: aligned text for
 // people or one JSON document for scripts.
 #ifndef MPIOCTL_REPORT_H

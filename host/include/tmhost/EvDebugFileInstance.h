@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A log file of its own for EvDebug objects. A log object constructed with an
 // EvDebugFileInstance writes its entries there, whatever sink configureLog
 // chose (the lowest level set there still applies); one constructed with a

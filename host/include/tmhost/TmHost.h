@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Settings and result codes of the host stand-in, the library that provides
 // the host services (TmHostServices.h) to a host program.
 //

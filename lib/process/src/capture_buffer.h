@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Where one captured stream's bytes are kept while a run lasts.
 //
 // Up to 64 KiB (what a default pipe holds) they go into a string, read

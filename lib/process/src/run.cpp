@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // run(): one poll loop that feeds the child's standard input and drains its
 // standard output and standard error together, then the time limit, the
 // kill of the group and the reaping. The child is reaped only at the very

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Starting a child: the program lookup, its environment, its descriptors
 // and posix_spawn; and the Child that owns it until it is reaped.
 #include <fcntl.h>

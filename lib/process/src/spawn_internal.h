@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Descriptor and time helpers that spawning and running share.
 #ifndef MPIO_PROCESS_SPAWN_INTERNAL_H
 #define MPIO_PROCESS_SPAWN_INTERNAL_H

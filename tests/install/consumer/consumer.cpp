@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Loads the installed plug-in with every symbol bound at once (RTLD_NOW), so
 // that a host service missing from the installed libTmHost fails the load,
 // and prints the project's version and the plug-in's vendor name.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Loading a multipath-I/O plug-in by path, as a host does, and finding its
 // entry points by their plain names. The one loader of the project: mpioctl,
 // the end-to-end tests and the benchmarks use it.

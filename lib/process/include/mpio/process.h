@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Starting programs and capturing what they write: the one process runner
 // that the host stand-in, the simulator, the tests and the benchmarks share.
 //
