@@ -240,7 +240,13 @@ std::string formatState(const SimState& state) {
     for (const auto& name : state.configured) out += "configured " + name + "\n";
     for (const auto& [name, layout] : state.disks) {
         out += "disk " + name + " " + std::to_string(layout.kib);
-        for (const auto& p : layout.partitions) out += " " + std::to_string(p.number) + ":" + std::to_string(p.kib);
+        // Appended piece by piece: no chain of temporaries per partition.
+        for (const auto& p : layout.partitions) {
+            out += ' ';
+            out += std::to_string(p.number);
+            out += ':';
+            out += std::to_string(p.kib);
+        }
         out += "\n";
     }
     for (const auto& [sd, e] : state.pathEvents)
