@@ -27,15 +27,23 @@ foreach(entry IN ITEMS
     list(GET fields 0 program)
     list(GET fields 1 component)
     list(GET fields 2 summary)
+    # mpioctl's page is the installed program's help, which describes where
+    # it finds the plug-in when installed; run here, it finds libTmHost
+    # through LD_LIBRARY_PATH.
+    set(target ${program})
+    if(program STREQUAL "mpioctl")
+        set(target mpioctl-installed)
+    endif()
     set(page ${manual_dir}/${program}.1)
     add_custom_command(OUTPUT ${page}.gz
         COMMAND ${CMAKE_COMMAND} -E make_directory ${manual_dir}
         COMMAND ${CMAKE_COMMAND} -E env MPIOCTL_PLUGIN=${manual_plugin}
+                LD_LIBRARY_PATH=$<TARGET_FILE_DIR:TmHost>
                 ${MPIO_HELP2MAN} --no-info --section=1 --name=${summary}
                 --include=${CMAKE_CURRENT_LIST_DIR}/man/${program}.h2m
-                --output=${page} $<TARGET_FILE:${program}>
+                --output=${page} $<TARGET_FILE:${target}>
         COMMAND gzip -9nf ${page}
-        DEPENDS ${program} ${CMAKE_CURRENT_LIST_DIR}/man/${program}.h2m
+        DEPENDS ${target} ${CMAKE_CURRENT_LIST_DIR}/man/${program}.h2m
         COMMENT "Man page ${program}(1)"
         VERBATIM)
     install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})

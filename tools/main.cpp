@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -17,6 +18,7 @@
 
 #include "cli.h"
 #include "commands.h"
+#include "mpio/process.h"
 #include "plugin.h"
 #include "report.h"
 #include "tmhost/TmHost.h"
@@ -46,24 +48,74 @@ bool writeAll(int fd, std::string_view text) {
     return true;
 }
 
-// Prints the standard output of a run; the output's own failure (a full
-// disk, a closed pipe) replaces status.
+// The signal state that mpioctl relies on, whatever its caller left: the
+// runner reaps the commands that it starts, which an ignored SIGCHLD makes
+// the kernel do instead; a write to a closed pipe fails with EPIPE, to be
+// told from other write failures; and no signal is blocked, so that SIGINT or
+// SIGTERM ends mpioctl and the SIGPIPE raised at a closed output does too.
+// The dispositions of SIGINT, SIGHUP and the like stay as the caller chose
+// (nohup, a background job).
+void takeOverSignals() {
+    mpio::process::setDisposition(SIGCHLD, SIG_DFL);
+    mpio::process::setDisposition(SIGPIPE, SIG_IGN);
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+}
+
+// The end of a run whose reader has gone, as other tools end then: by
+// SIGPIPE, without a message.
+[[noreturn]] void endByClosedPipe() {
+    mpio::process::setDisposition(SIGPIPE, SIG_DFL);
+    std::raise(SIGPIPE);
+    _exit(128 + SIGPIPE);
+}
+
+// Prints the standard output of a run; a failure to write it (a full disk)
+// replaces status.
 int emit(const std::string& out, const std::string& err, int status) {
     writeAll(STDERR_FILENO, err);
     if (writeAll(STDOUT_FILENO, out)) return status;
     const int error = errno;
+    if (error == EPIPE) endByClosedPipe();
     writeAll(STDERR_FILENO, "mpioctl: cannot write the output: " + std::string(std::strerror(error)) + "\n");
     return mpioctl::kExitOutput;
 }
 
-int finish(const mpioctl::Report& report, const mpioctl::Options& options) {
+int render(const mpioctl::Report& report, const mpioctl::Options& options) {
     std::ostringstream out;
     std::ostringstream err;
+    // A stream that cannot grow would otherwise swallow std::bad_alloc and
+    // leave the text cut short.
+    out.exceptions(std::ios::badbit);
+    err.exceptions(std::ios::badbit);
     if (options.json)
         mpioctl::renderJson(report, out);
     else
         mpioctl::renderText(report, out, err, {!options.noHeadings, options.raw});
     return emit(out.str(), err.str(), report.exitStatus);
+}
+
+// Prints the report; when memory does not suffice for its text, a report of
+// that failure instead, and when not even for that, a fixed message.
+int finish(const mpioctl::Report& report, const mpioctl::Options& options) {
+    try {
+        return render(report, options);
+    } catch (const std::bad_alloc&) {
+    }
+    try {
+        mpioctl::Report failed;
+        failed.command = report.command;
+        failed.plugin = report.plugin;
+        failed.argument = report.argument;
+        failed.exitStatus = mpioctl::kExitFailure;
+        failed.failure = mpioctl::Problem{{}, std::nullopt, std::nullopt, std::nullopt,
+                                          "out of memory while writing the output"};
+        return render(failed, options);
+    } catch (const std::bad_alloc&) {
+        writeAll(STDERR_FILENO, "mpioctl: out of memory\n");
+        return mpioctl::kExitFailure;
+    }
 }
 
 // Progress of a long command on standard error, when that is a terminal and
@@ -97,26 +149,25 @@ mpioctl::Progress terminalProgress(const std::string& what) {
 
 int main(int argc, char** argv) {
     using namespace mpioctl;
+    takeOverSignals();
     const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
     const ParseResult parsed = parseArguments(arguments);
     if (!parsed.invocation) {
         writeAll(STDERR_FILENO, usageMessage(parsed));
         return kExitUsage;
     }
-    // A closed pipe is an output failure to report, not a silent death.
-    std::signal(SIGPIPE, SIG_IGN);
     const Invocation& invocation = *parsed.invocation;
-    const std::string installedPlugin = std::string(MPIOCTL_PLUGIN_FROM_BINDIR) + "/" + kPluginFileName;
-    const std::string pluginPath = choosePluginPath({invocation.options.plugin,
-                                                     environmentValue(kPluginEnvironmentVariable),
-                                                     executablePath(), MPIOCTL_PLUGIN_FROM_BINDIR,
-                                                     MPIOCTL_BUILD_BINDIR, MPIOCTL_BUILT_PLUGIN});
+    const DefaultPlugin defaults{MPIOCTL_PLUGIN_FROM_BINDIR, MPIOCTL_INSTALLED_PLUGIN};
+    const PluginChoice plugin =
+        choosePlugin({invocation.options.plugin, environmentValue(kPluginEnvironmentVariable),
+                      executablePath(), defaults.fromProgramDir, defaults.whenProgramUnknown});
+    const std::string& pluginPath = plugin.path;
 
     switch (invocation.help) {
     case Help::None: break;
     case Help::Version: return emit(versionText(), {}, kExitOk);
     case Help::Command: return emit(commandHelp(*invocation.command), {}, kExitOk);
-    case Help::Program: return emit(programHelp(pluginPath, installedPlugin), {}, kExitOk);
+    case Help::Program: return emit(programHelp(pluginPath, defaults), {}, kExitOk);
     }
 
     // The host's log is shown only when asked for, whatever the stand-in's default.
@@ -132,9 +183,13 @@ int main(int argc, char** argv) {
                       invocation.options);
     tmhost::setDefaultTimeout(invocation.options.timeoutSeconds.value_or(kDefaultTimeoutSeconds));
 
-    const LoadResult loaded = loadPlugin(pluginPath);
-    if (!loaded.plugin)
+    LoadResult loaded = loadPlugin(pluginPath);
+    if (!loaded.plugin) {
+        if (plugin.byDefault)
+            loaded.errors.push_back("name the plug-in to load with --plugin PATH or " +
+                                    std::string(kPluginEnvironmentVariable));
         return finish(setupFailure(invocation, pluginPath, loaded.errors), invocation.options);
+    }
     return finish(runCommand(invocation, loaded.plugin->entryPoints(), pluginPath, {},
                              terminalProgress(invocation.command->name)),
                   invocation.options);

@@ -149,28 +149,9 @@ std::string_view withoutFinalNewline(std::string_view message) {
     return message;
 }
 
-// Keeps an entry on one line: control characters become \n, \t or \xNN, and a
-// backslash becomes \\, so that the escaping can be undone unambiguously.
-// Other bytes (UTF-8 text included) are kept as they are.
-void appendEscaped(std::string& line, std::string_view message) {
-    static const char hex[] = "0123456789abcdef";
-    for (const char c : message) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '\\') {
-            line += "\\\\";
-        } else if (c == '\n') {
-            line += "\\n";
-        } else if (c == '\t') {
-            line += "\\t";
-        } else if (byte < 0x20 || byte == 0x7f) {
-            line += "\\x";
-            line += hex[byte >> 4];
-            line += hex[byte & 0xf];
-        } else {
-            line += c;
-        }
-    }
-}
+// Keeps an entry on one line, in the escaping that mpioctl's text output
+// shares.
+using mpio::process::appendEscaped;
 
 __attribute__((format(printf, 4, 0))) int emit(const EvDebug* log, const char* tag, int level,
                                                 const char* format, va_list args) {

@@ -2,7 +2,15 @@
 #include "mpio/loader.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <system_error>
 #include <utility>
 
 namespace mpio::loader {
@@ -22,16 +30,76 @@ bool bind(void* handle, const char* name, Slot& slot) {
     return true;
 }
 
+// "its group", "others" or "its group and others", for the write bits of mode.
+std::string writers(mode_t mode) {
+    if ((mode & S_IWGRP) && (mode & S_IWOTH)) return "its group and others";
+    return (mode & S_IWGRP) ? "its group" : "others";
+}
+
+// The absolute path of path without symbolic links; empty, with error set,
+// when it cannot be resolved.
+std::string resolved(const std::string& path, int& error) {
+    char* real = ::realpath(path.c_str(), nullptr);
+    error = errno;
+    if (!real) return {};
+    std::string text = real;
+    std::free(real);
+    return text;
+}
+
 } // namespace
+
+std::string whyReplaceable(const std::string& path) {
+    const uid_t caller = ::geteuid();
+    std::filesystem::path entry = path;
+    bool belowIsDirectory = false; // the entry checked before, just below this one
+    for (bool first = true;; first = false) {
+        struct stat node {};
+        if (::lstat(entry.c_str(), &node) != 0)
+            return "cannot examine " + entry.string() + ": " + std::strerror(errno);
+        const bool link = S_ISLNK(node.st_mode);
+        const bool directory = S_ISDIR(node.st_mode);
+        if (!link && (first ? !S_ISREG(node.st_mode) : !directory))
+            return entry.string() + (first ? " is not a regular file" : " is not a directory");
+        if (node.st_uid != 0 && node.st_uid != caller)
+            return entry.string() + " is owned by uid " + std::to_string(node.st_uid) +
+                   ", neither root nor the caller";
+        // A link's own mode means nothing: its directory decides who may replace it.
+        const mode_t writable = link ? 0 : node.st_mode & (S_IWGRP | S_IWOTH);
+        const bool sticky = directory && node.st_uid == 0 && (node.st_mode & S_ISVTX);
+        if (writable && !(sticky && belowIsDirectory))
+            return entry.string() + " is writable by " + writers(node.st_mode) +
+                   (sticky ? " (a sticky directory is accepted only above a directory)" : "");
+        belowIsDirectory = directory;
+        if (!entry.has_relative_path()) return {}; // the root directory
+        entry = entry.parent_path();
+    }
+}
 
 LoadResult loadPlugin(const std::string& path) {
     LoadResult loaded;
-    const std::string file = path.find('/') == std::string::npos ? "./" + path : path;
+    int error = 0;
+    const std::string file = resolved(path, error);
+    if (file.empty()) {
+        loaded.errors.push_back("cannot load plugin " + path + ": " + std::strerror(error));
+        return loaded;
+    }
+    // The path as given, with the links on its way, and the file it leads to.
+    std::error_code noDirectory;
+    const std::string given = std::filesystem::absolute(path, noDirectory).lexically_normal().string();
+    std::string why = whyReplaceable(given);
+    if (why.empty() && given != file) why = whyReplaceable(file);
+    if (!why.empty()) {
+        loaded.errors.push_back("refusing to load plugin " + path + ": " + why +
+                                ", so someone else could replace the plug-in");
+        return loaded;
+    }
     ::dlerror();
     void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
-        const char* why = ::dlerror();
-        loaded.errors.push_back("cannot load plugin " + path + ": " + (why ? why : "unknown dynamic loader error"));
+        const char* reason = ::dlerror();
+        loaded.errors.push_back("cannot load plugin " + path + ": " +
+                                (reason ? reason : "unknown dynamic loader error"));
         return loaded;
     }
     auto plugin = std::make_unique<Plugin>(handle);

@@ -81,13 +81,6 @@ std::optional<int> reapOrphansUntilTheCommandEnds(process::Child& command) {
 
 } // namespace
 
-void setDisposition(int sig, void (*handler)(int)) {
-    struct sigaction action {};
-    sigemptyset(&action.sa_mask);
-    action.sa_handler = handler;
-    ::sigaction(sig, &action, nullptr);
-}
-
 sigset_t supervisedSignals() {
     sigset_t set;
     sigemptyset(&set);

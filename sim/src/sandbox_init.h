@@ -19,7 +19,7 @@ namespace sim {
 inline constexpr int kForwardedSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 
 // Gives sig the disposition handler (SIG_DFL, SIG_IGN or a function).
-void setDisposition(int sig, void (*handler)(int));
+using mpio::process::setDisposition;
 
 // The forwarded signals and SIGCHLD, which the launcher and the init keep
 // blocked and take with sigwaitinfo.

@@ -128,7 +128,9 @@ TEST(ParseArguments, RefusesBadOptionsAndArguments) {
 }
 
 TEST(Help, ProgramHelpNamesEveryCommandAndExitStatus) {
-    const std::string help = programHelp("/built/libTmMPIO_EMCPowerPath.so", "../lib/tmmpio/libTmMPIO_EMCPowerPath.so");
+    const std::string help = programHelp("/built/libTmMPIO_EMCPowerPath.so",
+                                         {"../lib/tmmpio/libTmMPIO_EMCPowerPath.so",
+                                          "/usr/lib/tmmpio/libTmMPIO_EMCPowerPath.so"});
     for (const CommandInfo& command : commandTable()) {
         EXPECT_NE(help.find(std::string("  ") + command.name), std::string::npos) << command.name;
         EXPECT_NE(help.find(command.entryPoint), std::string::npos) << command.entryPoint;
@@ -143,26 +145,27 @@ TEST(Help, ProgramHelpNamesEveryCommandAndExitStatus) {
         EXPECT_NE(help.find(status), std::string::npos) << status;
 }
 
-TEST(ChoosePluginPath, GivenThenEnvironmentThenBuildTreeThenInstalledTree) {
-    const std::string installed = "../lib/tmmpio";
+TEST(ChoosePlugin, GivenThenEnvironmentThenBesideTheProgram) {
+    const std::string fromBin = "../lib/tmmpio/libTmMPIO_EMCPowerPath.so";
+    const std::string configured = "/usr/lib/tmmpio/libTmMPIO_EMCPowerPath.so";
     const struct {
         std::optional<std::string> given, environment;
-        std::string executable, buildBinDir, chosen;
+        std::string executable, chosen;
+        bool byDefault;
     } cases[] = {
-        {"/g.so", "/e.so", "/usr/bin/mpioctl", "/usr/bin", "/g.so"},
-        {{}, "/e.so", "/usr/bin/mpioctl", "/usr/bin", "/e.so"},
-        {{}, "", "/usr/bin/mpioctl", "/usr/bin", "/built.so"},
-        {{}, {}, "/usr/bin/../bin/mpioctl", "/usr/bin", "/built.so"},
-        {{}, {}, "/opt/moved/bin/mpioctl", "/usr/bin", "/opt/moved/lib/tmmpio/libTmMPIO_EMCPowerPath.so"},
-        // A build tree that is gone is not the program's directory.
-        {{}, {}, "/gone/bin/mpioctl", "/gone/bin", "/gone/lib/tmmpio/libTmMPIO_EMCPowerPath.so"},
-        {{}, {}, "", "/usr/bin", "libTmMPIO_EMCPowerPath.so"},
+        {"/g.so", "/e.so", "/usr/bin/mpioctl", "/g.so", false},
+        {{}, "/e.so", "/usr/bin/mpioctl", "/e.so", false},
+        {{}, "", "/usr/bin/mpioctl", "/usr/lib/tmmpio/libTmMPIO_EMCPowerPath.so", true},
+        {{}, {}, "/opt/moved/bin/mpioctl", "/opt/moved/lib/tmmpio/libTmMPIO_EMCPowerPath.so", true},
+        // Without its own path (no /proc), never a name for the current directory.
+        {{}, {}, "", configured, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.executable + " " + c.given.value_or("-") + " " + c.environment.value_or("-"));
-        EXPECT_EQ(choosePluginPath({c.given, c.environment, c.executable, installed, c.buildBinDir,
-                                    "/built.so"}),
-                  c.chosen);
+        const PluginChoice choice =
+            choosePlugin({c.given, c.environment, c.executable, fromBin, configured});
+        EXPECT_EQ(choice.path, c.chosen);
+        EXPECT_EQ(choice.byDefault, c.byDefault);
     }
 }
 

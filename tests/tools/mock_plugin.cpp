@@ -2,12 +2,15 @@
 // A plug-in with scripted, deterministic answers for running mpioctl. The
 // answers depend on the arguments; MOCK_MPIO holds comma-separated switches
 // (init-fails, no-vendor, devices-fail, devices-grow, many-devices,
-// refresh-fails, no-powerpath: init fails and no device is listed), and
+// refresh-fails, no-powerpath: init fails and no device is listed,
+// odd-names: three devices whose names hold a tab, an escape sequence and a
+// carriage return), and
 // when MOCK_MPIO_TRACE names a file every call appends a line to it:
 // "NAME cap=CAPACITY clear=0|1 timeout=SECONDS", clear=1 when err was 0 and
 // errbuf all NUL bytes on entry. With MOCK_OMIT_REFRESH the library lacks
-// refreshMPIO. It binds the host's EvDebug and tmhost::defaultTimeout from
-// the loading program.
+// refreshMPIO. It binds the host's EvDebug, TmProcess::system (refreshMPIO
+// runs a command, as a plug-in does) and tmhost::defaultTimeout from the
+// loading program.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -99,8 +102,11 @@ int getMPIODevices(void*, char** devices, int* count, int* err, char* errbuf) {
         *count = 0;
         return 0;
     }
-    for (int i = 0, n = flag("many-devices") ? 100000 : 6; i < n; ++i)
-        names.push_back(deviceName(i));
+    if (flag("odd-names"))
+        names = {"/dev/emcpower\ta", "/dev/emcpower\x1b[31mb", "/dev/emcpowerc\r"};
+    else
+        for (int i = 0, n = flag("many-devices") ? 100000 : 6; i < n; ++i)
+            names.push_back(deviceName(i));
     const int capacity = *count;
     *count = fill(devices, capacity, names);
     const int segments = static_cast<int>(names.size()) + 1;
@@ -144,6 +150,12 @@ int refreshMPIO(void*, int* err, char* errbuf) {
     if (flag("refresh-fails")) {
         setError(err, errbuf, 5, "powermt config: failed\n");
         return 5;
+    }
+    std::string output;
+    std::string error;
+    if (const int code = TmProcess::system("exit 0", &output, &error, 0, false)) {
+        setError(err, errbuf, code, error);
+        return code;
     }
     return 0;
 }
@@ -191,7 +203,8 @@ int getPartitionDevices(void*, const char* dev, TmPartInfo* parts, int* count, i
     } else if (initialised && d == "/dev/emcpowerb") {
         found = 0;
     } else {
-        const int code = initialised && d == "/dev/emcpowerr" ? -5 : -1;
+        // The reader's -ENXIO, a node without a disk, is -6 as MPIO_NOT_A_PSEUDO_DEVICE is.
+        const int code = initialised && d == "/dev/emcpowerr" ? -6 : -1;
         setError(err, errbuf, code, dev);
         if (count) *count = 0;
         return code;

@@ -3,9 +3,12 @@
 // standard output, standard error, --json documents and exit statuses.
 #include <gtest/gtest.h>
 
+#include <new>
+
 #include <nlohmann/json.hpp>
 
 #include "TmMPIOVersion.h"
+#include "commands.h"
 #include "run_program.h"
 #include "temp_dir.h"
 #include "text.h"
@@ -62,7 +65,7 @@ protected:
             const json doc = json::parse(run.out);
             EXPECT_EQ(doc.at("plugin"), kMock);
             EXPECT_EQ(doc.at("exitStatus"), exitStatus);
-            EXPECT_EQ(doc.at("ok"), exitStatus <= 1);
+            EXPECT_EQ(doc.at("ok"), exitStatus == 0);
             return doc;
         } catch (const std::exception& e) {
             ADD_FAILURE() << e.what() << " in: " << run.out;
@@ -118,7 +121,7 @@ TEST_F(MpioctlRun, AnswersFailuresAndExitStatusesInTextMode) {
         {{"init"}, "init-fails", 2, "", {"mpioctl: init failed (it returned null)"}},
         {{"devices"}, "devices-fail", 2, "",
          {"mpioctl: getMPIODevices failed with result -2\n",
-          "mpioctl: plug-in error 2: powermt: \"dev=all\" failed\n\tsee log\n"}},
+          "mpioctl: plug-in error 2: powermt: \"dev=all\" failed\\n\\tsee log\n"}},
         {{"devices"}, "many-devices", 0, "*\n/dev/emcpowereqxc\n/dev/emcpowereqxd\n", {}},
         {{"devices"}, "no-powerpath", 2, "",
          {"mpioctl: no PowerPath on this machine: no pseudo device listed, and init failed"}},
@@ -149,14 +152,26 @@ TEST_F(MpioctlRun, AnswersFailuresAndExitStatusesInTextMode) {
         {{"partitions", "/dev/sdb"}, "", 2, "",
          {"=mpioctl: /dev/sdb is not a whole PowerPath pseudo device (getPartitionDevices "
           "returned -1)\n"}},
+        // The reader's error is no plug-in code, whatever number it has.
         {{"partitions", "/dev/emcpowerr"}, "", 2, "",
-         {"=mpioctl: the partition table of /dev/emcpowerr could not be read "
-          "(getPartitionDevices returned -5)\n"}},
+         {"=mpioctl: the partition table of /dev/emcpowerr could not be read: No such device or address "
+          "(the partition reader's error -6, returned by getPartitionDevices)\n"
+          "mpioctl: plug-in error -6: /dev/emcpowerr\n"}},
         {{"partitions", "/dev/emcpowera"}, "init-fails", 2, "", {"mpioctl: init failed"}},
         {{"inventory"}, "", 2, "*/dev/emcpowerc  isMPIODevice: yes  partitions: unknown\n",
          {"\nmpioctl: /dev/emcpowerc is not a whole PowerPath pseudo device (getPartitionDevices "
           "returned -1)\nmpioctl: /dev/emcpowerd is not a PowerPath pseudo device "
           "(getUnderlyingDevices returned -6)\n"}},
+        // Control characters from the plug-in never reach the terminal, nor split a row.
+        {{"devices"}, "odd-names", 0, "/dev/emcpower\\ta\n/dev/emcpower\\x1b[31mb\n/dev/emcpowerc\\x0d\n", {}},
+        {{"--raw", "--no-headings", "inventory"}, "odd-names", 2,
+         "device\t/dev/emcpower\\ta\tyes\t-\t-\t-\t-\t-\t-\t-\n"
+         "device\t/dev/emcpower\\x1b[31mb\tyes\t-\t-\t-\t-\t-\t-\t-\n"
+         "device\t/dev/emcpowerc\\x0d\tyes\t-\t-\t-\t-\t-\t-\t-\n",
+         {"\nmpioctl: /dev/emcpower\\x1b[31mb is not a PowerPath pseudo device (getUnderlyingDevices "
+          "returned -6)\n"}},
+        {{"is-mpio", "/dev/\x1b]0;x\x07"}, "", 2, "",
+         {"=mpioctl: /dev/\\x1b]0;x\\x07 does not exist (isMPIODevice answered 0, no)\n"}},
         {{"is-partition", "/dev/emcpowera1"}, "", 0, "/dev/emcpowera1: partition of /dev/emcpowera\n",
          {}},
         {{"is-partition", "/dev/emcpowera"}, "", 1,
@@ -295,9 +310,10 @@ TEST_F(MpioctlRun, HostLogLevelAndTimeoutFollowTheOptions) {
     }
 }
 
-TEST_F(MpioctlRun, OutputThatCannotBeWrittenGivesStatus74) {
+TEST_F(MpioctlRun, FullDisksClosedPipesAndTheCallersSignals) {
     // Through sh: standard output into a full device, or into a pipe whose
-    // reader has gone; the status comes back on standard error.
+    // reader has gone, or a caller that ignores and blocks signals; the
+    // status comes back on standard error.
     const struct {
         std::string script;
         std::string err;
@@ -306,8 +322,16 @@ TEST_F(MpioctlRun, OutputThatCannotBeWrittenGivesStatus74) {
          "mpioctl: cannot write the output: No space left on device\nstatus 74\n"},
         {"\"$0\" --plugin \"$1\" --json devices >/dev/full; echo \"status $?\" >&2",
          "mpioctl: cannot write the output: No space left on device\nstatus 74\n"},
+        // A closed pipe ends it quietly, by SIGPIPE, as other tools end.
         {"{ sleep 0.3; \"$0\" --plugin \"$1\" devices; echo \"status $?\" >&2; } | true",
-         "mpioctl: cannot write the output: Broken pipe\nstatus 74\n"},
+         "status 141\n"},
+        {"{ sleep 0.3; env --ignore-signal=PIPE --block-signal=PIPE \"$0\" --plugin \"$1\" --json devices;"
+         " echo \"status $?\" >&2; } | true",
+         "status 141\n"},
+        // The commands that the plug-in runs are still reaped.
+        {"env --ignore-signal=CHLD --block-signal=CHLD,TERM \"$0\" --plugin \"$1\" refresh >/dev/null;"
+         " echo \"status $?\" >&2",
+         "status 0\n"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.script);
@@ -357,9 +381,7 @@ TEST_F(MpioctlRun, PluginsThatCannotBeUsedGiveStatus3) {
 
     const ProgramRun missing = runProgram(MPIOCTL_PATH, {"--plugin", "/nonexistent/p.so", "init"});
     EXPECT_EQ(missing.exitStatus, 3);
-    EXPECT_TRUE(contains(missing.err, "mpioctl: cannot load plugin /nonexistent/p.so: "
-                                      "/nonexistent/p.so: cannot open shared object file"))
-        << missing.err;
+    EXPECT_EQ(missing.err, "mpioctl: cannot load plugin /nonexistent/p.so: No such file or directory\n");
 
     const ProgramRun inJson =
         runProgram(MPIOCTL_PATH, {"--json", "--plugin", "/nonexistent/p.so", "devices"});
@@ -369,7 +391,103 @@ TEST_F(MpioctlRun, PluginsThatCannotBeUsedGiveStatus3) {
     EXPECT_EQ(doc.at("ok"), false);
     EXPECT_TRUE(doc.at("error").at("entryPoint").is_null());
     EXPECT_TRUE(contains(doc.at("error").at("message").get<std::string>(),
-                         "cannot open shared object file"));
+                         "No such file or directory"));
+}
+
+// A plug-in that someone other than root or the caller could replace is not
+// loaded: the file and each directory above it, made here in a private
+// directory under the temporary directory.
+TEST(MpioctlPluginTrust, RefusesAPluginThatOthersCouldReplace) {
+    const struct {
+        std::string setUp; // run in the private directory, which holds a/b/p.so
+        std::string plugin;
+        std::string refusal; // empty: loaded
+    } cases[] = {
+        {"", "a/b/p.so", ""},
+        {"chmod 0664 a/b/p.so", "a/b/p.so", "a/b/p.so is writable by its group"},
+        {"chown 65534 a/b/p.so", "a/b/p.so", "a/b/p.so is owned by uid 65534, neither root nor the caller"},
+        {"chmod 0757 a/b", "a/b/p.so", "a/b is writable by others"},
+        {"chown 65534 a", "a/b/p.so", "a is owned by uid 65534, neither root nor the caller"},
+        // A sticky directory of root, as /tmp, above a directory that passes.
+        {"chmod 1777 a", "a/b/p.so", ""},
+        {"chmod 1777 a/b", "a/b/p.so",
+         "a/b is writable by its group and others (a sticky directory is accepted only above a directory)"},
+        // A link that others could replace, to a file that passes.
+        {"mkdir -m 0777 c && ln -s ../a/b/p.so c/p.so", "c/p.so", "c is writable by its group and others"},
+        {"mkdir -m 0700 c && ln -s ../a/b/p.so c/p.so", "c/p.so", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.setUp);
+        const testkit::TempDir dir;
+        const ProgramRun made = runProgram(
+            "/bin/sh", {"-c", "umask 022 && cd \"$0\" && mkdir -p a/b && cp \"$1\" a/b/p.so && chmod 0644 a/b/p.so && " +
+                                  (c.setUp.empty() ? "true" : c.setUp),
+                        dir.path(), kMock});
+        ASSERT_EQ(made.exitStatus, 0) << made.err;
+        const std::string plugin = dir / c.plugin;
+        const ProgramRun run = runProgram(MPIOCTL_PATH, {"--plugin", plugin, "vendor"});
+        if (c.refusal.empty()) {
+            EXPECT_EQ(run.exitStatus, 0) << run.err;
+            EXPECT_EQ(run.out, "Mock: scripted MPIO\n");
+        } else {
+            EXPECT_EQ(run.exitStatus, 3);
+            EXPECT_EQ(run.err, "mpioctl: refusing to load plugin " + plugin + ": " + dir.path() + "/" +
+                                   c.refusal + ", so someone else could replace the plug-in\n");
+        }
+    }
+}
+
+// Without /proc mpioctl cannot learn its own path; it then takes the
+// configured plug-in directory, never the current one.
+TEST(MpioctlPluginChoice, NeverLoadsFromTheCurrentDirectory) {
+    const testkit::TempDir dir;
+    const auto withoutProc = [&](const std::string& argument) {
+        return runProgram("/bin/sh",
+                          {"-c",
+                           "cd \"$0\" && cp \"$1\" libTmMPIO_EMCPowerPath.so && exec unshare --mount sh -c "
+                           "'mount -t tmpfs none /proc 2>/dev/null || exit 99; exec \"$0\" \"$1\"' \"$2\" \"$3\"",
+                           dir.path(), kMock, MPIOCTL_PATH, argument});
+    };
+    const ProgramRun help = withoutProc("--help");
+    if (help.exitStatus == 99) GTEST_SKIP() << "no mount namespace to hide /proc in";
+    EXPECT_TRUE(contains(help.out, "This run: " MPIOCTL_CONFIGURED_PLUGIN "\n")) << help.out;
+    const ProgramRun vendor = withoutProc("vendor");
+    EXPECT_NE(vendor.out, "Mock: scripted MPIO\n");
+    if (vendor.exitStatus == 3) {
+        EXPECT_TRUE(contains(vendor.err, "\nmpioctl: name the plug-in to load with --plugin PATH or MPIOCTL_PLUGIN\n"))
+            << vendor.err;
+    }
+}
+
+// The installed program holds no path of the build tree (RPATH included) and
+// does not look there for a plug-in, even when run from it.
+TEST(MpioctlPluginChoice, TheInstalledProgramNeverLooksInTheBuildTree) {
+    const std::string program = testkit::readFile(MPIOCTL_INSTALLED_PATH);
+    ASSERT_FALSE(program.empty());
+    for (const char* buildPath : {MPIOCTL_BUILD_BINDIR, MPIOCTL_BUILD_LIBDIR})
+        EXPECT_FALSE(contains(program, buildPath)) << buildPath;
+    const ProgramRun run = runProgram(MPIOCTL_INSTALLED_PATH, {"--json", "vendor"},
+                                      {{"LD_LIBRARY_PATH", MPIOCTL_BUILD_LIBDIR}});
+    EXPECT_EQ(run.exitStatus, 3) << run.out << run.err;
+    EXPECT_FALSE(contains(run.out, MPIOCTL_BUILD_LIBDIR "/libTmMPIO_EMCPowerPath.so")) << run.out;
+}
+
+// Memory that runs out in mpioctl's own work is a failure to report.
+TEST(MpioctlCommands, OutOfMemoryIsAFailureNotACrash) {
+    const mpioctl::LoadResult loaded = mpioctl::loadPlugin(kMock);
+    ASSERT_TRUE(loaded.plugin) << mpio::loader::joinedErrors(loaded);
+    const mpioctl::ParseResult parsed = mpioctl::parseArguments({"inventory"});
+    ASSERT_TRUE(parsed.invocation);
+    // Here the progress of the third device, where mpioctl allocates its line.
+    const mpioctl::Report report =
+        mpioctl::runCommand(*parsed.invocation, loaded.plugin->entryPoints(), kMock, {},
+                            [](std::size_t done, std::size_t) {
+                                if (done == 3) throw std::bad_alloc();
+                            });
+    EXPECT_EQ(report.exitStatus, 2);
+    ASSERT_TRUE(report.failure);
+    EXPECT_EQ(report.failure->message, "inventory: out of memory");
+    EXPECT_FALSE(report.inventory);
 }
 
 TEST(MpioctlRealPlugin, VendorOfTheBuiltPluginFoundBesideTheProgram) {

@@ -74,6 +74,11 @@ TEST(RenderJson, DocumentsKeepTheirKeysOrderAndCompactForm) {
     devices.paths = std::vector<std::string>{"/dev/emcpowera", "/dev/emcpowerb"};
     Report empty = reportOf("paths", "/dev/emcpowerc");
     empty.paths = std::vector<std::string>{};
+    Report partial = reportOf("inventory");
+    partial.exitStatus = 2;
+    partial.inventory = std::vector<InventoryDevice>{
+        {"/dev/emcpowera", true, std::nullopt, std::vector<TmPartInfo>{},
+         {{"getUnderlyingDevices", -2, 2, "x", "failed"}}}};
     Report unloaded;
     unloaded.plugin = "/p.so";
     unloaded.exitStatus = 3;
@@ -84,24 +89,29 @@ TEST(RenderJson, DocumentsKeepTheirKeysOrderAndCompactForm) {
         std::string document;
     } cases[] = {
         {parts,
-         R"({"schemaVersion":1,"command":"partitions","plugin":"/p.so","ok":true,"exitStatus":0,)"
+         R"({"schemaVersion":2,"command":"partitions","plugin":"/p.so","ok":true,"exitStatus":0,)"
          R"("device":"/dev/emcpowera","partitions":[{"name":"/dev/emcpowera1","partNo":1,)"
          R"("start":2048,"size":-9223372036854775808,"sectorSize":512,"major":120,"minor":1}],)"
          R"("warnings":[{"entryPoint":"getPartitionDevices","result":0,"code":3,"text":"stray",)"
          R"("message":"left an error"}]})"},
         {failed,
-         R"({"schemaVersion":1,"command":"is-partition","plugin":"/p.so","ok":false,"exitStatus":2,"path":"/dev/x",)"
+         R"({"schemaVersion":2,"command":"is-partition","plugin":"/p.so","ok":false,"exitStatus":2,"path":"/dev/x",)"
          R"("error":{"entryPoint":"isPartitionDevice","result":0,"code":null,"text":null,)"
          R"("message":"no"},"warnings":[]})"},
-        {no, R"({"schemaVersion":1,"command":"is-partition","plugin":"/p.so","ok":true,"exitStatus":1,)"
+        // ok is true exactly when the exit status is 0.
+        {no, R"({"schemaVersion":2,"command":"is-partition","plugin":"/p.so","ok":false,"exitStatus":1,)"
              R"("path":"/dev/sdb1","partition":false,"parent":null,"warnings":[]})"},
-        {devices, R"({"schemaVersion":1,"command":"devices","plugin":"/p.so","ok":true,"exitStatus":0,)"
+        {devices, R"({"schemaVersion":2,"command":"devices","plugin":"/p.so","ok":true,"exitStatus":0,)"
                   R"("devices":["/dev/emcpowera","/dev/emcpowerb"],"warnings":[]})"},
-        {empty, R"({"schemaVersion":1,"command":"paths","plugin":"/p.so","ok":true,"exitStatus":0,)"
+        {empty, R"({"schemaVersion":2,"command":"paths","plugin":"/p.so","ok":true,"exitStatus":0,)"
                 R"("device":"/dev/emcpowerc","paths":[],"warnings":[]})"},
+        {partial, R"({"schemaVersion":2,"command":"inventory","plugin":"/p.so","ok":false,"exitStatus":2,)"
+                  R"("devices":[{"device":"/dev/emcpowera","mpio":true,"paths":null,"partitions":[],)"
+                  R"("errors":[{"entryPoint":"getUnderlyingDevices","result":-2,"code":2,"text":"x","message":"failed"}]}],)"
+                  R"("warnings":[]})"},
         {reportOf("refresh"),
-         R"({"schemaVersion":1,"command":"refresh","plugin":"/p.so","ok":true,"exitStatus":0,"warnings":[]})"},
-        {unloaded, R"({"schemaVersion":1,"command":null,"plugin":"/p.so","ok":false,"exitStatus":3,)"
+         R"({"schemaVersion":2,"command":"refresh","plugin":"/p.so","ok":true,"exitStatus":0,"warnings":[]})"},
+        {unloaded, R"({"schemaVersion":2,"command":null,"plugin":"/p.so","ok":false,"exitStatus":3,)"
                    R"("error":{"entryPoint":null,"result":null,"code":null,"text":null,)"
                    R"("message":"cannot load"},"warnings":[]})"},
     };

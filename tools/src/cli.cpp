@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "TmMPIOVersion.h"
+#include "mpio/process.h"
 #include "negotiate.h"
 #include "plugin.h"
 #include "tmhost/TmHost.h"
@@ -87,11 +88,14 @@ const char* const kExitStatusText =
     "Exit status:\n"
     "  0   success; for is-mpio and is-partition: yes\n"
     "  1   is-mpio or is-partition: no\n"
-    "  2   the plug-in reported a failure, or answered against its conventions\n"
-    "  3   the plug-in could not be loaded or lacks an entry point, or the host\n"
-    "      log could not be set up\n"
+    "  2   the plug-in reported a failure, or answered against its conventions;\n"
+    "      mpioctl ran out of memory\n"
+    "  3   the plug-in could not be loaded, was refused (others could replace it)\n"
+    "      or lacks an entry point, or the host log could not be set up\n"
     "  64  usage error: unknown option or command, missing or extra argument\n"
-    "  74  the output could not be written (a full disk, a closed pipe)\n";
+    "  74  the output could not be written (a full disk)\n"
+    "A closed pipe on standard output ends mpioctl quietly by SIGPIPE, as other\n"
+    "tools (status 141 in the shell).\n";
 
 std::string synopsis(const CommandInfo& command) {
     std::string text = command.name;
@@ -284,7 +288,7 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
     return parsed;
 }
 
-std::string programHelp(const std::string& chosenPlugin, const std::string& installedPlugin) {
+std::string programHelp(const std::string& chosenPlugin, const DefaultPlugin& defaults) {
     std::ostringstream out;
     out << "Usage: mpioctl [OPTIONS] COMMAND [ARGUMENT]\n"
            "\n"
@@ -311,18 +315,22 @@ std::string programHelp(const std::string& chosenPlugin, const std::string& inst
         << kPluginEnvironmentVariable
         << " names, else\n"
            "                      "
-        << installedPlugin
+        << defaults.fromProgramDir
         << "\n"
-           "                      from mpioctl's own directory (from the build tree: the\n"
-           "                      plug-in built with it); this run:\n"
+           "                      from mpioctl's own directory, or when that cannot be\n"
+           "                      learnt (no /proc):\n"
            "                      "
-        << chosenPlugin
+        << defaults.whenProgramUnknown
+        << "\n"
+           "                      This run: "
+        << mpio::process::escaped(chosenPlugin)
         << "\n"
            "  --json              print one JSON document on standard output, failures\n"
            "                      included; usage errors still go to standard error. Its\n"
            "                      schemaVersion is "
         << kJsonSchemaVersion
-        << "; a JSON Schema for each command's document\n"
+        << "; its ok is true exactly when the exit\n"
+           "                      status is 0. A JSON Schema for each command's document\n"
            "                      is installed in share/tmmpio/schemas\n"
            "  --log LEVEL         show the host debug log on standard error, entries of\n"
            "                      LEVEL and up, one line each (control characters\n"
@@ -354,6 +362,15 @@ std::string programHelp(const std::string& chosenPlugin, const std::string& inst
            "a failure can be told from untouched buffers; on a failure the plug-in's\n"
            "error code and text are shown on standard error (in the JSON document with\n"
            "--json).\n"
+           "In text output, --raw rows and messages, control characters in names and\n"
+           "texts are escaped as in the host log (\\n, \\t, \\xNN, a backslash as \\\\), so\n"
+           "that none reaches the terminal and a row keeps its fields; --json keeps the\n"
+           "texts as they are, in JSON's escapes.\n"
+           "The plug-in is loaded only when no one but root and the caller could\n"
+           "replace it: the file and every directory above it must be owned by root or\n"
+           "the caller and not writable by group or others (a sticky directory of\n"
+           "root, such as /tmp, is accepted above a directory); otherwise mpioctl names\n"
+           "what failed and exits with status 3.\n"
            "\n"
         << kExitStatusText;
     return out.str();
@@ -374,7 +391,7 @@ std::string versionText() {
 }
 
 std::string usageMessage(const ParseResult& failed) {
-    std::string text = "mpioctl: " + failed.error + "\n";
+    std::string text = "mpioctl: " + mpio::process::escaped(failed.error) + "\n";
     if (failed.command)
         text += "Usage: mpioctl [OPTIONS] " + synopsis(*failed.command) +
                 "\nTry 'mpioctl help " + failed.command->name + "'.\n";

@@ -30,7 +30,7 @@ inline constexpr int kDefaultTimeoutSeconds = 60;
 // The version of the --json documents' layout, their first member
 // schemaVersion; it grows with every change that a reader could notice
 // (tools/schemas holds their JSON Schemas).
-inline constexpr int kJsonSchemaVersion = 1;
+inline constexpr int kJsonSchemaVersion = 2;
 
 enum class Command {
     Vendor, Init, Devices, IsMpio, Paths, Partitions, IsPartition, Refresh, Delete, Inventory
@@ -77,10 +77,15 @@ struct ParseResult {
 // after the command; "--" ends them.
 ParseResult parseArguments(const std::vector<std::string>& arguments);
 
-// Help texts. programHelp describes the plug-in lookup with installedPlugin
-// (the installed plug-in as seen from mpioctl's directory) and shows
-// chosenPlugin, the one that this run would load.
-std::string programHelp(const std::string& chosenPlugin, const std::string& installedPlugin);
+// The plug-in that mpioctl loads when none is named, as its help describes it.
+struct DefaultPlugin {
+    std::string fromProgramDir;     // relative to mpioctl's directory
+    std::string whenProgramUnknown; // absolute, when that directory cannot be learnt
+};
+
+// Help texts. programHelp describes the plug-in lookup with defaults and
+// shows chosenPlugin, the one that this run would load.
+std::string programHelp(const std::string& chosenPlugin, const DefaultPlugin& defaults);
 std::string commandHelp(const CommandInfo& command);
 
 // "mpioctl (TmMPIO_EMCPowerPath) VERSION", for --version.

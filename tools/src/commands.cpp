@@ -5,6 +5,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
+
+#include "mpio/process.h"
 
 namespace mpioctl {
 
@@ -183,13 +186,27 @@ void runPaths(const EntryPoints& api, const Limits& limits, Report& report) {
     report.paths = listed.paths;
 }
 
-// Why getPartitionDevices failed for device, in one line.
+// The text of the partition reader's failure result: its negated errno value
+// as strerror says it.
+std::string readerError(int result) {
+    constexpr int kLargestErrno = 4095; // as the kernel's error returns go
+    return result < 0 && result >= -kLargestErrno ? mpio::process::errnoText(-result)
+                                                  : "not an errno value";
+}
+
+// Why getPartitionDevices failed for device. Its own refusal is -1; any other
+// negative result is the partition reader's, whatever plug-in code it also
+// equals (-6, -ENXIO, is MPIO_NOT_A_PSEUDO_DEVICE too).
 Problem partitionsRefused(const std::string& device, const PartitionResult& listed) {
     const int result = listed.last.result;
-    const std::string why = result == -1 ? device + " is not a whole PowerPath pseudo device"
-                                         : "the partition table of " + device + " could not be read";
+    if (result != -1)
+        return problemOf("getPartitionDevices", result, listed.last,
+                         "the partition table of " + device + " could not be read: " +
+                             readerError(result) + " (the partition reader's error " +
+                             std::to_string(result) + ", returned by getPartitionDevices)");
     Problem problem = problemOf("getPartitionDevices", result, listed.last,
-                                why + " (getPartitionDevices returned " + std::to_string(result) + ")");
+                                device + " is not a whole PowerPath pseudo device "
+                                         "(getPartitionDevices returned -1)");
     // For a refused device the plug-in's text is the device's name alone.
     problem.textInMessage = problem.code == result && problem.text == device;
     return problem;
@@ -350,11 +367,9 @@ Report blankReport(const Invocation& invocation, const std::string& pluginPath) 
     return report;
 }
 
-} // namespace
-
-Report runCommand(const Invocation& invocation, const EntryPoints& api,
-                  const std::string& pluginPath, const Limits& limits, const Progress& progress) {
-    Report report = blankReport(invocation, pluginPath);
+// Runs the command into report.
+void runInto(const Invocation& invocation, const EntryPoints& api, const Limits& limits,
+             const Progress& progress, Report& report) {
     switch (invocation.command->id) {
     case Command::Vendor: runVendor(api, report); break;
     case Command::Init: runInit(api, report); break;
@@ -366,6 +381,24 @@ Report runCommand(const Invocation& invocation, const EntryPoints& api,
     case Command::Refresh: runRefresh(api, report); break;
     case Command::Delete: runDelete(api, report); break;
     case Command::Inventory: runInventory(api, limits, progress, report); break;
+    }
+}
+
+} // namespace
+
+Report runCommand(const Invocation& invocation, const EntryPoints& api,
+                  const std::string& pluginPath, const Limits& limits, const Progress& progress) {
+    Report report = blankReport(invocation, pluginPath);
+    try {
+        runInto(invocation, api, limits, progress, report);
+    } catch (const std::bad_alloc&) {
+        // What was gathered goes first, so that the failure can be reported.
+        report.paths.reset();
+        report.partitions.reset();
+        report.inventory.reset();
+        report.warnings = {};
+        fail(report, {{}, std::nullopt, std::nullopt, std::nullopt,
+                      std::string(invocation.command->name) + ": out of memory"});
     }
     return report;
 }

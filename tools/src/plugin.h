@@ -25,18 +25,22 @@ struct PluginLookup {
     std::optional<std::string> given;       // --plugin
     std::optional<std::string> environment; // MPIOCTL_PLUGIN, when set
     std::string executable;                 // the running program; empty when unknown
-    std::string pluginDirFromProgram;       // the installed plug-in directory, relative to the bindir
-    std::string buildBinDir;                // the build tree's bin/
-    std::string builtPlugin;                // the plug-in built with the program
+    std::string fromProgramDir;             // the default plug-in, relative to the program's directory
+    std::string whenProgramUnknown;         // the default plug-in, absolute, when the program is unknown
+};
+
+struct PluginChoice {
+    std::string path;
+    bool byDefault = false; // neither --plugin nor MPIOCTL_PLUGIN named it
 };
 
 // The plug-in to load, in this order: the one given with --plugin; the one
-// that MPIOCTL_PLUGIN names, when not empty; for a program that runs from the
-// build tree's bin/, the plug-in built with it; else the installed one, in
-// pluginDirFromProgram from the program's directory, so that an installed
-// tree works wherever it is moved. When the program's own path is unknown,
-// the bare file name, for the dynamic loader's search.
-std::string choosePluginPath(const PluginLookup& lookup);
+// that MPIOCTL_PLUGIN names, when not empty; else the default, found from the
+// program's own directory, so that an installed tree works wherever it is
+// moved. When the program's own path is unknown (no /proc, or a path too
+// long to read), the default is whenProgramUnknown, never a name relative to
+// the current directory.
+PluginChoice choosePlugin(const PluginLookup& lookup);
 
 } // namespace mpioctl
 

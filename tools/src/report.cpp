@@ -7,6 +7,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "mpio/process.h"
+
 namespace mpioctl {
 
 std::string recordName(const TmPartInfo& record) {
@@ -38,16 +40,29 @@ std::string formatTable(const std::vector<std::vector<std::string>>& rows,
 
 namespace {
 
+// Names and texts from the plug-in (hence from powermt's output) or from the
+// command line, as text output shows them: control characters escaped as the
+// host log does, so that none reaches a terminal and a row keeps its fields.
+using mpio::process::escaped;
+
+// The list, or an empty one; never a copy.
+template <typename T>
+const std::vector<T>& orEmpty(const std::optional<std::vector<T>>& list) {
+    static const std::vector<T> none;
+    return list ? *list : none;
+}
+
 // Error texts often end in a newline of the failed command's output.
 std::string_view trimmed(std::string_view text) {
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
     return text;
 }
 
+// Each line of text after prefix, escaped.
 void writeLines(std::ostream& err, std::string_view prefix, std::string_view text) {
     for (std::size_t from = 0;;) {
         const std::size_t end = text.find('\n', from);
-        err << prefix << text.substr(from, end - from) << '\n';
+        err << prefix << escaped(text.substr(from, end - from)) << '\n';
         if (end == std::string_view::npos) break;
         from = end + 1;
     }
@@ -57,11 +72,11 @@ void writeProblem(std::ostream& err, std::string_view prefix, const Problem& pro
     writeLines(err, prefix, problem.message);
     if (problem.textInMessage) return;
     if (problem.code && problem.text)
-        err << "mpioctl: plug-in error " << *problem.code << ": " << trimmed(*problem.text) << '\n';
+        err << "mpioctl: plug-in error " << *problem.code << ": " << escaped(trimmed(*problem.text)) << '\n';
     else if (problem.code)
         err << "mpioctl: plug-in error " << *problem.code << " (no error text)\n";
     else if (problem.text)
-        err << "mpioctl: plug-in error text: " << trimmed(*problem.text) << '\n';
+        err << "mpioctl: plug-in error text: " << escaped(trimmed(*problem.text)) << '\n';
 }
 
 const char* argumentKey(Command command) {
@@ -106,21 +121,24 @@ Json partitionsJson(const std::optional<std::vector<TmPartInfo>>& records) {
     return list;
 }
 
-Json inventoryJson(const std::vector<InventoryDevice>& devices) {
-    Json list = Json::array();
-    for (const InventoryDevice& d : devices) {
-        Json problems = Json::array();
-        for (const Problem& problem : d.problems) problems.push_back(problemJson(problem));
-        list.push_back({{"device", d.device},
-                        {"mpio", orNull(d.mpio)},
-                        {"paths", orNull(d.paths)},
-                        {"partitions", partitionsJson(d.partitions)},
-                        {"errors", std::move(problems)}});
-    }
-    return list;
+Json inventoryDeviceJson(const InventoryDevice& d) {
+    Json problems = Json::array();
+    for (const Problem& problem : d.problems) problems.push_back(problemJson(problem));
+    return {{"device", d.device},
+            {"mpio", orNull(d.mpio)},
+            {"paths", orNull(d.paths)},
+            {"partitions", partitionsJson(d.partitions)},
+            {"errors", std::move(problems)}};
 }
 
-// The members that carry the command's answer.
+// The compact text of value. Bytes that are not valid UTF-8 (paths and
+// plug-in texts are bytes) become U+FFFD, so that any report gives a valid
+// document.
+std::string dumped(const Json& value) {
+    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+// The members that carry the command's answer, but the inventory's devices.
 void addAnswer(const Report& report, Json& doc) {
     switch (report.command->id) {
     case Command::Vendor:
@@ -128,7 +146,7 @@ void addAnswer(const Report& report, Json& doc) {
     case Command::Devices:
     case Command::Paths:
         doc[report.command->id == Command::Devices ? "devices" : "paths"] =
-            report.paths.value_or(std::vector<std::string>{});
+            orEmpty(report.paths);
         break;
     case Command::IsMpio: doc["mpio"] = report.answer.value_or(false); break;
     case Command::IsPartition:
@@ -136,18 +154,16 @@ void addAnswer(const Report& report, Json& doc) {
         doc["parent"] = orNull(report.parent);
         break;
     case Command::Partitions:
-        doc["partitions"] = partitionsJson(report.partitions.value_or(std::vector<TmPartInfo>{}));
+        doc["partitions"] = partitionsJson(orEmpty(report.partitions));
         break;
     case Command::Inventory:
-        doc["devices"] = inventoryJson(report.inventory.value_or(std::vector<InventoryDevice>{}));
-        break;
     case Command::Refresh:
     case Command::Delete: break;
     }
 }
 
 std::vector<std::string> partitionCells(const TmPartInfo& r) {
-    return {recordName(r),          std::to_string(r.partNo), std::to_string(r.start),
+    return {escaped(recordName(r)), std::to_string(r.partNo), std::to_string(r.start),
             std::to_string(r.size), std::to_string(r.sectorSize), std::to_string(r.major),
             std::to_string(r.minor)};
 }
@@ -180,11 +196,12 @@ std::string inventoryRaw(const std::vector<InventoryDevice>& devices, const Tabl
         rows.push_back({"KIND", "DEVICE", "MPIO", "NAME", "PARTNO", "START", "SIZE", "SECTORSIZE",
                         "MAJOR", "MINOR"});
     for (const InventoryDevice& d : devices) {
-        rows.push_back({"device", d.device, yesNo(d.mpio), "-", "-", "-", "-", "-", "-", "-"});
-        for (const std::string& path : d.paths.value_or(std::vector<std::string>{}))
-            rows.push_back({"path", d.device, "-", path, "-", "-", "-", "-", "-", "-"});
-        for (const TmPartInfo& r : d.partitions.value_or(std::vector<TmPartInfo>{})) {
-            std::vector<std::string> row{"partition", d.device, "-"};
+        const std::string device = escaped(d.device);
+        rows.push_back({"device", device, yesNo(d.mpio), "-", "-", "-", "-", "-", "-", "-"});
+        for (const std::string& path : orEmpty(d.paths))
+            rows.push_back({"path", device, "-", escaped(path), "-", "-", "-", "-", "-", "-"});
+        for (const TmPartInfo& r : orEmpty(d.partitions)) {
+            std::vector<std::string> row{"partition", device, "-"};
             for (std::string& cell : partitionCells(r)) row.push_back(std::move(cell));
             rows.push_back(std::move(row));
         }
@@ -197,15 +214,15 @@ std::string inventoryRaw(const std::vector<InventoryDevice>& devices, const Tabl
 std::string inventoryTree(const std::vector<InventoryDevice>& devices) {
     std::string out;
     for (const InventoryDevice& d : devices) {
-        out += d.device + "  isMPIODevice: " + yesNo(d.mpio);
+        out += escaped(d.device) + "  isMPIODevice: " + yesNo(d.mpio);
         if (!d.paths) out += "  paths: unknown";
         if (!d.partitions) out += "  partitions: unknown";
         out += '\n';
         std::vector<std::string> branches;
-        for (const std::string& path : d.paths.value_or(std::vector<std::string>{}))
-            branches.push_back("path " + path);
-        for (const TmPartInfo& r : d.partitions.value_or(std::vector<TmPartInfo>{}))
-            branches.push_back("partition " + recordName(r) + "  partno " +
+        for (const std::string& path : orEmpty(d.paths))
+            branches.push_back("path " + escaped(path));
+        for (const TmPartInfo& r : orEmpty(d.partitions))
+            branches.push_back("partition " + escaped(recordName(r)) + "  partno " +
                                std::to_string(r.partNo) + "  start " + std::to_string(r.start) +
                                "  size " + std::to_string(r.size) + "  sectorsize " +
                                std::to_string(r.sectorSize) + "  " + std::to_string(r.major) +
@@ -226,14 +243,14 @@ void renderText(const Report& report, std::ostream& out, std::ostream& err,
         return;
     }
     if (!report.command) return;
-    const std::string& arg = report.argument;
+    const std::string arg = escaped(report.argument);
     switch (report.command->id) {
     case Command::Vendor:
-    case Command::Init: out << report.vendor.value_or("") << '\n'; break;
+    case Command::Init: out << escaped(report.vendor.value_or("")) << '\n'; break;
     case Command::Devices:
     case Command::Paths:
-        for (const std::string& path : report.paths.value_or(std::vector<std::string>{}))
-            out << path << '\n';
+        for (const std::string& path : orEmpty(report.paths))
+            out << escaped(path) << '\n';
         break;
     case Command::IsMpio:
         out << arg
@@ -243,25 +260,25 @@ void renderText(const Report& report, std::ostream& out, std::ostream& err,
         break;
     case Command::IsPartition:
         if (report.answer.value_or(false))
-            out << arg << ": partition of " << report.parent.value_or("") << '\n';
+            out << arg << ": partition of " << escaped(report.parent.value_or("")) << '\n';
         else
             out << arg << ": not a partition of a PowerPath pseudo device\n";
         break;
     case Command::Partitions: {
         std::vector<std::vector<std::string>> rows{
             {"NAME", "PARTNO", "START", "SIZE", "SECTORSIZE", "MAJOR", "MINOR"}};
-        for (const TmPartInfo& r : report.partitions.value_or(std::vector<TmPartInfo>{}))
+        for (const TmPartInfo& r : orEmpty(report.partitions))
             rows.push_back(partitionCells(r));
         out << styledTable(std::move(rows), {false, true, true, true, true, true, true}, style);
         break;
     }
     case Command::Inventory: {
-        const auto devices = report.inventory.value_or(std::vector<InventoryDevice>{});
+        const std::vector<InventoryDevice>& devices = orEmpty(report.inventory);
         for (const InventoryDevice& d : devices)
             for (const Problem& problem : d.problems) {
                 // A message that names the device needs no other mention of it.
                 const bool named = (" " + problem.message + " ").find(" " + d.device + " ") != std::string::npos;
-                writeProblem(err, named ? "mpioctl: " : "mpioctl: " + d.device + ": ", problem);
+                writeProblem(err, named ? "mpioctl: " : "mpioctl: " + escaped(d.device) + ": ", problem);
             }
         out << (style.raw ? inventoryRaw(devices, style) : inventoryTree(devices));
         break;
@@ -278,7 +295,7 @@ void renderJson(const Report& report, std::ostream& out) {
     doc["schemaVersion"] = kJsonSchemaVersion;
     doc["command"] = report.command ? Json(report.command->name) : Json(nullptr);
     doc["plugin"] = report.plugin;
-    doc["ok"] = !report.failure;
+    doc["ok"] = report.exitStatus == kExitOk;
     doc["exitStatus"] = report.exitStatus;
     if (const char* key = report.command ? argumentKey(report.command->id) : nullptr)
         doc[key] = report.argument;
@@ -288,9 +305,27 @@ void renderJson(const Report& report, std::ostream& out) {
         addAnswer(report, doc);
     Json& warnings = doc["warnings"] = Json::array();
     for (const Problem& warning : report.warnings) warnings.push_back(problemJson(warning));
-    // Bytes that are not valid UTF-8 (paths and plug-in texts are bytes)
-    // become U+FFFD, so that any report gives a valid document.
-    out << doc.dump(-1, ' ', false, Json::error_handler_t::replace) << '\n';
+    // Written member by member, byte for byte as doc.dump() would, with the
+    // inventory's devices before the warnings one at a time: a tree of every
+    // device would take several times the memory of the report.
+    const bool inventory = report.command && report.command->id == Command::Inventory && !report.failure;
+    out << '{';
+    const char* separator = "";
+    for (const auto& [key, value] : doc.items()) {
+        if (key == "warnings" && inventory) {
+            out << separator << "\"devices\":[";
+            const char* between = "";
+            for (const InventoryDevice& d : orEmpty(report.inventory)) {
+                out << between << dumped(inventoryDeviceJson(d));
+                between = ",";
+            }
+            out << ']';
+            separator = ",";
+        }
+        out << separator << dumped(Json(key)) << ':' << dumped(value);
+        separator = ",";
+    }
+    out << "}\n";
 }
 
 } // namespace mpioctl

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include <string.h>
 
+#include <cerrno>
 #include <string>
 
 #include "mpio/process.h"
@@ -16,6 +17,40 @@ std::string errnoText(int error) {
 std::string signalText(int signal) {
     if (const char* text = ::sigdescr_np(signal)) return text;
     return "signal " + std::to_string(signal);
+}
+
+void appendEscaped(std::string& line, std::string_view text) {
+    static const char hex[] = "0123456789abcdef";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '\\') {
+            line += "\\\\";
+        } else if (c == '\n') {
+            line += "\\n";
+        } else if (c == '\t') {
+            line += "\\t";
+        } else if (byte < 0x20 || byte == 0x7f) {
+            line += "\\x";
+            line += hex[byte >> 4];
+            line += hex[byte & 0xf];
+        } else {
+            line += c;
+        }
+    }
+}
+
+std::string escaped(std::string_view text) {
+    std::string line;
+    line.reserve(text.size());
+    appendEscaped(line, text);
+    return line;
+}
+
+int setDisposition(int sig, void (*handler)(int)) {
+    struct sigaction action {};
+    ::sigemptyset(&action.sa_mask);
+    action.sa_handler = handler;
+    return ::sigaction(sig, &action, nullptr) == 0 ? 0 : errno;
 }
 
 } // namespace mpio::process

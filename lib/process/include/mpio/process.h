@@ -30,6 +30,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -84,6 +85,20 @@ int makePipe(Pipe& pipe);
 // Thread-safe.
 std::string errnoText(int error);
 std::string signalText(int signal);
+
+// Appends text to line so that it stays on one line and shows no control
+// character to a terminal: a newline becomes \n, a tab \t, any other control
+// character (below 0x20, and 0x7f) \xNN, and a backslash \\, so that the
+// escaping can be undone without ambiguity. Other bytes (UTF-8 text
+// included) are kept as they are.
+void appendEscaped(std::string& line, std::string_view text);
+// text escaped as appendEscaped does.
+std::string escaped(std::string_view text);
+
+// Gives sig the disposition handler (SIG_DFL, SIG_IGN or a function), with
+// no flags and nothing blocked while the handler runs. Result: 0, or the
+// errno value of sigaction.
+int setDisposition(int sig, void (*handler)(int));
 
 // What the child's standard input is.
 enum class Input {
