@@ -28,8 +28,14 @@ seed() {
 # The pipelines exactly as the plug-in runs them.
 partitions="cat /proc/partitions | grep \"emcpower\" | awk '{print \$1\" \"\$2\" \"\$4}'"
 admin="cat /proc/devices | grep 'power2' | awk '{print \$1}'"
-pseudo="powermt display dev=all | grep -a 'Pseudo' | awk 'BEGIN {FS=\"=\";} {print \$2;}'"
-paths() { echo "powermt display dev=$1 | grep -a -v '=' | grep -a 'sd' | awk '/active|passive/ { print \$3 }' "; }
+# filtered POWERMT FILTER: powermt's output through the filter, the status
+# powermt's when it fails.
+filtered() {
+    printf '{ s=$({ { %s 3>&- 4>&-; echo $? >&4; } | %s >&3; } 4>&1); } 3>&1; f=$?; [ "$s" = 0 ] && exit $f; exit "$s"' "$1" "$2"
+}
+pseudo=$(filtered "powermt display dev=all" "grep -a 'Pseudo' | awk 'BEGIN {FS=\"=\";} {print \$2;}'")
+path_filter='awk '\''!/=/ && NF >= 7 && ($(NF-3) == "active" || $(NF-3) == "passive") { p = $(NF-5); if (p !~ /^sd[a-z]+$/) p = $(NF-6); if (p ~ /^sd[a-z]+$/) print p }'\'''
+paths() { filtered "powermt display dev=$1" "$path_filter"; }
 
 # partition_listing: status selector 0 (success), then the listing.
 seed partition_listing listing '\000' "$partitions"

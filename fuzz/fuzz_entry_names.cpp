@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     admin_major = (flags & 1) ? kAdminMajor : 0;
     fakehost::respondWith([&](const std::string& command) -> fakehost::Reply {
         if (command == kPartitionListing) return {0, listing, ""};
-        if (command != kPseudoListing && command.rfind("powermt display dev=", 0) == 0)
+        if (command != kPseudoListing && command.find("powermt display dev=") != std::string::npos)
             return {0, pathOutput, ""};
         return {0, "", ""};
     });

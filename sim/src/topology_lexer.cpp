@@ -86,8 +86,10 @@ bool isPrintable(std::string_view text) {
 }
 
 bool isDriverName(std::string_view text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
-        return isAlnumChar(c) || c == '_' || c == '-' || c == '.';
+    if (text.empty() || text.front() == ' ' || text.back() == ' ' || text.find("  ") != std::string_view::npos)
+        return false;
+    return std::all_of(text.begin(), text.end(), [](char c) {
+        return isAlnumChar(c) || c == '_' || c == '-' || c == '.' || c == ' ';
     });
 }
 

@@ -31,7 +31,10 @@ std::optional<T> parseNumber(std::string_view text) {
 
 bool isAlnum(std::string_view text);      // one or more ASCII letters and digits
 bool isPrintable(std::string_view text);  // no control character
-bool isDriverName(std::string_view text); // one or more of letters, digits, '_', '-', '.'
+// Words of letters, digits, '_', '-' and '.' separated by single blanks: an
+// HBA driver (qla2xxx) or an adapter as PowerPath 4 shows it (QLogic Fibre
+// Channel 2300).
+bool isDriverName(std::string_view text);
 
 } // namespace sim::lex
 

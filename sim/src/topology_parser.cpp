@@ -229,7 +229,7 @@ private:
         p.line = line;
         p.sd = w[1];
         p.disk = letteredIndex(w[1], "sd", kSdDiskLimit, "path", "the disks the sd driver numbers", line);
-        if (!lex::isDriverName(w[2])) fail(line, "HBA driver '" + w[2] + "' must be one word of letters, digits, '_', '-' or '.'");
+        if (!lex::isDriverName(w[2])) fail(line, "HBA driver '" + w[2] + "' must be words of letters, digits, '_', '-' or '.' separated by single blanks");
         p.driver = w[2];
         if (w[3].empty() || !lex::isPrintable(w[3]) || w[3].find('=') != std::string::npos || w[3].front() == ' ' || w[3].back() == ' ')
             fail(line, "storage port '" + w[3] + "' must be printable text without '=' or blanks at its ends");

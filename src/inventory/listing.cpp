@@ -27,7 +27,7 @@ const char* const listingTag = "EMCPowerPath::listMPIODvices";
 // grep -a, since powermt's output may hold bytes that are not text in the
 // locale (a NUL, an array name in Latin-1), after which plain grep would stop
 // printing or drop lines.
-const char* const pseudoNameFilter = " | grep -a 'Pseudo' | awk 'BEGIN {FS=\"=\";} {print $2;}'";
+const char* const pseudoNameFilter = "grep -a 'Pseudo' | awk 'BEGIN {FS=\"=\";} {print $2;}'";
 
 // The kernel lists devices in ascending order, so a new key usually goes at
 // the end of the map: inserting there with a hint costs constant time.
@@ -143,7 +143,9 @@ int getMPIODevices(void* /*context*/, char** devices, int* count, int* err, char
     if (devices == nullptr) return refuse(err, errbuf, self, "no device array given");
     if (count == nullptr) return refuse(err, errbuf, self, "no device count given");
     return withoutExceptions(err, errbuf, -1, [&] {
-        const std::string command = mpiodisplay_cmd + "all" + pseudoNameFilter;
+        // A failing powermt (no driver, no array) fails the call; one that
+        // lists nothing gives an empty list.
+        const std::string command = filteredPowermt(mpiodisplay_cmd + "all", pseudoNameFilter);
         std::string output;
         std::string error;
         const int status = TmProcess::system(command.c_str(), &output, &error, 0, false);

@@ -13,13 +13,17 @@ using namespace tmmpio;
 
 namespace {
 
-// Keeps the third field (the sd name) of every active or passive path line of
-// "powermt display dev=NAME". Both blanks at the ends belong to the command.
-// -a makes grep match text as text whatever the bytes and the locale: without
-// it, a NUL byte ends its output and, in a UTF-8 locale, a line with a
-// Latin-1 HBA or port name is dropped.
+// The sd name of every path line of "powermt display dev=NAME" whose Mode
+// column says active or passive. The columns are found from the right,
+// since the HW Path column may hold blanks (PowerPath 4 shows the adapter,
+// "QLogic Fibre Channel 2300"): Mode is the fourth-last field, and the I/O
+// Paths column comes just before the Interf. column, which is one word
+// ("SP-A") or two ("FA  9dB", "SP A1"). A line whose path column is no sd
+// name (sd and lower-case letters) gives nothing. Lines with "=" are the
+// block's header. awk takes every byte as it is, whatever the locale.
 const char* const underlyingPathFilter =
-    " | grep -a -v '=' | grep -a 'sd' | awk '/active|passive/ { print $3 }' ";
+    "awk '!/=/ && NF >= 7 && ($(NF-3) == \"active\" || $(NF-3) == \"passive\") "
+    "{ p = $(NF-5); if (p !~ /^sd[a-z]+$/) p = $(NF-6); if (p ~ /^sd[a-z]+$/) print p }'";
 
 // Names reach the shell unquoted, so anything but a plain device name is
 // refused before a command line is built from it.
@@ -63,8 +67,8 @@ int getUnderlyingDevices(void* context, const char* device, char** paths, int* c
 
         std::string output;
         std::string error;
-        const int status = runRecordingFailure(mpiodisplay_cmd + bare + underlyingPathFilter, output, error,
-                                               err, errbuf);
+        const int status = runRecordingFailure(filteredPowermt(mpiodisplay_cmd + bare, underlyingPathFilter),
+                                               output, error, err, errbuf);
         if (status != 0) return negatedStatus(status);
         return storeLines(output, EmptyLines::Skipped, paths, count);
     });

@@ -21,6 +21,17 @@ const std::string mpio_prefix = "/dev/";
 
 std::atomic<int> admin_major{0};
 
+std::string filteredPowermt(const std::string& powermtCommand, const std::string& filter) {
+    // A pipeline's status is that of its last command, and /bin/sh may be a
+    // shell without pipefail (dash): a powermt that failed would look like
+    // one that listed nothing. So powermt's status is written to descriptor
+    // 4 and read into s by the command substitution, while the filter writes
+    // to the line's standard output, kept on descriptor 3. powermt gets
+    // neither descriptor, so that nothing it leaves running holds them open.
+    return "{ s=$({ { " + powermtCommand + " 3>&- 4>&-; echo $? >&4; } | " + filter +
+           " >&3; } 4>&1); } 3>&1; f=$?; [ \"$s\" = 0 ] && exit $f; exit \"$s\"";
+}
+
 } // namespace tmmpio
 
 using namespace tmmpio;

@@ -21,6 +21,12 @@ TMMPIO_INTERNAL extern const std::string mpiosave_cmd;    // "powermt save"
 TMMPIO_INTERNAL extern const std::string mpiorefresh_cmd; // "powermt config"
 TMMPIO_INTERNAL extern const std::string mpio_prefix;     // "/dev/"
 
+// The shell command line that runs powermtCommand with its standard output
+// through filter (a pipeline ending in an awk program) and exits with
+// powermt's status when that is not 0, else with the filter's. The filtered
+// output and everyone's standard error go where the line's own go.
+TMMPIO_INTERNAL std::string filteredPowermt(const std::string& powermtCommand, const std::string& filter);
+
 // Major device number of the PowerPath device class; 0 until init finds it.
 TMMPIO_INTERNAL extern std::atomic<int> admin_major;
 

@@ -422,18 +422,40 @@ TEST(Injected, FailuresReachTheEntryPoints) {
 
     ASSERT_TRUE(initialised()); // /proc/devices is not powermt's
 
-    // The display runs in a pipeline whose status is that of its last
-    // command: a failing powermt shows as empty output, not as an error.
-    const bool displayFails = t.failureOf("display").has_value();
+    // A failing display fails the listing and the path query alike: nothing
+    // stored, the count left as it was, powermt's status and text reported.
+    const auto display = t.failureOf("display");
+    const bool displayFails = display.has_value();
+    auto expectDisplayFailure = [&](auto call) {
+        PathArray array(8);
+        int count = 8;
+        ErrorOut out;
+        EXPECT_EQ(call(array.data(), &count, out), -display->status);
+        EXPECT_EQ(count, 8);
+        EXPECT_TRUE(kit::holds(array, {}));
+        EXPECT_TRUE(kit::holds(out, display->status, textOf(*display)));
+    };
     {
         SCOPED_TRACE("getMPIODevices");
-        const Listing l = listDevices(n + 1);
-        EXPECT_EQ(l.result, 0);
-        EXPECT_EQ(l.paths, displayFails ? std::vector<std::string>{} : nodesOf(t.configured()));
+        if (displayFails) {
+            expectDisplayFailure([](char** paths, int* count, ErrorOut& out) {
+                return api().getMPIODevices(nullptr, paths, count, &out.err, out.errbuf());
+            });
+        } else {
+            const Listing l = listDevices(n + 1);
+            EXPECT_EQ(l.result, 0);
+            EXPECT_EQ(l.paths, nodesOf(t.configured()));
+        }
     }
     {
         SCOPED_TRACE("getUnderlyingDevices");
-        expectPaths(first.node(), 8, 0, displayFails ? std::vector<std::string>{} : first.activePaths());
+        if (displayFails) {
+            expectDisplayFailure([&](char** paths, int* count, ErrorOut& out) {
+                return api().getUnderlyingDevices(nullptr, first.node().c_str(), paths, count, &out.err, out.errbuf());
+            });
+        } else {
+            expectPaths(first.node(), 8, 0, first.activePaths());
+        }
     }
     {
         SCOPED_TRACE("isMPIODevice");

@@ -103,9 +103,11 @@ TEST_F(RunnerFaults, DirectCommandsHandOnTheRunnersCodeAndText) {
     }
 }
 
-// getMPIODevices and getUnderlyingDevices run powermt in a pipeline, whose
-// status is that of its last command: only a fault of the whole run (here a
-// timeout) is an error; a failing or missing powermt shows in the output alone.
+// getMPIODevices and getUnderlyingDevices run powermt into a filter: a
+// powermt that fails, dies or is missing fails the call with its status and
+// its text, whatever the filter made of its output; one that answers,
+// nothing included, is read through the filter, whatever the layout of its
+// path lines.
 TEST_F(RunnerFaults, PipelinesReportTheRunAndParseWhatCameOut) {
     ASSERT_TRUE(stubPseudoDevice());
     struct Row {
@@ -113,22 +115,40 @@ TEST_F(RunnerFaults, PipelinesReportTheRunAndParseWhatCameOut) {
         std::string stub; // empty: no powermt on PATH
         int code;         // the run's result: 0 or the runner's code
         std::vector<std::string> devices, paths;
+        std::optional<std::string> text = {}; // of a failure; none: the shell's own words
     };
+    const std::vector<std::string> both = {"/dev/emcpowera", "/dev/emcpowerb"};
+    // kDisplay, then path lines written by printf (so \b is a backspace).
+    auto displayWith = [](const char* lines) { return std::string(kDisplay) + "printf '" + lines + "'\n"; };
     const Row rows[] = {
-        {"answers", kDisplay, 0, {"/dev/emcpowera", "/dev/emcpowerb"}, {"/dev/sdb"}},
-        {"answers, then exits 3 with a text", std::string(kDisplay) + "echo broken >&2; exit 3", 0,
-         {"/dev/emcpowera", "/dev/emcpowerb"}, {"/dev/sdb"}},
-        {"dies by a signal before answering", "kill -KILL $$", 0, {}, {}},
+        {"answers", kDisplay, 0, both, {"/dev/sdb"}},
+        {"answers, then exits 3 with a text", std::string(kDisplay) + "echo broken >&2; exit 3", 3, {}, {},
+         "broken\n"},
+        {"dies by a signal before answering", "kill -KILL $$", 128 + SIGKILL, {}, {}},
         {"prints nothing", "exit 0", 0, {}, {}},
-        {"is not found", "", 0, {}, {}},
+        {"is not found", "", 127, {}, {}},
         // Bytes that are no text in a UTF-8 locale: a NUL, then a Latin-1 port.
         {"prints a NUL and Latin-1 bytes",
-         "printf 'banner\\000\\n'\n" + std::string(kDisplay) +
-             "printf '   2 qla2xxx   sdd   SP \\351A0   active  alive   0  0\\n'\n",
-         0, {"/dev/emcpowera", "/dev/emcpowerb"}, {"/dev/sdb", "/dev/sdd"}},
-        {"hangs past the timeout", std::string(kDisplay) + "sleep 30", tmhost::kTimedOut, {}, {}},
+         "printf 'banner\\000\\n'\n" + displayWith("   2 qla2xxx   sdd   SP \\351A0   active  alive   0  0\\n"), 0,
+         both, {"/dev/sdb", "/dev/sdd"}},
+        {"PowerPath 4 on RHEL 4: blanks in the HW Path",
+         displayWith("  2 QLogic Fibre Channel 2300 sdd        SP A1     active  alive      0      0\\n"
+                     "  3 QLogic Fibre Channel 2300 sde        SP B1     passive dead       0      0\\n"),
+         0, both, {"/dev/sdb", "/dev/sdd", "/dev/sde"}},
+        {"PowerPath 5 and 6: an Interf. of one word and of two",
+         displayWith("   3 lpfc                      sdd       SP-A      active  alive      0      0\\n"
+                     "   4 qla2xxx                   sde       FA  9dB   active  dead       0      0\\n"),
+         0, both, {"/dev/sdb", "/dev/sdd", "/dev/sde"}},
+        {"active and passive outside the Mode column",
+         displayWith("   5 proactive                 sdd       FA  9dB   standby alive      0      0\\n"
+                     "   6 qla2xxx                   sde       passive   unlic   alive      0      0\\n"),
+         0, both, {"/dev/sdb"}},
+        {"garbage: no sd name in the path column, a line cut short",
+         displayWith("   7 qla2xxx   sd\\b\\b   FA  9dB   active  alive  0  0\\n   8 qla2xxx   sdf   active\\n"), 0,
+         both, {"/dev/sdb"}},
+        {"hangs past the timeout", std::string(kDisplay) + "sleep 30", tmhost::kTimedOut, {}, {},
+         "timed out after 1 s; process group killed"},
     };
-    const std::string timedOut = "timed out after 1 s; process group killed";
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
         machine.powermtOrNone(r.stub);
@@ -146,7 +166,13 @@ TEST_F(RunnerFaults, PipelinesReportTheRunAndParseWhatCameOut) {
             if (r.code != 0) {
                 EXPECT_EQ(result, -r.code);
                 EXPECT_EQ(count, 4);
-                EXPECT_TRUE(kit::holds(out, r.code, timedOut));
+                if (r.text) {
+                    EXPECT_TRUE(kit::holds(out, r.code, *r.text));
+                } else {
+                    EXPECT_EQ(out.err, r.code);
+                    EXPECT_NE(out.text(), "");
+                    EXPECT_TRUE(out.zeroFilledAfterText());
+                }
             } else {
                 EXPECT_EQ(result, 0);
                 ASSERT_EQ(count, static_cast<int>(expected.size()));
@@ -171,8 +197,11 @@ TEST_F(RunnerFaults, MegabytesOfNamesAreCountedInFull) {
     machine.powermt("case \"$*\" in\n"
                     "'display dev=all') awk 'BEGIN { for (i = 0; i < " + std::to_string(kNames) +
                     "; i++) printf \"Pseudo name=emcpower%07d\\n\", i }' ;;\n"
-                    "*) awk 'BEGIN { for (i = 0; i < " + std::to_string(kPaths) +
-                    "; i++) printf \"   %d qla2xxx   sd%07d   FA  7eA   active  alive   0  0\\n\", i, i }' ;;\n"
+                    // Path i is sd followed by i in four letters: sdaaaa, sdaaab, ...
+                    "*) awk 'BEGIN { a = \"abcdefghijklmnopqrstuvwxyz\"; for (i = 0; i < " + std::to_string(kPaths) +
+                    "; i++) printf \"   %d qla2xxx   sd%s%s%s%s   FA  7eA   active  alive   0  0\\n\", i, "
+                    "substr(a, int(i / 17576) % 26 + 1, 1), substr(a, int(i / 676) % 26 + 1, 1), "
+                    "substr(a, int(i / 26) % 26 + 1, 1), substr(a, i % 26 + 1, 1) }' ;;\n"
                     "esac");
     constexpr int kCapacity = 3;
     PathArray array(kCapacity);
@@ -195,7 +224,7 @@ TEST_F(RunnerFaults, MegabytesOfNamesAreCountedInFull) {
     EXPECT_EQ(getUnderlyingDevices(nullptr, "/dev/emcpowera", buffers, &count, &paths.err, paths.errbuf()), kPaths);
     EXPECT_EQ(count, kCapacity);
     for (int i = 0; i < kCapacity; ++i) {
-        std::snprintf(name, sizeof name, "/dev/sd%07d", i);
+        std::snprintf(name, sizeof name, "/dev/sdaaa%c", 'a' + i);
         EXPECT_STREQ(buffers[i], name);
     }
     EXPECT_TRUE(paths.untouched());

@@ -7,9 +7,10 @@ namespace reliability {
 namespace {
 
 const std::string kRemovePrefix = "powermt remove force dev=";
-const std::string kDisplayPrefix = "powermt display dev=";
-// What follows the name in a path query.
-const std::string kPathFilter = pathQuery("").substr(kDisplayPrefix.size());
+// What comes before and after the name in a path query.
+const std::string kPathQueryProbe = pathQuery("\x01");
+const std::string kPathQueryHead = kPathQueryProbe.substr(0, kPathQueryProbe.find('\x01'));
+const std::string kPathQueryTail = kPathQueryProbe.substr(kPathQueryProbe.find('\x01') + 1);
 
 bool startsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
@@ -18,6 +19,11 @@ bool startsWith(const std::string& text, const std::string& prefix) {
 bool endsWith(const std::string& text, const std::string& suffix) {
     return text.size() >= suffix.size() &&
            text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+bool isPathQuery(const std::string& command) {
+    return command.size() >= kPathQueryHead.size() + kPathQueryTail.size() &&
+           startsWith(command, kPathQueryHead) && endsWith(command, kPathQueryTail);
 }
 
 } // namespace
@@ -34,10 +40,9 @@ bool isSafeDeviceName(std::string_view name) {
 
 std::string deviceNameOf(const std::string& command) {
     if (startsWith(command, kRemovePrefix)) return command.substr(kRemovePrefix.size());
-    if (command != kPseudoListing && startsWith(command, kDisplayPrefix) &&
-        endsWith(command, kPathFilter))
-        return command.substr(kDisplayPrefix.size(),
-                              command.size() - kDisplayPrefix.size() - kPathFilter.size());
+    if (command != kPseudoListing && isPathQuery(command))
+        return command.substr(kPathQueryHead.size(),
+                              command.size() - kPathQueryHead.size() - kPathQueryTail.size());
     return {};
 }
 
@@ -49,8 +54,7 @@ std::vector<std::string> commandFaults(const std::vector<std::string>& commands)
         bool known = false;
         for (const std::string& f : fixed) known = known || command == f;
         if (known) continue;
-        const bool named = startsWith(command, kRemovePrefix) ||
-                           (startsWith(command, kDisplayPrefix) && endsWith(command, kPathFilter));
+        const bool named = startsWith(command, kRemovePrefix) || isPathQuery(command);
         if (!named) {
             faults.push_back("not a command of the plug-in: [" + command + "]");
             continue;

@@ -7,6 +7,7 @@
 #include "simstate.h"
 #include "sysfiles.h"
 
+#include "pinned_commands.h"
 #include "sim_test_util.h"
 
 #include <gtest/gtest.h>
@@ -91,10 +92,8 @@ protected:
 };
 
 // The two pipelines that the plug-in runs over powermt's output.
-const char* const kListPipeline = "powermt display dev=all | grep 'Pseudo' | awk 'BEGIN {FS=\"=\";} {print $2;}'";
-std::string pathPipeline(const std::string& dev) {
-    return "powermt display dev=" + dev + " | grep -v '=' | grep 'sd' | awk '/active|passive/ { print $3 }' ";
-}
+const std::string& kListPipeline = pinned::kPseudoListing;
+std::string pathPipeline(const std::string& dev) { return pinned::pathQuery(dev); }
 
 TEST_F(Powermt, PipelinesGiveTheConfiguredDevicesAndTheirActivePaths) {
     const std::pair<std::string, const char*> cases[] = {

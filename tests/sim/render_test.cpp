@@ -17,7 +17,7 @@ device emcpowerab clariion id=APM00112233445 group=hostgroup1 ldev=6006016012345
   path sdc qla2xxx "SP A0" active alive queued=4 hba=2
   path sdg lpfc    "SP B1" standby alive
 device emcpowerc vnx id=CKM00123400567 group=g2 ldev=60060160AB123400 lun=12 size=2M unconfigured
-  path sdh a_driver_name_that_is_long "SP A2" unlic dead
+  path sdh "QLogic Fibre Channel 2300" SP-A2 unlic dead
 )";
 
 class Render : public ::testing::Test {
@@ -57,12 +57,13 @@ TEST_F(Render, ClariionBlock) {
               "\n");
 }
 
-TEST_F(Render, VnxBlockWithAllPathsDeadAndAnOverlongDriver) {
+TEST_F(Render, VnxBlockWithAllPathsDeadAndAnOverlongAdapter) {
     const std::string block = sim::displayBlock(*topo.find("emcpowerc"));
     EXPECT_TRUE(simtest::contains(block, "VNX ID=CKM00123400567 [g2]\n")) << block;
     EXPECT_TRUE(simtest::contains(block, "state=dead; policy=CLAROpt;")) << block;
-    // The long driver pushes the columns right but the sd name stays the third word.
-    EXPECT_TRUE(simtest::contains(block, "   0 a_driver_name_that_is_long sdh          SP A2     unlic   dead  ")) << block;
+    // The adapter's words push the columns right, one blank after them, as
+    // PowerPath 4 shows them.
+    EXPECT_TRUE(simtest::contains(block, "   0 QLogic Fibre Channel 2300 sdh          SP-A2     unlic   dead  ")) << block;
 }
 
 TEST_F(Render, DisplayAllShowsConfiguredDevicesInIndexOrder) {

@@ -133,7 +133,7 @@ TEST(TopologyParser, RejectsBadInputWithItsLineNumber) {
         {dev + "  path hdb lpfc \"FA 1\" active alive\n", {2, "path name 'hdb' is not sd"}},
         {dev + "  path sdbgqcw lpfc \"FA 1\" active alive\n", {2, "'sdbgqcw' is out of range: sda to sdbgqcv"}},
         {dev + "  path sdaaaaaaaaa lpfc \"FA 1\" active alive\n", {2, "'sdaaaaaaaaa' is out of range: sda to sdbgqcv"}},
-        {dev + "  path sdb lp\"f c\" \"FA 1\" active alive\n", {2, "HBA driver"}},
+        {dev + "  path sdb \"lpfc  x\" \"FA 1\" active alive\n", {2, "HBA driver"}},
         {dev + "  path sdb lpfc \"FA=1\" active alive\n", {2, "storage port"}},
         {dev + "  path sdb lpfc \"FA 1\" passive alive\n", {2, "path mode must be active, standby or unlic"}},
         {dev + "  path sdb lpfc \"FA 1\" active sleepy\n", {2, "path state must be alive or dead"}},

@@ -16,14 +16,23 @@ inline const std::string kDiscovery = "cat /proc/devices | grep 'power2' | awk '
 inline const std::string kPartitionListing =
     "cat /proc/partitions | grep \"emcpower\" | awk '{print $1\" \"$2\" \"$4}'";
 
+// powermt with its output through a filter, exiting with powermt's status
+// when powermt fails and with the filter's otherwise.
+inline std::string filteredPowermt(const std::string& powermt, const std::string& filter) {
+    return "{ s=$({ { " + powermt + " 3>&- 4>&-; echo $? >&4; } | " + filter +
+           " >&3; } 4>&1); } 3>&1; f=$?; [ \"$s\" = 0 ] && exit $f; exit \"$s\"";
+}
+
 // The names of the pseudo devices.
 inline const std::string kPseudoListing =
-    "powermt display dev=all | grep -a 'Pseudo' | awk 'BEGIN {FS=\"=\";} {print $2;}'";
+    filteredPowermt("powermt display dev=all", "grep -a 'Pseudo' | awk 'BEGIN {FS=\"=\";} {print $2;}'");
 
 // The sd names of the active and passive paths of one pseudo device.
+inline const std::string kPathFilter =
+    "awk '!/=/ && NF >= 7 && ($(NF-3) == \"active\" || $(NF-3) == \"passive\") "
+    "{ p = $(NF-5); if (p !~ /^sd[a-z]+$/) p = $(NF-6); if (p ~ /^sd[a-z]+$/) print p }'";
 inline std::string pathQuery(const std::string& bareName) {
-    return "powermt display dev=" + bareName +
-           " | grep -a -v '=' | grep -a 'sd' | awk '/active|passive/ { print $3 }' ";
+    return filteredPowermt("powermt display dev=" + bareName, kPathFilter);
 }
 
 } // namespace pinned
