@@ -1,52 +1,87 @@
 # SPDX-License-Identifier: Apache-2.0
-# Man pages mpioctl(1), mpio-sandbox(1) and powermt-sim(1), made by help2man
-# from the programs' own --help and --version, so they never drift from them.
-find_program(MPIO_HELP2MAN help2man)
-if(MPIO_HELP2MAN)
-    set(manuals_default ON)
-else()
-    set(manuals_default OFF)
-endif()
-option(MPIO_MANUALS "Build and install the man pages (needs help2man)" ${manuals_default})
+# The man pages, written in roff in man/: configured with the project's
+# version, its release date and the installed paths, compressed with
+# gzip -9n and installed with their component:
+#   tools   mpioctl(1)
+#   sim     mpio-sandbox(1), powermt-sim(1), tmmpio-topology(5)
+#   plugin  tmmpio(3tmmpio), the plug-in, and one page per entry point, in the
+#           section suffix 3tmmpio so that no other package's page (such as
+#           init(3)) is shadowed
+# A plug-in-only build makes and installs the plugin pages alone.
+option(MPIO_MANUALS "Build and install the man pages" ON)
 if(NOT MPIO_MANUALS)
     return()
 endif()
-if(NOT MPIO_HELP2MAN)
-    message(FATAL_ERROR "MPIO_MANUALS needs help2man (scripts/deps.sh installs it)")
+find_program(MPIO_GZIP gzip REQUIRED)
+
+# The date of this version's heading in CHANGELOG.md ("## 1.0.0 — 2026-12-08"),
+# so that every page of a version carries the same date, whenever it is
+# built; a version not yet released takes SOURCE_DATE_EPOCH or today.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/CHANGELOG.md)
+string(REPLACE "." "\\." version_pattern "${PROJECT_VERSION}")
+file(STRINGS ${PROJECT_SOURCE_DIR}/CHANGELOG.md release_heading ENCODING UTF-8
+     REGEX "^## ${version_pattern} ")
+string(REGEX MATCH "[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]" MPIO_MAN_DATE "${release_heading}")
+if(NOT MPIO_MAN_DATE)
+    string(TIMESTAMP MPIO_MAN_DATE "%Y-%m-%d" UTC)
 endif()
 
-set(manual_dir ${PROJECT_BINARY_DIR}/man)
-# The help of an installed mpioctl names the installed plug-in.
-set(manual_plugin ${CMAKE_INSTALL_PREFIX}/${MPIO_INSTALL_PLUGINDIR}/libTmMPIO_EMCPowerPath.so)
-set(manual_pages)
-foreach(entry IN ITEMS
-        "mpioctl|tools|load a multipath-I/O vendor plug-in and call its entry points"
-        "mpio-sandbox|sim|run a command on a simulated EMC PowerPath machine"
-        "powermt-sim|sim|the simulated EMC PowerPath powermt command")
+# Installed paths that the pages name, under the configured prefix.
+cmake_path(ABSOLUTE_PATH MPIO_INSTALL_PLUGINDIR BASE_DIRECTORY "${CMAKE_INSTALL_PREFIX}"
+           OUTPUT_VARIABLE man_plugindir)
+cmake_path(ABSOLUTE_PATH MPIO_INSTALL_DATADIR BASE_DIRECTORY "${CMAKE_INSTALL_PREFIX}"
+           OUTPUT_VARIABLE MPIO_MAN_DATADIR)
+set(MPIO_MAN_PLUGIN "${man_plugindir}/libTmMPIO_EMCPowerPath.so")
+set(MPIO_MAN_PLUGIN_FROM_BIN "${MPIO_BIN_TO_PLUGINDIR}")
+set(MPIO_MAN_BINDIR "${CMAKE_INSTALL_FULL_BINDIR}")
+set(MPIO_MAN_INCLUDEDIR "${CMAKE_INSTALL_FULL_INCLUDEDIR}")
+set(MPIO_MAN_COMPLETIONDIR "${CMAKE_INSTALL_FULL_DATADIR}/bash-completion/completions")
+# Where the plug-in's package keeps INTEGRATION.md, README.md and
+# CHANGELOG.md: the package name of cmake/Packaging.cmake.
+set(MPIO_MAN_PLUGIN_DOCDIR "${CMAKE_INSTALL_FULL_DATAROOTDIR}/doc/tmmpio-emcpowerpath" CACHE STRING
+    "Directory of the plug-in's documentation, as the section 3 pages name it")
+
+# COMPONENT|SECTION|NAME: the source is man/NAME.SECTION.in.
+set(man_pages
+    "plugin|3tmmpio|tmmpio"
+    "plugin|3tmmpio|init"
+    "plugin|3tmmpio|getVendorName"
+    "plugin|3tmmpio|getMPIODevices"
+    "plugin|3tmmpio|isMPIODevice"
+    "plugin|3tmmpio|getUnderlyingDevices"
+    "plugin|3tmmpio|isPartitionDevice"
+    "plugin|3tmmpio|getPartitionDevices"
+    "plugin|3tmmpio|refreshMPIO"
+    "plugin|3tmmpio|deleteMPIODevice")
+if(NOT MPIO_PLUGIN_ONLY)
+    list(APPEND man_pages
+        "tools|1|mpioctl"
+        "sim|1|mpio-sandbox"
+        "sim|1|powermt-sim"
+        "sim|5|tmmpio-topology")
+endif()
+
+set(man_dir ${PROJECT_BINARY_DIR}/man)
+set(man_outputs)
+foreach(entry IN LISTS man_pages)
     string(REPLACE "|" ";" fields "${entry}")
-    list(GET fields 0 program)
-    list(GET fields 1 component)
-    list(GET fields 2 summary)
-    # mpioctl's page is the installed program's help, which describes where
-    # it finds the plug-in when installed; run here, it finds libTmHost
-    # through LD_LIBRARY_PATH.
-    set(target ${program})
-    if(program STREQUAL "mpioctl")
-        set(target mpioctl-installed)
-    endif()
-    set(page ${manual_dir}/${program}.1)
-    add_custom_command(OUTPUT ${page}.gz
-        COMMAND ${CMAKE_COMMAND} -E make_directory ${manual_dir}
-        COMMAND ${CMAKE_COMMAND} -E env MPIOCTL_PLUGIN=${manual_plugin}
-                LD_LIBRARY_PATH=$<TARGET_FILE_DIR:TmHost>
-                ${MPIO_HELP2MAN} --no-info --section=1 --name=${summary}
-                --include=${CMAKE_CURRENT_LIST_DIR}/man/${program}.h2m
-                --output=${page} $<TARGET_FILE:${target}>
-        COMMAND gzip -9nf ${page}
-        DEPENDS ${target} ${CMAKE_CURRENT_LIST_DIR}/man/${program}.h2m
-        COMMENT "Man page ${program}(1)"
+    list(GET fields 0 component)
+    list(GET fields 1 section)
+    list(GET fields 2 name)
+    set(page ${name}.${section})
+    # The page as configured, then compressed beside it; the tests read both.
+    configure_file(${PROJECT_SOURCE_DIR}/man/${page}.in ${man_dir}/configured/${page} @ONLY)
+    add_custom_command(OUTPUT ${man_dir}/${page}.gz
+        COMMAND ${CMAKE_COMMAND} -E copy ${man_dir}/configured/${page} ${man_dir}/${page}
+        COMMAND ${MPIO_GZIP} -9nf ${man_dir}/${page}
+        DEPENDS ${man_dir}/configured/${page}
+        COMMENT "Man page ${name}(${section})"
         VERBATIM)
-    install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${component})
-    list(APPEND manual_pages ${page}.gz)
+    # 3tmmpio pages go to man3, as every section's suffix does.
+    string(SUBSTRING "${section}" 0 1 section_number)
+    install(FILES ${man_dir}/${page}.gz
+            DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section_number} COMPONENT ${component})
+    list(APPEND man_outputs ${man_dir}/${page}.gz)
 endforeach()
-add_custom_target(manuals ALL DEPENDS ${manual_pages})
+add_custom_target(manuals ALL DEPENDS ${man_outputs})
+set(MPIO_MAN_PAGES ${man_outputs}) # for the tests

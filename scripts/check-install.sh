@@ -36,7 +36,8 @@ for path in "$libdir/tmmpio/libTmMPIO_EMCPowerPath.so" include/TmMPIO_EMCPowerPa
     include/tmhost/TmHost.h "$libdir/cmake/TmMPIO/TmMPIOConfig.cmake" "$libdir/pkgconfig/tmmpio.pc" \
     bin/mpioctl bin/mpio-sandbox bin/powermt-sim share/tmmpio/topologies/default.topo \
     share/tmmpio/schemas/devices.schema.json share/bash-completion/completions/mpioctl \
-    share/man/man1/mpioctl.1.gz share/man/man1/mpio-sandbox.1.gz share/man/man1/powermt-sim.1.gz; do
+    share/man/man1/mpioctl.1.gz share/man/man1/mpio-sandbox.1.gz share/man/man1/powermt-sim.1.gz \
+    share/man/man5/tmmpio-topology.5.gz share/man/man3/tmmpio.3tmmpio.gz share/man/man3/init.3tmmpio.gz; do
     grep -qx "\./usr/$path" "$work/contents" || fail "no /usr/$path in the packages"
 done
 tools_depends=$(dpkg-deb -f "$build"/packages/tmmpio-tools_*.deb Depends)

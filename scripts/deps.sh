@@ -10,7 +10,7 @@ packages=(
     libblkid-dev fdisk util-linux
     clang libclang-rt-14-dev valgrind
     nlohmann-json3-dev
-    help2man dpkg-dev file abigail-tools python3-jsonschema
+    groff-base dpkg-dev file abigail-tools python3-jsonschema
 )
 
 missing=()

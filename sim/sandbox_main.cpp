@@ -13,7 +13,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (const auto status = sim::runHiddenMode(args)) return *status;
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        // "Usage:" leads --help, as people and help2man expect.
+        // "Usage:" leads --help, as people expect.
         std::string usage = sim::kSandboxUsage;
         if (usage.starts_with("usage:")) usage[0] = 'U';
         std::fputs(usage.c_str(), stdout);

@@ -167,6 +167,7 @@ int main(int argc, char** argv) {
     case Help::None: break;
     case Help::Version: return emit(versionText(), {}, kExitOk);
     case Help::Command: return emit(commandHelp(*invocation.command), {}, kExitOk);
+    case Help::HelpCommand: return emit(helpCommandHelp(), {}, kExitOk);
     case Help::Program: return emit(programHelp(pluginPath, defaults), {}, kExitOk);
     }
 

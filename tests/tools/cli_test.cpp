@@ -44,6 +44,9 @@ TEST(ParseArguments, AcceptsCommandsWithOptionsAnywhere) {
         {{"help"}, nullptr, Help::Program, "", {}, false, {}, {}},
         {{"-h"}, nullptr, Help::Program, "", {}, false, {}, {}},
         {{"help", "partitions"}, "partitions", Help::Command, "", {}, false, {}, {}},
+        {{"help", "help"}, nullptr, Help::HelpCommand, "", {}, false, {}, {}},
+        {{"help", "--help"}, nullptr, Help::HelpCommand, "", {}, false, {}, {}},
+        {{"--help", "help"}, nullptr, Help::HelpCommand, "", {}, false, {}, {}},
         {{"partitions", "--help"}, "partitions", Help::Command, "", {}, false, {}, {}},
         {{"is-mpio", "-h"}, "is-mpio", Help::Command, "", {}, false, {}, {}},
         {{"--version"}, nullptr, Help::Version, "", {}, false, {}, {}},
@@ -143,6 +146,21 @@ TEST(Help, ProgramHelpNamesEveryCommandAndExitStatus) {
         EXPECT_NE(help.find(stated), std::string::npos) << stated;
     for (const char* status : {"  0   ", "  1   ", "  2   ", "  3   ", "  64  "})
         EXPECT_NE(help.find(status), std::string::npos) << status;
+}
+
+TEST(Help, CommandHelpListsOnlyTheOptionsThatApply) {
+    for (const CommandInfo& command : commandTable()) {
+        SCOPED_TRACE(command.name);
+        const std::string help = commandHelp(command);
+        for (const char* option : {"--plugin PATH", "--json", "--log LEVEL", "--timeout SECONDS", "--help"})
+            EXPECT_NE(help.find(option), std::string::npos) << option;
+        const bool tables = command.id == Command::Partitions || command.id == Command::Inventory;
+        for (const char* option : {"  --no-headings", "  --raw"})
+            EXPECT_EQ(help.find(option) != std::string::npos, tables) << option;
+    }
+    const std::string helpOfHelp = helpCommandHelp();
+    EXPECT_EQ(helpOfHelp.rfind("Usage: mpioctl help [COMMAND]\n", 0), 0u);
+    EXPECT_EQ(helpOfHelp.find("--plugin"), std::string::npos);
 }
 
 TEST(ChoosePlugin, GivenThenEnvironmentThenBesideTheProgram) {

@@ -125,6 +125,29 @@ constexpr std::array<OptionDef, 8> kOptions{{
     {"--version", false}, {"--no-headings", false}, {"--raw", false},
 }};
 
+// The options as a command's help lists them; --no-headings and --raw only
+// for the commands that print tables.
+struct CommandOption {
+    const char* synopsis;
+    const char* summary;
+    bool tablesOnly;
+};
+
+constexpr std::array<CommandOption, 7> kCommandOptions{{
+    {"--plugin PATH", "the plug-in to load (mpioctl --help names the default)", false},
+    {"--json", "print one JSON document instead of text", false},
+    {"--log LEVEL", "show the host debug log from LEVEL up on standard error", false},
+    {"--timeout SECONDS", "bound every command the plug-in runs; default 60, 0: none", false},
+    {"--no-headings", "print the table without its heading line", true},
+    {"--raw", "print the table as tab-separated fields, for scripts", true},
+    {"-h, --help", "this text", false},
+}};
+static_assert(kDefaultTimeoutSeconds == 60, "the --timeout help names the default");
+
+bool printsTables(const CommandInfo& command) {
+    return command.id == Command::Partitions || command.id == Command::Inventory;
+}
+
 // "debug (-1), info (0), ..." for messages and help.
 std::string logLevelList() {
     std::string text;
@@ -254,10 +277,15 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
     }
     if (positional.front() == "help") {
         if (positional.size() > 2) return fail("help takes at most one command");
-        invocation.help = Help::Program;
-        if (positional.size() == 2) {
-            invocation.command = findCommand(positional[1]);
-            if (!invocation.command) return fail("unknown command '" + positional[1] + "'");
+        // "help help" and "help --help" describe help itself, as "paths --help" does paths.
+        const std::string topic = positional.size() == 2 ? positional[1] : std::string();
+        if (topic == "help" || (topic.empty() && help)) {
+            invocation.help = Help::HelpCommand;
+        } else if (topic.empty()) {
+            invocation.help = Help::Program;
+        } else {
+            invocation.command = findCommand(topic);
+            if (!invocation.command) return fail("unknown command '" + topic + "'");
             invocation.help = Help::Command;
         }
         parsed.invocation = invocation;
@@ -380,10 +408,28 @@ std::string commandHelp(const CommandInfo& command) {
     std::ostringstream out;
     out << "Usage: mpioctl [OPTIONS] " << synopsis(command) << "\n\n"
         << command.details << "\n\n"
-        << "Options: --plugin PATH, --json, --log LEVEL, --timeout SECONDS, --no-headings,\n"
-           "--raw (mpioctl --help).\n\n"
-        << kExitStatusText;
+        << "Options, before or after the command:\n";
+    for (const CommandOption& option : kCommandOptions) {
+        if (option.tablesOnly && !printsTables(command)) continue;
+        std::string name = option.synopsis;
+        name.resize(std::max<std::size_t>(name.size(), 18), ' ');
+        out << "  " << name << "  " << option.summary << '\n';
+    }
+    out << '\n' << kExitStatusText;
     return out.str();
+}
+
+std::string helpCommandHelp() {
+    return "Usage: mpioctl help [COMMAND]\n"
+           "\n"
+           "Prints the commands and options of mpioctl, as mpioctl --help does, or the\n"
+           "help of COMMAND: what it does, the options that apply to it and the exit\n"
+           "statuses. mpioctl help help prints this text. No plug-in is loaded.\n"
+           "\n"
+           "Exit status:\n"
+           "  0   the help was printed\n"
+           "  64  usage error: an unknown COMMAND, or more than one\n"
+           "  74  the output could not be written (a full disk)\n";
 }
 
 std::string versionText() {

@@ -57,8 +57,9 @@ struct Options {
     std::optional<int> timeoutSeconds; // unset: kDefaultTimeoutSeconds; 0: no bound
 };
 
-// What to print instead of running a command.
-enum class Help { None, Program, Command, Version };
+// What to print instead of running a command. HelpCommand: the help of
+// `help` itself, which is no command of the table.
+enum class Help { None, Program, Command, HelpCommand, Version };
 
 struct Invocation {
     Options options;
@@ -87,6 +88,7 @@ struct DefaultPlugin {
 // shows chosenPlugin, the one that this run would load.
 std::string programHelp(const std::string& chosenPlugin, const DefaultPlugin& defaults);
 std::string commandHelp(const CommandInfo& command);
+std::string helpCommandHelp();
 
 // "mpioctl (TmMPIO_EMCPowerPath) VERSION", for --version.
 std::string versionText();
