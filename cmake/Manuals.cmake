@@ -4,10 +4,9 @@
 # gzip -9n and installed with their component:
 #   tools   mpioctl(1)
 #   sim     mpio-sandbox(1), powermt-sim(1), tmmpio-topology(5)
-#   plugin  tmmpio(3tmmpio), the plug-in, and one page per entry point, in the
+#   devel   tmmpio(3tmmpio), the plug-in, and one page per entry point, in the
 #           section suffix 3tmmpio so that no other package's page (such as
-#           init(3)) is shadowed
-# A plug-in-only build makes and installs the plugin pages alone.
+#           init(3)) is shadowed; they go with the header
 option(MPIO_MANUALS "Build and install the man pages" ON)
 if(NOT MPIO_MANUALS)
     return()
@@ -43,23 +42,21 @@ set(MPIO_MAN_PLUGIN_DOCDIR "${CMAKE_INSTALL_FULL_DATAROOTDIR}/doc/tmmpio-emcpowe
 
 # COMPONENT|SECTION|NAME: the source is man/NAME.SECTION.in.
 set(man_pages
-    "plugin|3tmmpio|tmmpio"
-    "plugin|3tmmpio|init"
-    "plugin|3tmmpio|getVendorName"
-    "plugin|3tmmpio|getMPIODevices"
-    "plugin|3tmmpio|isMPIODevice"
-    "plugin|3tmmpio|getUnderlyingDevices"
-    "plugin|3tmmpio|isPartitionDevice"
-    "plugin|3tmmpio|getPartitionDevices"
-    "plugin|3tmmpio|refreshMPIO"
-    "plugin|3tmmpio|deleteMPIODevice")
-if(NOT MPIO_PLUGIN_ONLY)
-    list(APPEND man_pages
-        "tools|1|mpioctl"
-        "sim|1|mpio-sandbox"
-        "sim|1|powermt-sim"
-        "sim|5|tmmpio-topology")
-endif()
+    "devel|3tmmpio|tmmpio"
+    "devel|3tmmpio|init"
+    "devel|3tmmpio|getVendorName"
+    "devel|3tmmpio|getMPIODevices"
+    "devel|3tmmpio|isMPIODevice"
+    "devel|3tmmpio|getUnderlyingDevices"
+    "devel|3tmmpio|isPartitionDevice"
+    "devel|3tmmpio|getPartitionDevices"
+    "devel|3tmmpio|refreshMPIO"
+    "devel|3tmmpio|deleteMPIODevice")
+list(APPEND man_pages
+    "tools|1|mpioctl"
+    "sim|1|mpio-sandbox"
+    "sim|1|powermt-sim"
+    "sim|5|tmmpio-topology")
 
 set(man_dir ${PROJECT_BINARY_DIR}/man)
 set(man_outputs)

@@ -11,6 +11,7 @@ packages=(
     clang libclang-rt-14-dev valgrind
     nlohmann-json3-dev
     groff-base dpkg-dev file abigail-tools python3-jsonschema
+    rpm rpmlint lintian
 )
 
 missing=()

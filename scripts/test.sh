@@ -5,11 +5,11 @@
 # ThreadSanitizer build; then every fuzz target for a bounded time (clang,
 # libFuzzer); then valgrind memcheck over the plug-in's unit tests and the
 # reliability tests of the default build; then the ABI of the default build
-# against the baseline in abi/ (scripts/abi-check.sh) and the Debian
-# packages: built (scripts/package.sh), unpacked into a scratch root and
-# tried with the build tree out of reach (scripts/check-install.sh). Any
-# failure, crash, sanitizer report, leak, invalid access or ABI change fails
-# the script.
+# against the baseline in abi/ (scripts/abi-check.sh) and the Debian and RPM
+# packages: built (scripts/package.sh), checked by lintian and rpmlint,
+# installed into scratch roots and tried with the build tree out of reach
+# (scripts/check-install.sh). Any failure, crash, sanitizer report, leak,
+# invalid access, ABI change or lint finding fails the script.
 #
 # FUZZ_SECONDS sets the seconds each fuzz target runs (default 20; the five
 # targets run two at a time, about a minute in all).

@@ -1,17 +1,20 @@
 // SPDX-License-Identifier: Apache-2.0
 // Loads the installed plug-in with every symbol bound at once (RTLD_NOW), so
-// that a host service missing from the installed libTmHost fails the load,
-// and prints the project's version and the plug-in's vendor name.
+// that a host service missing from the program (libTmHost dropped by the
+// linker, or a service missing from the installed library) fails the load,
+// and prints the project's version and the plug-in's vendor name. It calls
+// none of libTmHost's functions itself, as a host whose plug-in is the only
+// user of the services.
 #include <dlfcn.h>
 
 #include <cstdio>
 
 #include "TmMPIOVersion.h"
 #include "TmMPIO_EMCPowerPath.h"
+// C++20 (std::span), a standard that the program gets from TmMPIO::TmHost.
 #include "tmhost/TmHost.h"
 
 int main() {
-    tmhost::setDefaultTimeout(5);
     void* plugin = dlopen(CONSUMER_PLUGIN, RTLD_NOW | RTLD_LOCAL);
     if (!plugin) {
         std::fprintf(stderr, "consumer: %s\n", dlerror());
