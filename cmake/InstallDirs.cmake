@@ -15,8 +15,8 @@ set(MPIO_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake/TmMPIO" CACHE STRING
 # mpio_relative_path(VAR FROM TO): TO as seen from FROM, both relative to the
 # prefix (or absolute).
 function(mpio_relative_path var from to)
-    cmake_path(ABSOLUTE_PATH from BASE_DIRECTORY /prefix OUTPUT_VARIABLE from_abs)
-    cmake_path(ABSOLUTE_PATH to BASE_DIRECTORY /prefix OUTPUT_VARIABLE to_abs)
+    get_filename_component(from_abs "${from}" ABSOLUTE BASE_DIR /prefix)
+    get_filename_component(to_abs "${to}" ABSOLUTE BASE_DIR /prefix)
     file(RELATIVE_PATH relative "${from_abs}" "${to_abs}")
     if(relative STREQUAL "")
         set(relative ".")
