@@ -11,6 +11,7 @@ packages=(
     clang libclang-rt-14-dev valgrind
     nlohmann-json3-dev
     help2man dpkg-dev file abigail-tools python3-jsonschema
+    mmdebstrap debian-archive-keyring gpg
 )
 
 missing=()
