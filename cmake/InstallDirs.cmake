@@ -15,14 +15,21 @@ set(MPIO_INSTALL_CMAKEDIR "${CMAKE_INSTALL_LIBDIR}/cmake/TmMPIO" CACHE STRING
 # mpio_relative_path(VAR FROM TO): TO as seen from FROM, both relative to the
 # prefix (or absolute).
 function(mpio_relative_path var from to)
-    cmake_path(ABSOLUTE_PATH from BASE_DIRECTORY /prefix OUTPUT_VARIABLE from_abs)
-    cmake_path(ABSOLUTE_PATH to BASE_DIRECTORY /prefix OUTPUT_VARIABLE to_abs)
+    get_filename_component(from_abs "${from}" ABSOLUTE BASE_DIR /prefix)
+    get_filename_component(to_abs "${to}" ABSOLUTE BASE_DIR /prefix)
     file(RELATIVE_PATH relative "${from_abs}" "${to_abs}")
     if(relative STREQUAL "")
         set(relative ".")
     endif()
     set(${var} "${relative}" PARENT_SCOPE)
 endfunction()
+
+# The installed plug-in and data directories as absolute paths under the
+# configured prefix, for what names them in programs and man pages.
+get_filename_component(MPIO_INSTALL_FULL_PLUGINDIR "${MPIO_INSTALL_PLUGINDIR}" ABSOLUTE
+                       BASE_DIR "${CMAKE_INSTALL_PREFIX}")
+get_filename_component(MPIO_INSTALL_FULL_DATADIR "${MPIO_INSTALL_DATADIR}" ABSOLUTE
+                       BASE_DIR "${CMAKE_INSTALL_PREFIX}")
 
 mpio_relative_path(MPIO_BIN_TO_LIBDIR "${CMAKE_INSTALL_BINDIR}" "${CMAKE_INSTALL_LIBDIR}")
 mpio_relative_path(MPIO_BIN_TO_PLUGINDIR "${CMAKE_INSTALL_BINDIR}" "${MPIO_INSTALL_PLUGINDIR}")

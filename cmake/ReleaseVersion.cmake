@@ -6,7 +6,7 @@
 # released stay apart under "## Unreleased", the first section when there is
 # one; a release renames it to the new version and its date.
 # Sets MPIO_RELEASE_VERSION and MPIO_RELEASE_DATE (YYYY-MM-DD).
-cmake_path(SET mpio_changelog NORMALIZE "${CMAKE_CURRENT_LIST_DIR}/../CHANGELOG.md")
+get_filename_component(mpio_changelog "${CMAKE_CURRENT_LIST_DIR}/../CHANGELOG.md" ABSOLUTE)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${mpio_changelog})
 file(STRINGS ${mpio_changelog} mpio_changelog_headings ENCODING UTF-8 REGEX "^## ")
 set(mpio_release_regex "^## ([0-9]+\\.[0-9]+\\.[0-9]+) — ([0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9])$")

@@ -12,6 +12,7 @@ packages=(
     nlohmann-json3-dev
     groff-base dpkg-dev file abigail-tools python3-jsonschema
     rpm rpmlint lintian
+    mmdebstrap debian-archive-keyring gpg
 )
 
 missing=()

@@ -5,7 +5,8 @@
 # ThreadSanitizer build; then every fuzz target for a bounded time (clang,
 # libFuzzer); then valgrind memcheck over the plug-in's unit tests and the
 # reliability tests of the default build; then the ABI of the default build
-# against the baseline in abi/ (scripts/abi-check.sh) and the Debian and RPM
+# against the baseline in abi/ (scripts/abi-check.sh), the plug-in in a
+# Debian 11 userland (scripts/debian11-check.sh), and the Debian and RPM
 # packages: built (scripts/package.sh), checked by lintian and rpmlint,
 # installed into scratch roots and tried with the build tree out of reach
 # (scripts/check-install.sh). Any failure, crash, sanitizer report, leak,
@@ -36,6 +37,8 @@ for preset in default clang asan tsan; do
     step "$preset tests" ctest --preset "$preset"
 done
 step "abi check" scripts/abi-check.sh
+# The plug-in of the default build in a Debian 11 root (cached under /var/cache/tmmpio/).
+step "debian 11 userland" scripts/debian11-check.sh
 
 # The fuzz preset builds only the plug-in's objects, the fake host and the
 # fuzz targets; each target first replays its seeds, then fuzzes.

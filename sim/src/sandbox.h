@@ -24,6 +24,7 @@ struct SandboxOptions {
     std::string topologyFile;
     std::string keepState;      // empty: a private temporary state directory
     std::string powermtProgram; // empty: powermt-sim beside mpio-sandbox
+    std::string root;           // empty: the host's root file system
     std::vector<std::string> command;
 };
 

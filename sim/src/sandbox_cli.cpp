@@ -15,13 +15,18 @@
 namespace sim {
 
 const char* const kSandboxUsage =
-    "usage: mpio-sandbox --topology FILE [--keep-state DIR] [--powermt PROGRAM] [--] COMMAND [ARG...]\n"
+    "usage: mpio-sandbox --topology FILE [--keep-state DIR] [--powermt PROGRAM] [--root DIR] [--] COMMAND [ARG...]\n"
     "       mpio-sandbox --generate DESCRIPTION [--output FILE]\n"
     "Runs COMMAND in private mount and PID namespaces that show the simulated PowerPath machine of FILE:\n"
     "/proc/partitions, /proc/devices, the nodes in /dev and `powermt` first on PATH.\n"
     "  --keep-state DIR   keep the state (images, saved configuration) in DIR, which must be\n"
     "                     empty or not exist; without it a temporary directory is removed\n"
     "  --powermt PROGRAM  the simulator to run as powermt (default: powermt-sim beside mpio-sandbox)\n"
+    "  --root DIR         run COMMAND with DIR as its root file system (pivot_root), say a distribution's\n"
+    "                     root unpacked from an image; the simulated /dev, /proc and powermt are laid\n"
+    "                     over its /dev, /proc and /run (powermt in /run/mpio-sandbox/bin, the state in\n"
+    "                     /run/mpio-sandbox/state). DIR needs /bin/sh and the directories /dev, /proc and\n"
+    "                     /run; nothing is created in it, and nothing stays mounted afterwards\n"
     "--generate writes the topology that DESCRIPTION describes (keys devices=N, and optionally paths=,\n"
     "partitions=, arrays=symmetrix:N+clariion:N+vnx:N, dead=SHARE, standby=SHARE, seed=, size=)\n"
     "to standard output or FILE; exit status 2 for a bad DESCRIPTION.\n"
@@ -58,6 +63,7 @@ SandboxOptions parseSandboxArgs(const std::vector<std::string>& args) {
         if (isOption(arg, "--topology")) o.topologyFile = optionValue(args, i, "--topology");
         else if (isOption(arg, "--keep-state")) o.keepState = optionValue(args, i, "--keep-state");
         else if (isOption(arg, "--powermt")) o.powermtProgram = optionValue(args, i, "--powermt");
+        else if (isOption(arg, "--root")) o.root = optionValue(args, i, "--root");
         else if (arg.rfind("-", 0) == 0) throw std::invalid_argument("unknown option " + arg);
         else break;
     }

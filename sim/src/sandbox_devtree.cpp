@@ -158,4 +158,14 @@ void moveOverDev(const std::string& dev) {
     ::rmdir(dev.c_str());
 }
 
+void mountSimulatedProc(const StateDir& state, const std::string& proc) {
+    mountOrThrow("proc", proc, "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr, "cannot mount " + proc);
+    for (const auto& [file, target] : {std::pair{state.partitions(), proc + "/partitions"},
+                                       std::pair{state.devices(), proc + "/devices"}}) {
+        mountOrThrow(file.c_str(), target, nullptr, MS_BIND, nullptr, "cannot bind " + file + " over " + target);
+        mountOrThrow(nullptr, target, nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr,
+                     "cannot make " + target + " read-only");
+    }
+}
+
 } // namespace sim

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-// The sandbox's /dev, and the checked file system calls that making the
+// The sandbox's /dev and /proc, and the checked file system calls that making the
 // sandbox uses.
 #ifndef SIM_SANDBOX_DEVTREE_H
 #define SIM_SANDBOX_DEVTREE_H
@@ -9,6 +9,7 @@
 #include <string>
 
 #include "render.h"
+#include "simstate.h"
 #include "topology.h"
 
 namespace sim {
@@ -34,6 +35,10 @@ void makeDeviceNodes(const std::string& dev, const Topology& topology, const Nam
 
 // Moves the tree at `dev` over this mount namespace's /dev.
 void moveOverDev(const std::string& dev);
+
+// Mounts a proc of the caller's PID namespace at `proc` and binds the state
+// directory's files read-only over its partitions and devices.
+void mountSimulatedProc(const StateDir& state, const std::string& proc);
 
 } // namespace sim
 

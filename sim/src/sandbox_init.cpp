@@ -6,6 +6,7 @@
 #include "sandbox.h"
 #include "powermt.h"
 #include "sandbox_devtree.h"
+#include "sandbox_root.h"
 #include "simstate.h"
 #include "sysfiles.h"
 
@@ -19,6 +20,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 namespace sim {
 
@@ -36,18 +38,20 @@ bool launcherGone() {
     return ::poll(&p, 1, 0) != 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL));
 }
 
-// A /proc of the sandbox's PID namespace, in a mount namespace of its own so
-// that the launcher keeps the host's /proc (its /proc/self); the state
-// directory's files are bound read-only over /proc/partitions and /proc/devices.
-void mountFreshProc(const StateDir& dir) {
+// The command's own mount namespace, so that the launcher keeps the host's
+// /proc (its /proc/self): there a /proc of the sandbox's PID namespace
+// shows the state directory's files, or, with a root, that root is entered
+// with the simulated machine laid over it.
+void prepareMounts(const StateDir& state, const std::string& root) {
     if (::unshare(CLONE_NEWNS) != 0) throw SysError("cannot create the command's mount namespace", errno);
-    mountOrThrow("proc", "/proc", "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr, "cannot mount /proc");
-    for (const auto& [file, target] : {std::pair{dir.partitions(), std::string("/proc/partitions")},
-                                       std::pair{dir.devices(), std::string("/proc/devices")}}) {
-        mountOrThrow(file.c_str(), target, nullptr, MS_BIND, nullptr, "cannot bind " + file + " over " + target);
-        mountOrThrow(nullptr, target, nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr,
-                     "cannot make " + target + " read-only");
+    if (root.empty()) {
+        mountSimulatedProc(state, "/proc");
+        return;
     }
+    std::error_code ec;
+    const std::string simulator = std::filesystem::read_symlink(state.bin() + "/powermt", ec).string();
+    if (ec) throw SysError("cannot read " + state.bin() + "/powermt", ec.value());
+    enterRoot(root, state, simulator);
 }
 
 void ignoreSignal(int) {}
@@ -110,17 +114,19 @@ int forwardSignalsUntil(const process::Child& child, const std::function<std::op
     }
 }
 
-process::Child startNamespaceInit(const std::string& stateDir, const std::vector<std::string>& command,
-                                  int launcherAlive, int held) {
-    std::vector<std::string> args = {stateDir};
+process::Child startNamespaceInit(const std::string& stateDir, const std::string& root,
+                                  const std::vector<std::string>& command, int launcherAlive, int held) {
+    std::vector<std::string> args = {stateDir, root};
     args.insert(args.end(), command.begin(), command.end());
     process::Launch launch = launchSelf(kInitMode, args);
     // PATH starts with the state directory's bin (powermt), and the simulator
-    // finds the state directory.
+    // finds the state directory: where the command sees them.
     const char* path = std::getenv("PATH");
+    const bool inRoot = !root.empty();
     launch.environment = {
-        {"PATH", StateDir{stateDir}.bin() + ":" + (path && *path ? path : "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin")},
-        {kStateEnv, stateDir}};
+        {"PATH", (inRoot ? kRootBinDir : StateDir{stateDir}.bin()) + ":" +
+                     (path && *path ? path : "/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin")},
+        {kStateEnv, inRoot ? kRootStateDir : stateDir}};
     launch.passDescriptors = {launcherAlive};
     if (held >= 0) launch.passDescriptors.push_back(held);
     // Blocked from its start: a signal that comes before the init has its
@@ -138,20 +144,20 @@ process::Child startNamespaceInit(const std::string& stateDir, const std::vector
 
 int namespaceInitMain(const std::vector<std::string>& args) {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL); // a killed launcher takes the namespace with it
-    if (launcherGone() || args.size() < 3) return kSandboxFailed;
+    if (launcherGone() || args.size() < 4) return kSandboxFailed;
     ::close(kLauncherAliveFd);
     ::fcntl(kHeldFd, F_SETFD, FD_CLOEXEC); // for the init alone
     try {
-        mountFreshProc(StateDir{args[1]});
+        prepareMounts(StateDir{args[1]}, args[2]);
         // The init of a PID namespace gets only the signals it has a handler
         // for; they stay blocked and are taken with sigwaitinfo. As in the
         // launcher, a closed standard error must not kill it.
         for (int sig : kForwardedSignals) setDisposition(sig, ignoreSignal);
         setDisposition(SIGPIPE, SIG_IGN);
         process::Result failure;
-        process::Child command = spawnCommand({args.begin() + 2, args.end()}, failure);
+        process::Child command = spawnCommand({args.begin() + 3, args.end()}, failure);
         if (!command) {
-            std::fprintf(stderr, "mpio-sandbox: cannot run %s: %s\n", args[2].c_str(),
+            std::fprintf(stderr, "mpio-sandbox: cannot run %s: %s\n", args[3].c_str(),
                          process::errnoText(failure.code).c_str());
             return failure.code == ENOENT ? kCommandNotFound : kCommandNotRunnable;
         }

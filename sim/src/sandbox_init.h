@@ -35,14 +35,16 @@ std::optional<int> exitCodeOnceEnded(mpio::process::Child& child);
 
 // Starts the init as process 1 of a new PID namespace (the launcher's later
 // children stay in its own, a sanitizer's helper too). It shows the state
-// directory's files over a fresh /proc, runs command, passes signals on,
-// reaps orphans and ends with the command's exit code. launcherAlive is the
-// read end of a pipe whose write end only the launcher holds; the init keeps
+// directory's files over a fresh /proc (entering `root` first, when it is
+// not empty: sandbox_root.h), runs command, passes signals on, reaps
+// orphans and ends with the command's exit code. launcherAlive is the read
+// end of a pipe whose write end only the launcher holds; the init keeps
 // `held` (or -1) open as long as it lives.
-mpio::process::Child startNamespaceInit(const std::string& stateDir, const std::vector<std::string>& command,
-                                        int launcherAlive, int held);
+mpio::process::Child startNamespaceInit(const std::string& stateDir, const std::string& root,
+                                        const std::vector<std::string>& command, int launcherAlive, int held);
 
-// The init's main; args: kInitMode, the state directory, the command.
+// The init's main; args: kInitMode, the state directory, the root (empty:
+// the host's), the command.
 int namespaceInitMain(const std::vector<std::string>& args);
 
 } // namespace sim

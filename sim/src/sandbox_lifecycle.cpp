@@ -9,6 +9,7 @@
 #include "loopdev.h"
 #include "sandbox_devtree.h"
 #include "sandbox_init.h"
+#include "sandbox_root.h"
 #include "simstate.h"
 #include "sysfiles.h"
 #include "treeremoval.h"
@@ -94,9 +95,11 @@ private:
     std::vector<std::unique_ptr<LoopDevice>> loops_;
     std::map<std::string, std::string> images_;
     std::string simulator_;
+    std::string root_; // the command's root file system; empty: the host's
 };
 
 void Sandbox::setUp() {
+    if (!opt_.root.empty()) root_ = checkedRootDir(opt_.root);
     const std::string topoPath = absolutePath(opt_.topologyFile);
     const std::string text = readFile(topoPath);
     topo_ = parseTopology(text, opt_.topologyFile, std::filesystem::path(topoPath).parent_path().string());
@@ -189,7 +192,7 @@ int Sandbox::run() {
     // alone holds the write end, is still there.
     process::Pipe alive;
     if (const int e = process::makePipe(alive); e != 0) throw SysError("pipe", e);
-    process::Child init = startNamespaceInit(dir_.dir, opt_.command, alive.read.get(), guard_.pipeEnd());
+    process::Child init = startNamespaceInit(dir_.dir, root_, opt_.command, alive.read.get(), guard_.pipeEnd());
     alive.read.reset();
     return forwardSignalsUntil(init, [&] { return exitCodeOnceEnded(init); });
 }

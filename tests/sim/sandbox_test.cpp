@@ -329,6 +329,13 @@ TEST_F(Sandbox, ClearErrorsWhenTheSandboxCannotBeMade) {
     const std::string hostile = tmp / "hostile.topo";
     sim::writeNewFile(hostile, "device emcpowerc symmetrix id=1 ldev=2\n  path sdb lpfc \"FA 1\" active alive\n"
                                "  image file=hostile.img\n");
+    // Roots of --root: a plain file, a tree without /bin/sh, an empty directory.
+    const std::string plainRoot = tmp / "root-file";
+    sim::writeNewFile(plainRoot, "");
+    const std::string shellless = tmp / "root-without-sh";
+    ASSERT_EQ(sim::runProgram({"mkdir", "-p", shellless + "/dev", shellless + "/proc", shellless + "/run"}, "").status, 0);
+    const std::string bare = tmp / "root-bare";
+    std::filesystem::create_directory(bare);
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"--topology", tmp / "missing.topo", "true"}, "cannot open " + (tmp / "missing.topo")},
         {{"--topology", bad, "true"}, bad + ":2: usage: path"},
@@ -340,6 +347,10 @@ TEST_F(Sandbox, ClearErrorsWhenTheSandboxCannotBeMade) {
         {{"--topology", hostile, "true"},
          hostile + ":3: image " + hostileImage +
              ": partition 2 starts at sector 6144 and has 4294967280 sectors, beyond the image's 16384 sectors"},
+        {{"--topology", shipped("small.topo"), "--root", plainRoot, "true"}, "the root " + plainRoot + " is not a directory"},
+        {{"--topology", shipped("small.topo"), "--root", shellless, "true"}, "the root " + shellless + " has no /bin/sh"},
+        {{"--topology", shipped("small.topo"), "--root", bare, "true"},
+         "cannot enter the root " + bare + ": it has no directory /dev to lay the simulated one over"},
     };
     for (const auto& [args, message] : cases) {
         std::vector<std::string> argv = {MPIO_SANDBOX};
@@ -349,6 +360,54 @@ TEST_F(Sandbox, ClearErrorsWhenTheSandboxCannotBeMade) {
         EXPECT_TRUE(contains(r.err, "mpio-sandbox: " + message)) << r.err;
         EXPECT_EQ(r.out, "");
     }
+}
+
+// A root file system of the host's /bin/sh and the libraries it needs (and
+// those of the simulator, which has some in sanitizer builds), and the
+// directories that --root lays the simulated machine over.
+void makeShellRoot(const std::string& root) {
+    const auto r = sim::runProgram({"/bin/sh", "-c", R"(set -e
+        mkdir -p "$1/bin" "$1/dev" "$1/proc" "$1/run" && cp -L /bin/sh "$1/bin/sh"
+        for lib in $( (ldd /bin/sh; ldd "$2" || true) | grep -o '/[^ ]*'); do cp -L --parents "$lib" "$1"; done)",
+                                    "sh", root, POWERMT_SIM}, "");
+    if (r.status != 0) throw std::runtime_error("cannot make a root in " + root + ": " + r.err);
+}
+
+// Every entry below dir with its type, mode, size and modification time.
+std::string treeListing(const std::string& dir) {
+    return sim::runProgram({"/bin/sh", "-c", "find \"$1\" -printf '%p %y %m %s %T@\\n' | sort", "sh", dir}, "").out;
+}
+
+TEST_F(Sandbox, RootIsTheCommandsFileSystemAndStaysAsItWas) {
+    const std::string root = tmp / "root";
+    makeShellRoot(root);
+    sim::writeNewFile(root + "/marker", "");
+    const std::string before = treeListing(root);
+    // Shell built-ins only, and powermt: the root has nothing else.
+    const auto r = sandbox({"--topology", shipped("small.topo"), "--root", root}, R"(
+        test -e /marker && echo "in the root"
+        read -r heading < /proc/partitions && echo "$heading"
+        test -b /dev/emcpowerb && echo "emcpowerb is a block device"
+        echo "$POWERMT_SIM_STATE"
+        powermt display dev=all | while read -r line; do case $line in Pseudo*) echo "$line";; esac; done
+        powermt remove force dev=emcpowerb && test ! -e /dev/emcpowerb && echo "emcpowerb removed"
+    )");
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, "in the root\n"
+              "major minor  #blocks  name\n"
+              "emcpowerb is a block device\n"
+              "/run/mpio-sandbox/state\n"
+              "Pseudo name=emcpowera\n"
+              "Pseudo name=emcpowerb\n"
+              "emcpowerb removed\n");
+    // Refused once everything is mounted: /bin/sh no longer executable.
+    ASSERT_EQ(::chmod((root + "/bin/sh").c_str(), 0644), 0);
+    const std::string beforeRefusal = treeListing(root);
+    EXPECT_EQ(sandbox({"--topology", shipped("small.topo"), "--root", root}, "true").status, sim::kSandboxFailed);
+    EXPECT_EQ(treeListing(root), beforeRefusal);
+    ASSERT_EQ(::chmod((root + "/bin/sh").c_str(), 0755), 0);
+    EXPECT_EQ(treeListing(root), before);
+    EXPECT_FALSE(contains(sim::readFile("/proc/self/mountinfo"), root)) << "left mounted";
 }
 
 TEST_F(Sandbox, DiskBackedDeviceHasARealPartitionTable) {

@@ -175,7 +175,7 @@ private:
     }
 
     std::span<char> scratch() {
-        if (!scratch_) scratch_ = std::make_unique_for_overwrite<char[]>(kScratch);
+        if (!scratch_) scratch_.reset(new char[kScratch]); // left uninitialised: it is written before it is read
         return {scratch_.get(), kScratch};
     }
 
