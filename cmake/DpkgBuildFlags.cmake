@@ -16,8 +16,10 @@ function(mpio_dpkg_buildflag var flag)
         COMMAND ${CMAKE_COMMAND} -E env DEB_BUILD_MAINT_OPTIONS=hardening=+all
                 ${MPIO_DPKG_BUILDFLAGS_PROGRAM} --get ${flag}
         WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
-        OUTPUT_VARIABLE value OUTPUT_STRIP_TRAILING_WHITESPACE
-        COMMAND_ERROR_IS_FATAL ANY)
+        OUTPUT_VARIABLE value OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+        message(FATAL_ERROR "dpkg-buildflags --get ${flag} failed")
+    endif()
     set(${var} "${value}" PARENT_SCOPE)
 endfunction()
 

@@ -43,14 +43,20 @@ set(packaging_out ${PROJECT_BINARY_DIR}/packaging)
 function(mpio_release_date var format)
     execute_process(COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C TZ=UTC
                             date -u -d "${MPIO_RELEASE_DATE}" "${format}"
-                    OUTPUT_VARIABLE date OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+                    OUTPUT_VARIABLE date OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+        message(FATAL_ERROR "date(1) cannot read the release date ${MPIO_RELEASE_DATE}")
+    endif()
     set(${var} "${date}" PARENT_SCOPE)
 endfunction()
 
 # mpio_gzip(FROM TO): TO is FROM compressed as Debian wants it: best
 # compression, no name and no time stamp, so that it is reproducible.
 function(mpio_gzip from to)
-    execute_process(COMMAND gzip -9nc "${from}" OUTPUT_FILE "${to}" COMMAND_ERROR_IS_FATAL ANY)
+    execute_process(COMMAND gzip -9nc "${from}" OUTPUT_FILE "${to}" RESULT_VARIABLE status)
+    if(NOT status EQUAL 0)
+        message(FATAL_ERROR "gzip cannot compress ${from}")
+    endif()
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${from}")
 endfunction()
 
