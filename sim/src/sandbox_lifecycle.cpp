@@ -171,15 +171,19 @@ void Sandbox::buildDev() {
     moveOverDev(dev);
 }
 
-// Each disk-backed device's image on its loop device; the guard learns of
-// the loop devices that had to be added.
+// Each disk-backed device's image on its loop device. The guard learns of
+// a loop device that is missing before it is added, and is told again if
+// someone else added it meanwhile.
 void Sandbox::attachLoops(const std::string& dev) {
     for (const auto& d : topo_.devices) {
         const auto image = images_.find(d.name);
         if (image == images_.end()) continue;
-        loops_.push_back(std::make_unique<LoopDevice>(loopControl_.get(), static_cast<unsigned>(d.index * 16),
-                                                      dev + "/.loop-scratch", image->second, d.name));
-        if (loops_.back()->added()) guard_.loopAdded(loops_.back()->number());
+        const auto number = static_cast<unsigned>(d.index * 16);
+        const bool missing = !loopExists(number);
+        if (missing) guard_.loopAdding(number);
+        loops_.push_back(std::make_unique<LoopDevice>(loopControl_.get(), number, dev + "/.loop-scratch",
+                                                      image->second, d.name));
+        if (missing && !loops_.back()->added()) guard_.loopNotAdded(number);
     }
 }
 

@@ -64,8 +64,6 @@ std::string outputOf(const std::string& topologyFile, const std::string& script)
 
 std::string losetupList() { return sim::runProgram({"losetup", "-a"}, "").out; }
 
-bool loopExists(unsigned number) { return std::filesystem::exists("/sys/block/loop" + std::to_string(number)); }
-
 // The processes anywhere on the machine that have `word` among their arguments.
 std::vector<pid_t> processesWithArgument(const std::string& word) {
     std::vector<pid_t> found;
@@ -436,7 +434,7 @@ TEST_F(Sandbox, NothingStartedInsideOutlivesIt) {
         SCOPED_TRACE(ending.first);
         const int sig = ending.second;
         ASSERT_FALSE(sim::loopAttached(kDiskLoop)) << "loop" << kDiskLoop << " is in use by someone else";
-        const bool loopExisted = loopExists(kDiskLoop);
+        const bool loopExisted = sim::loopExists(kDiskLoop);
         const std::string stray = "mpio-sandbox-stray-" + std::to_string(::getpid()) + "-" + std::to_string(sig);
         const std::string stateParent = tmp / stray;
         std::filesystem::create_directory(stateParent);
@@ -467,7 +465,7 @@ TEST_F(Sandbox, NothingStartedInsideOutlivesIt) {
         EXPECT_TRUE(gone([&] { return processesWithArgument(stray).empty(); })) << "a process of the sandbox outlived it";
         EXPECT_TRUE(gone([] { return !sim::loopAttached(kDiskLoop); })) << "loop" << kDiskLoop << " left attached";
         if (!loopExisted) {
-            EXPECT_TRUE(gone([] { return !loopExists(kDiskLoop); })) << "loop" << kDiskLoop << " left added";
+            EXPECT_TRUE(gone([] { return !sim::loopExists(kDiskLoop); })) << "loop" << kDiskLoop << " left added";
         }
         EXPECT_TRUE(gone([&] { return std::filesystem::is_empty(stateParent); })) << "the state directory was left";
         EXPECT_FALSE(contains(losetupList(), "emcpowerc.img")) << losetupList();
@@ -476,6 +474,19 @@ TEST_F(Sandbox, NothingStartedInsideOutlivesIt) {
         for (pid_t pid : processesWithArgument(stray)) ::kill(pid, SIGKILL);
         eventually([] { return !sim::loopAttached(kDiskLoop); });
     }
+}
+
+TEST_F(Sandbox, ALoopDeviceAddedJustBeforeASigkillIsRemoved) {
+    if (sim::loopExists(kDiskLoop)) GTEST_SKIP() << "loop" << kDiskLoop << " exists: the sandbox would not add it";
+    Background box({MPIO_SANDBOX, "--topology", topologyFile(kDiskTopology), "--", "/bin/sh", "-c", "exec sleep 60"});
+    // The launcher dies the moment the device appears, before it is attached.
+    const auto end = process::Clock::now() + std::chrono::seconds(30);
+    while (!sim::loopExists(kDiskLoop) && process::Clock::now() < end) {
+    }
+    box.signal(SIGKILL);
+    box.wait();
+    EXPECT_TRUE(eventually([] { return !sim::loopExists(kDiskLoop); }, std::chrono::seconds(20)))
+        << "loop" << kDiskLoop << " left added";
 }
 
 TEST_F(Sandbox, TheCallersSignalSetUpDoesNotMatter) {
