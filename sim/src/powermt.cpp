@@ -123,8 +123,9 @@ int perform(const Command& c, const StateDir& dir, Loaded& loaded, std::string& 
     }
     if (c.verb == "release") return kPowermtOk;
     if (c.verb == "save") {
-        writeFileAtomic(c.file.empty() ? dir.custom() : c.file,
-                        savedConfiguration(loaded.topology, loaded.state.configured));
+        const std::string saved = savedConfiguration(loaded.topology, loaded.state.configured);
+        if (c.file.empty()) writeFileAtomic(dir.custom(), saved);
+        else writeUserFile(c.file, saved);
         return kPowermtOk;
     }
     if (c.verb == "config") {

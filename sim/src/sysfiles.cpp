@@ -71,12 +71,22 @@ void writeNewFile(const std::string& path, const std::string& content, unsigned 
     closeReporting(fd, "cannot write " + path);
 }
 
-void writeFileAtomic(const std::string& path, const std::string& content, unsigned mode) {
+namespace {
+
+// The content into a new file beside `path`, renamed over it. `keep`: the
+// mode and owner to give it (those of the file it replaces).
+void replaceAtomically(const std::string& path, const std::string& content, unsigned mode, const struct stat* keep) {
     const std::string temp = path + ".tmp." + std::to_string(::getpid());
     ::unlink(temp.c_str());
     try {
-        Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
+        Fd fd(::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, keep ? 0600 : mode));
         if (fd.get() < 0) throw SysError("cannot create " + temp, errno);
+        // The owner first: changing it clears the set-user-ID and set-group-ID bits.
+        if (keep && (keep->st_uid != ::geteuid() || keep->st_gid != ::getegid()) &&
+            ::fchown(fd.get(), keep->st_uid, keep->st_gid) != 0)
+            throw SysError("cannot give " + temp + " the owner of " + path, errno);
+        if (keep && ::fchmod(fd.get(), keep->st_mode & 07777) != 0)
+            throw SysError("cannot give " + temp + " the mode of " + path, errno);
         writeAll(fd.get(), content.data(), content.size(), "cannot write " + temp);
         if (::fsync(fd.get()) != 0) throw SysError("cannot sync " + temp, errno);
         closeReporting(fd, "cannot write " + temp);
@@ -84,6 +94,57 @@ void writeFileAtomic(const std::string& path, const std::string& content, unsign
     } catch (...) {
         ::unlink(temp.c_str());
         throw;
+    }
+}
+
+// What a user's file may not be, by its type; nothing when it may be written.
+const char* unwritableKind(mode_t mode) {
+    if (S_ISDIR(mode)) return "a directory";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return nullptr;
+}
+
+void refuseUnwritable(const std::string& path, mode_t mode) {
+    if (const char* kind = unwritableKind(mode))
+        throw std::runtime_error("cannot write " + path + ": " + kind +
+                                 "; give a regular file, a character device or a FIFO");
+}
+
+// Writes through `path` to what it is or links to, which stays in place: a
+// character device, a FIFO, or the regular file at the end of a link.
+void writeThrough(const std::string& path, const std::string& content) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) refuseUnwritable(path, st.st_mode);
+    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_CLOEXEC, 0644));
+    if (fd.get() < 0) throw SysError("cannot open " + path, errno);
+    if (::fstat(fd.get(), &st) != 0) throw SysError("cannot examine " + path, errno);
+    refuseUnwritable(path, st.st_mode); // changed since it was examined
+    if (S_ISREG(st.st_mode) && ::ftruncate(fd.get(), 0) != 0) throw SysError("cannot truncate " + path, errno);
+    writeAll(fd.get(), content.data(), content.size(), "cannot write " + path);
+    closeReporting(fd, "cannot write " + path);
+}
+
+} // namespace
+
+void writeFileAtomic(const std::string& path, const std::string& content, unsigned mode) {
+    replaceAtomically(path, content, mode, nullptr);
+}
+
+void writeUserFile(const std::string& path, const std::string& content) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) {
+        if (errno != ENOENT) throw SysError("cannot examine " + path, errno);
+        return replaceAtomically(path, content, 0644, nullptr);
+    }
+    if (!S_ISREG(st.st_mode) || st.st_nlink > 1) return writeThrough(path, content);
+    try {
+        replaceAtomically(path, content, 0644, &st);
+    } catch (const SysError& e) {
+        // Only root gives a file away: a user's own copy of another's file
+        // is written in place instead, as a shell's redirection would.
+        if (e.error() != EPERM) throw;
+        writeThrough(path, content);
     }
 }
 

@@ -29,6 +29,14 @@ std::string readFile(const std::string& path, std::size_t limit = kMaxTextFile);
 // Replaces `path` by a file with `content`: written beside it, synced, renamed.
 void writeFileAtomic(const std::string& path, const std::string& content, unsigned mode = 0644);
 
+// Writes a file that a user named (an --output FILE, a file= argument). A
+// regular file is replaced atomically as above, keeping its mode and owner
+// (it is written in place when it has other hard links or its owner cannot
+// be kept); a new file is made with mode 0644 less the umask. A symbolic
+// link, a character device or a FIFO is written through and stays what it
+// is; a directory, a block device or a socket is refused, naming it.
+void writeUserFile(const std::string& path, const std::string& content);
+
 // Rewrites the existing file `path` in place (same inode): the content from
 // offset 0, then truncated to its length. For files that are bind-mounted.
 void rewriteInPlace(const std::string& path, const std::string& content);

@@ -5,10 +5,18 @@
 #include "sysfiles.h"
 #include "topology.h"
 
+#include "mpio/process.h"
 #include "sim_test_util.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <functional>
 #include <set>
 
 namespace {
@@ -125,6 +133,82 @@ TEST(GenerateTopology, CommandLine) {
     EXPECT_EQ(bad.status, 2);
     EXPECT_TRUE(simtest::contains(bad.err, "paths must be a whole number from 1 to 16, not '0'")) << bad.err;
     EXPECT_EQ(bad.out, "");
+}
+
+// --output FILE where something is already: a regular file keeps its mode
+// and owner; a link, a character device or a FIFO is written through and
+// stays; a block device is refused.
+TEST(GenerateTopology, OutputKeepsWhatItWritesTo) {
+    if (::geteuid() != 0) GTEST_SKIP() << "device nodes and other owners need root";
+    simtest::TempDir dir;
+    const std::string file = dir / "out";
+    const std::string text = generated("devices=30");
+    const auto lstatOf = [](const std::string& path) {
+        struct stat st {};
+        EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+        return st;
+    };
+    mpio::process::Fd fifoReader;
+    struct Row {
+        const char* what;
+        std::function<void()> make;
+        std::function<void(const sim::RunResult&)> check;
+    };
+    const Row rows[] = {
+        {"a regular file",
+         [&] {
+             sim::writeNewFile(file, "old");
+             ASSERT_EQ(::chown(file.c_str(), 1234, 5678), 0);
+             ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
+         },
+         [&](const sim::RunResult&) {
+             const struct stat st = lstatOf(file);
+             EXPECT_EQ(st.st_mode, S_IFREG | 0640);
+             EXPECT_EQ(st.st_uid, 1234U);
+             EXPECT_EQ(st.st_gid, 5678U);
+             EXPECT_EQ(sim::readFile(file), text);
+         }},
+        {"a link to a file",
+         [&] { std::filesystem::create_symlink("target", file); },
+         [&](const sim::RunResult&) {
+             EXPECT_TRUE(S_ISLNK(lstatOf(file).st_mode));
+             EXPECT_EQ(sim::readFile(dir / "target"), text);
+         }},
+        {"a character device", [&] { ASSERT_EQ(::mknod(file.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0); },
+         [&](const sim::RunResult&) { EXPECT_TRUE(S_ISCHR(lstatOf(file).st_mode)); }},
+        {"a link to the standard output", [&] { std::filesystem::create_symlink("/proc/self/fd/1", file); },
+         [&](const sim::RunResult& r) {
+             EXPECT_TRUE(S_ISLNK(lstatOf(file).st_mode));
+             EXPECT_EQ(r.out, text);
+         }},
+        {"a FIFO",
+         [&] {
+             ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+             fifoReader = mpio::process::Fd(::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+         },
+         [&](const sim::RunResult&) {
+             EXPECT_TRUE(S_ISFIFO(lstatOf(file).st_mode));
+             std::string got(text.size() + 1, '\0');
+             got.resize(static_cast<std::size_t>(std::max<ssize_t>(0, ::read(fifoReader.get(), got.data(), got.size()))));
+             EXPECT_EQ(got, text);
+         }},
+        {"a block device", [&] { ASSERT_EQ(::mknod(file.c_str(), S_IFBLK | 0600, makedev(7, 200)), 0); },
+         [&](const sim::RunResult& r) {
+             EXPECT_EQ(r.status, 1);
+             EXPECT_TRUE(simtest::contains(r.err, "cannot write " + file + ": a block device")) << r.err;
+             EXPECT_TRUE(S_ISBLK(lstatOf(file).st_mode));
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::filesystem::remove(file);
+        row.make();
+        const sim::RunResult r = sim::runProgram({MPIO_SANDBOX, "--generate", "devices=30", "--output", file}, "");
+        if (!simtest::contains(row.what, "block")) {
+            EXPECT_EQ(r.status, 0) << r.err;
+        }
+        row.check(r);
+    }
 }
 
 } // namespace

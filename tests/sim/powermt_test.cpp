@@ -246,6 +246,11 @@ TEST_F(Powermt, SaveWritesTheConfiguration) {
     const std::string other = tmp / "elsewhere.custom";
     ASSERT_EQ(powermt("save file=" + other).status, 0);
     EXPECT_EQ(sim::readFile(other), saved);
+    // A link is written through, and stays.
+    const std::string toOutput = tmp / "to-stdout";
+    std::filesystem::create_symlink("/proc/self/fd/1", toOutput);
+    EXPECT_EQ(powermt("save file=" + toOutput).out, saved);
+    EXPECT_TRUE(std::filesystem::is_symlink(toOutput));
     EXPECT_EQ(powermt("release").status, 0);
 }
 
