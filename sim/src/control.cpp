@@ -115,7 +115,7 @@ void changeFault(const StateDir& dir, const std::vector<std::string>& args) {
 std::string deviceBlocks(const std::string& file) {
     std::string text;
     try {
-        text = readFile(file);
+        text = readFile(file, kMaxTopologyBytes);
         const Topology alone = parseTopology(text, file);
         if (alone.devices.empty()) throw Refusal("device add: " + file + " has no device");
         int lineNo = 0;

@@ -98,7 +98,7 @@ private:
 
 void Sandbox::setUp() {
     const std::string topoPath = absolutePath(opt_.topologyFile);
-    const std::string text = readFile(topoPath);
+    const std::string text = readFile(topoPath, kMaxTopologyBytes);
     topo_ = parseTopology(text, opt_.topologyFile, std::filesystem::path(topoPath).parent_path().string());
     simulator_ = simulatorPath(opt_.powermtProgram);
     if (topo_.diskBacked()) {

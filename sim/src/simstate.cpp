@@ -312,7 +312,7 @@ void applyDisks(Topology& topology, const SimState& state) {
 }
 
 Loaded loadState(const StateDir& dir) {
-    std::string text = readFile(dir.topology());
+    std::string text = readFile(dir.topology(), kMaxTopologyBytes);
     Topology topology = parseTopology(text, dir.topology());
     const std::string stateText = readFile(dir.state());
     const SourceStamp stamp{contentHash(text), contentHash(stateText)};

@@ -93,6 +93,10 @@ TEST(GenerateTopology, RefusesABadDescriptionSayingWhy) {
              {"paths=4", "devices=N is required"},
              {"devices=0", "devices must be a whole number from 1 to 65536, not '0'"},
              {"devices=65537", "from 1 to 65536"},
+             // The limits of every topology, so that the sandbox takes what is made.
+             {"devices=65536,paths=5", "the machine has 327680 paths, more than the 262144 a topology may have"},
+             {"devices=16384,paths=16,partitions=3",
+              "the machine makes 1179648 device nodes and links in /dev, more than the 1048576 a topology may make"},
              {"devices=10,paths=17", "paths must be a whole number from 1 to 16"},
              {"devices=10,partitions=16", "partitions must be a whole number from 0 to 15"},
              {"devices=10,dead=1.5", "dead must be a share from 0 to 1"},

@@ -2,6 +2,7 @@
 // The powermt simulator, run as a program on a state directory whose dev
 // root is a temporary directory.
 #include "control.h"
+#include "names.h"
 #include "powermt.h"
 #include "render.h"
 #include "simstate.h"
@@ -303,6 +304,16 @@ protected:
 TEST_F(Control, BadInputIsRefusedAndChangesNothing) {
     const std::string dup = file("dup.topo", "device emcpowerq symmetrix id=1 ldev=0125A\n  path sdb x \"FA 1\" active alive\n");
     const std::string failLine = file("fail.topo", std::string(kNewDevice) + "fail display 2\n");
+    // Additions that take the machine past a limit: the bytes of its
+    // topology, and the nodes in /dev (16 paths and 15 partitions make 288).
+    const std::string tooLong = file("long.topo", std::string(kNewDevice) + "# " + std::string(sim::kMaxTopologyBytes - 200, 'x'));
+    std::string nodes;
+    for (unsigned long i = 100; i < 100 + 3641; ++i) {
+        nodes += "device " + sim::pseudoName(i) + " symmetrix id=1 ldev=N" + std::to_string(i) + "\n  partitions 15\n";
+        for (unsigned long disk = i * 16; disk < i * 16 + 16; ++disk)
+            nodes += "  path " + sim::sdName(disk) + " lpfc \"FA 1\" active alive\n";
+    }
+    const std::string tooMany = file("many.topo", nodes);
     const struct {
         std::string args;
         int status;
@@ -319,6 +330,8 @@ TEST_F(Control, BadInputIsRefusedAndChangesNothing) {
         {"control device add " + (tmp / "missing.topo"), sim::kControlRefused, "missing.topo"},
         {"control device add " + dup, sim::kControlRefused, "does not fit the machine"},
         {"control device add " + failLine, sim::kControlRefused, "fail.topo:5: only device, path, partition and partitions"},
+        {"control device add " + tooLong, sim::kControlRefused, "more than the 33554432 (32 MiB) a topology may have"},
+        {"control device add " + tooMany, sim::kControlRefused, "device nodes and links in /dev, more than the 1048576"},
         {"control fault frob fail 2", sim::kControlRefused, "unknown command 'frob'"},
         {"control fault display fail 256", sim::kControlRefused, "the status must be a number from 1 to 255"},
         {"control fault display hang 0", sim::kControlRefused, "the seconds must be a number from 1 to 3600"},
@@ -392,6 +405,16 @@ TEST_F(Control, DevicesArriveAndLeaveAtTheNextConfig) {
     EXPECT_EQ(now.topology.devices.size(), 3U);
     EXPECT_TRUE(now.state.departed.empty() && now.state.pathEvents.empty());
     EXPECT_EQ(partitionsFile(), sim::procPartitions(now.topology, now.state.configured));
+}
+
+TEST_F(Control, AnAdditionWithinTheLimitsKeepsTheMachineWorking) {
+    requireNodes();
+    // 17 MB of topology: more than the other files of a state directory may have.
+    const std::string big = file("big.topo", std::string(kNewDevice) + "# " + std::string(17000000, 'x') + "\n");
+    ASSERT_EQ(powermt("control device add " + big).status, 0);
+    ASSERT_EQ(powermt("config").status, 0);
+    EXPECT_EQ(sh(pathPipeline("emcpowerf")).out, "sdk\n");
+    EXPECT_EQ(powermt("control device remove emcpowerf").status, 0);
 }
 
 TEST_F(Control, FaultsStandInForTheSubCommandUntilCleared) {
