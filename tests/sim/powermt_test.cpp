@@ -45,13 +45,11 @@ device emcpoweraa vnx id=CKM00123400567 group=g ldev=60060160AB123400 lun=12 siz
 # Room for a test to rewrite words in place: 0123456789abcdefghijklmnopqrstuvwxyz
 )";
 
-// The 64-bit checksum that once keyed the display cache: eight-byte words
-// folded in one by one (h = rotl(h ^ word, 29) * K), then the length mixed
-// in. As each step sees only h ^ word, a word can be chosen to bring h back
-// to what it was before an earlier edit: the checksum of `edited` (of the
-// same length as `original`, which it equals after byte `from`) becomes that
-// of `original` by changing the first suitable word after `from`, one
-// without a newline or NUL byte, as it lies in a comment.
+// The 64-bit checksum that once keyed the display cache folded eight-byte
+// words in as h = rotl(h ^ word, 29) * K, then the length. Changing one word
+// after `from` (one without a newline or NUL, as it lies in a comment) by
+// the difference of the two running values makes `edited`, which equals
+// `original` after `from`, keep the checksum of `original`.
 void keepTheOldChecksum(const std::string& original, std::string& edited, std::size_t from) {
     const auto foldTo = [](const std::string& text, std::size_t end) {
         std::uint64_t h = 0x9E3779B97F4A7C15ULL;
