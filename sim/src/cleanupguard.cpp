@@ -14,6 +14,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <set>
 #include <string_view>
 #include <vector>
 
@@ -29,6 +30,7 @@ constexpr int kLoopControlFd = 4;
 
 // Records on the pipe, each ended by a NUL (paths hold no NUL).
 constexpr char kLoopRecord = 'L';
+constexpr char kNotAddedRecord = 'K';
 constexpr char kDirRecord = 'D';
 constexpr std::string_view kDoneRecord = "done";
 
@@ -87,8 +89,13 @@ int cleanupGuardMain() {
         const std::vector<std::string> records = readRecordsUntilEof(kRecordsFd);
         for (const auto& r : records)
             if (r == kDoneRecord) return 0;
-        for (const auto& r : records)
-            if (!r.empty() && r[0] == kLoopRecord && loopControlFd >= 0) removeAddedLoop(loopControlFd, std::stoul(r.substr(1)));
+        std::set<unsigned long> added;
+        for (const auto& r : records) {
+            if (!r.empty() && r[0] == kLoopRecord) added.insert(std::stoul(r.substr(1)));
+            if (!r.empty() && r[0] == kNotAddedRecord) added.erase(std::stoul(r.substr(1)));
+        }
+        if (loopControlFd >= 0)
+            for (const unsigned long number : added) removeAddedLoop(loopControlFd, number);
         for (const auto& r : records)
             if (!r.empty() && r[0] == kDirRecord) removeLeftDir(r.substr(1));
         return 0;
@@ -113,7 +120,9 @@ void CleanupGuard::start(int loopControlFd) {
     pipe_ = std::move(records.write);
 }
 
-void CleanupGuard::loopAdded(unsigned number) { tell(kLoopRecord + std::to_string(number)); }
+void CleanupGuard::loopAdding(unsigned number) { tell(kLoopRecord + std::to_string(number)); }
+
+void CleanupGuard::loopNotAdded(unsigned number) { tell(kNotAddedRecord + std::to_string(number)); }
 
 void CleanupGuard::temporaryDir(const std::string& dir) { tell(kDirRecord + dir); }
 

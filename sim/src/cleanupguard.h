@@ -26,8 +26,12 @@ public:
     // The launcher's end of the pipe, for a process that the guard must
     // outwait to hold (-1 before start).
     int pipeEnd() const { return pipe_.get(); }
-    // What the guard removes unless dismissed.
-    void loopAdded(unsigned number);
+    // What the guard removes unless dismissed: a loop device that the
+    // launcher is about to add (told before it is added, so that no moment
+    // is left in which a SIGKILL leaves it behind), and the temporary state
+    // directory. loopNotAdded withdraws a loop device that already existed.
+    void loopAdding(unsigned number);
+    void loopNotAdded(unsigned number);
     void temporaryDir(const std::string& dir);
     // The launcher has cleaned up itself: the guard ends doing nothing, and
     // is waited for.

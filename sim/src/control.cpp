@@ -52,7 +52,7 @@ void applyPathWord(PathEvent& event, const std::string& word) {
 void changePath(const StateDir& dir, const std::string& sd, const std::string& word) {
     PathEvent probe;
     applyPathWord(probe, word); // the word is checked before the lock is taken
-    FileLock lock(dir.lock(), true);
+    const FairLock lock = lockState(dir, FairLock::Mode::Write);
     Loaded loaded = loadState(dir);
     const Device* owner = nullptr;
     const Path* path = findPath(loaded.topology, sd, &owner);
@@ -103,7 +103,7 @@ void changeFault(const StateDir& dir, const std::vector<std::string>& args) {
     const auto fault = faultOf(args);
     if (!isFailableCommand(command))
         throw Refusal("fault: unknown command '" + command + "' (display, config, remove, release or save)");
-    FileLock lock(dir.lock(), true);
+    const FairLock lock = lockState(dir, FairLock::Mode::Write);
     Loaded loaded = loadState(dir);
     if (fault) loaded.state.faults[command] = *fault;
     else loaded.state.faults.erase(command);
@@ -115,7 +115,7 @@ void changeFault(const StateDir& dir, const std::vector<std::string>& args) {
 std::string deviceBlocks(const std::string& file) {
     std::string text;
     try {
-        text = readFile(file);
+        text = readFile(file, kMaxTopologyBytes);
         const Topology alone = parseTopology(text, file);
         if (alone.devices.empty()) throw Refusal("device add: " + file + " has no device");
         int lineNo = 0;
@@ -137,7 +137,7 @@ std::string deviceBlocks(const std::string& file) {
 
 void addDevices(const StateDir& dir, const std::string& file) {
     const std::string blocks = deviceBlocks(file);
-    FileLock lock(dir.lock(), true);
+    const FairLock lock = lockState(dir, FairLock::Mode::Write);
     Loaded loaded = loadState(dir);
     std::string text = loaded.topologyText;
     if (!text.empty() && text.back() != '\n') text += '\n';
@@ -174,7 +174,7 @@ void dropDevices(const StateDir& dir, Loaded& loaded, const NameSet& names) {
 // A configured device departs: its paths are dead until `powermt config`
 // drops it, as PowerPath keeps a vanished LUN. Any other device goes now.
 void removeDevice(const StateDir& dir, const std::string& name) {
-    FileLock lock(dir.lock(), true);
+    const FairLock lock = lockState(dir, FairLock::Mode::Write);
     Loaded loaded = loadState(dir);
     const Device* d = loaded.topology.find(name);
     if (!d) throw Refusal("device remove: no device " + name + " on this machine");

@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 
 #include <charconv>
-#include <cinttypes>
 #include <cstdio>
 #include <string_view>
 
@@ -19,10 +18,11 @@ namespace {
 
 // The file: one header line, one index line per configured device, then
 // the blocks in index order, so that "all" is the whole of them:
-//   display-cache 1 TOPOLOGY-DIGEST STATE-DIGEST INDEX-BYTES BLOCK-BYTES
+//   display-cache 2 WRITERS TOPOLOGY-IDENTITY STATE-IDENTITY INDEX-BYTES BLOCK-BYTES
 //   NAME OFFSET LENGTH
-const char* const kMagic = "display-cache 1 ";
-constexpr std::size_t kMaxHeader = 128;
+// where an identity is DEVICE INODE SIZE MTIME-SEC MTIME-NSEC CTIME-SEC CTIME-NSEC.
+const char* const kMagic = "display-cache 2 ";
+constexpr std::size_t kMaxHeader = 512;
 
 struct Header {
     SourceStamp stamp;
@@ -33,11 +33,23 @@ struct Header {
 
 // Reads the unsigned number at the front of text and the blank after it.
 template <typename N>
-bool takeNumber(std::string_view& text, N& value, int base = 10) {
-    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value, base);
+bool takeNumber(std::string_view& text, N& value) {
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (ec != std::errc() || end == text.data() + text.size() || (*end != ' ' && *end != '\n')) return false;
     text.remove_prefix(static_cast<std::size_t>(end - text.data()) + 1);
     return true;
+}
+
+bool takeIdentity(std::string_view& text, FileIdentity& f) {
+    return takeNumber(text, f.device) && takeNumber(text, f.inode) && takeNumber(text, f.size) &&
+           takeNumber(text, f.modifiedSec) && takeNumber(text, f.modifiedNsec) && takeNumber(text, f.changedSec) &&
+           takeNumber(text, f.changedNsec);
+}
+
+std::string identityText(const FileIdentity& f) {
+    return std::to_string(f.device) + " " + std::to_string(f.inode) + " " + std::to_string(f.size) + " " +
+           std::to_string(f.modifiedSec) + " " + std::to_string(f.modifiedNsec) + " " + std::to_string(f.changedSec) +
+           " " + std::to_string(f.changedNsec);
 }
 
 std::optional<Header> readHeader(int fd) {
@@ -50,8 +62,9 @@ std::optional<Header> readHeader(int fd) {
     Header h;
     h.headerBytes = newline + 1;
     text = text.substr(std::string_view(kMagic).size(), h.headerBytes - std::string_view(kMagic).size());
-    if (!takeNumber(text, h.stamp.topology, 16) || !takeNumber(text, h.stamp.state, 16) ||
-        !takeNumber(text, h.indexBytes) || !takeNumber(text, h.blockBytes) || !text.empty())
+    if (!takeNumber(text, h.stamp.writers) || !takeIdentity(text, h.stamp.topology) ||
+        !takeIdentity(text, h.stamp.state) || !takeNumber(text, h.indexBytes) || !takeNumber(text, h.blockBytes) ||
+        !text.empty())
         return std::nullopt;
     return h;
 }
@@ -83,22 +96,17 @@ Lookup findInIndex(std::string_view index, const std::string& device, std::uint6
     return Lookup::Absent;
 }
 
-std::string hex(std::uint64_t value) {
-    char buffer[17];
-    std::snprintf(buffer, sizeof buffer, "%016" PRIx64, value);
-    return buffer;
-}
-
 } // namespace
 
-std::optional<SourceStamp> currentStamp(const StateDir& dir) {
-    const auto topology = hashFile(dir.topology());
-    const auto state = hashFile(dir.state());
+std::optional<SourceStamp> currentStamp(const StateDir& dir, std::uint64_t writers) {
+    const auto topology = identityOf(dir.topology());
+    const auto state = identityOf(dir.state());
     if (!topology || !state) return std::nullopt;
-    return SourceStamp{*topology, *state};
+    return SourceStamp{writers, *topology, *state};
 }
 
-void writeDisplayCache(const StateDir& dir, const Loaded& loaded) {
+void writeDisplayCache(const StateDir& dir, const Loaded& loaded, std::uint64_t writers) {
+    if (!loaded.settled) return;
     std::string index;
     std::string blocks;
     for (const auto& d : loaded.topology.devices) {
@@ -107,16 +115,17 @@ void writeDisplayCache(const StateDir& dir, const Loaded& loaded) {
         index += d.name + " " + std::to_string(blocks.size()) + " " + std::to_string(block.size()) + "\n";
         blocks += block;
     }
-    writeFileAtomic(dir.displayCache(), kMagic + hex(loaded.stamp.topology) + " " + hex(loaded.stamp.state) + " " +
-                                            std::to_string(index.size()) + " " + std::to_string(blocks.size()) +
-                                            "\n" + index + blocks);
+    writeFileAtomic(dir.displayCache(), kMagic + std::to_string(writers) + " " +
+                                            identityText(loaded.stamp.topology) + " " +
+                                            identityText(loaded.stamp.state) + " " + std::to_string(index.size()) +
+                                            " " + std::to_string(blocks.size()) + "\n" + index + blocks);
 }
 
-std::optional<CachedDisplay> cachedDisplay(const StateDir& dir, const std::string& device) {
+std::optional<CachedDisplay> cachedDisplay(const StateDir& dir, std::uint64_t writers, const std::string& device) {
     const mpio::process::Fd fd(::open(dir.displayCache().c_str(), O_RDONLY | O_CLOEXEC));
     if (!fd) return std::nullopt;
     const auto header = readHeader(fd.get());
-    if (!header || !fillsFile(fd.get(), *header) || currentStamp(dir) != header->stamp) return std::nullopt;
+    if (!header || !fillsFile(fd.get(), *header) || currentStamp(dir, writers) != header->stamp) return std::nullopt;
     const std::uint64_t blocksAt = header->headerBytes + header->indexBytes;
     CachedDisplay answer;
     if (device == "all") {

@@ -184,6 +184,12 @@ MachineDescription parseMachineDescription(std::string_view text) {
         from = comma + 1;
     }
     if (!haveDevices) bad("devices=N is required");
+    // The same limits as every topology's, so that the sandbox takes what is made.
+    const std::string passed = limitPassed({0, machine.devices * machine.paths,
+                                            machine.devices * devNodesOf(machine.paths, machine.partitions)});
+    if (!passed.empty())
+        bad("devices=" + std::to_string(machine.devices) + ",paths=" + std::to_string(machine.paths) + ",partitions=" +
+            std::to_string(machine.partitions) + ": " + passed);
     return machine;
 }
 
@@ -203,6 +209,7 @@ std::string generateTopology(const MachineDescription& machine) {
     out += head;
     for (unsigned long i = 0; i < machine.devices; ++i)
         appendDevice(out, i, arrays[random.below(arrays.size())], random, machine);
+    if (const std::string passed = limitPassed({out.size(), 0, 0}); !passed.empty()) bad(passed);
     return out;
 }
 

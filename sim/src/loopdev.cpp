@@ -102,4 +102,9 @@ bool loopAttached(unsigned number) {
     return ::stat(("/sys/block/loop" + std::to_string(number) + "/loop/backing_file").c_str(), &st) == 0;
 }
 
+bool loopExists(unsigned number) {
+    struct stat st {};
+    return ::stat(("/sys/block/loop" + std::to_string(number)).c_str(), &st) == 0;
+}
+
 } // namespace sim

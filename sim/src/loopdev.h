@@ -37,6 +37,8 @@ private:
 
 // Whether loop device `number` has a backing file now (from sysfs).
 bool loopAttached(unsigned number);
+// Whether loop device `number` exists (from sysfs; false without sysfs).
+bool loopExists(unsigned number);
 
 } // namespace sim
 

@@ -104,7 +104,10 @@ std::string badDev(const std::string& dev) {
     return "Bad dev value " + dev + ", or not under Powerpath control.\n";
 }
 
-bool changesState(const Command& c) { return c.verb == "config" || c.verb == "remove" || c.verb == "save"; }
+FairLock::Mode access(const Command& c) {
+    const bool changes = c.verb == "config" || c.verb == "remove" || c.verb == "save";
+    return changes ? FairLock::Mode::Write : FairLock::Mode::Read;
+}
 
 // The sub-command's work, under the lock, on the loaded state.
 int perform(const Command& c, const StateDir& dir, Loaded& loaded, std::string& out, std::string& err) {
@@ -123,8 +126,9 @@ int perform(const Command& c, const StateDir& dir, Loaded& loaded, std::string& 
     }
     if (c.verb == "release") return kPowermtOk;
     if (c.verb == "save") {
-        writeFileAtomic(c.file.empty() ? dir.custom() : c.file,
-                        savedConfiguration(loaded.topology, loaded.state.configured));
+        const std::string saved = savedConfiguration(loaded.topology, loaded.state.configured);
+        if (c.file.empty()) writeFileAtomic(dir.custom(), saved);
+        else writeUserFile(c.file, saved);
         return kPowermtOk;
     }
     if (c.verb == "config") {
@@ -146,8 +150,9 @@ int perform(const Command& c, const StateDir& dir, Loaded& loaded, std::string& 
 
 // A display's answer from the display cache, when it holds one for the
 // machine as it is.
-std::optional<int> cachedAnswer(const Command& c, const StateDir& dir, std::string& out, std::string& err) {
-    const auto cached = cachedDisplay(dir, c.dev == "all" ? c.dev : namedPseudoDevice(c.dev).value_or(""));
+std::optional<int> cachedAnswer(const Command& c, const StateDir& dir, std::uint64_t writers, std::string& out,
+                                std::string& err) {
+    const auto cached = cachedDisplay(dir, writers, c.dev == "all" ? c.dev : namedPseudoDevice(c.dev).value_or(""));
     if (!cached) return std::nullopt;
     if (!cached->configured) {
         err += badDev(c.dev);
@@ -159,9 +164,9 @@ std::optional<int> cachedAnswer(const Command& c, const StateDir& dir, std::stri
 
 // A display with no fault standing in for it leaves the cache for the next
 // one. The cache only saves time: a failure to write it changes no answer.
-void keepForNextDisplay(const StateDir& dir, const Loaded& loaded) {
+void keepForNextDisplay(const StateDir& dir, const Loaded& loaded, std::uint64_t writers) {
     try {
-        writeDisplayCache(dir, loaded);
+        writeDisplayCache(dir, loaded, writers);
     } catch (const std::exception&) {
     }
 }
@@ -172,12 +177,13 @@ void keepForNextDisplay(const StateDir& dir, const Loaded& loaded) {
 int execute(const Command& c, const StateDir& dir, std::string& out, std::string& err) {
     unsigned hang = 0;
     {
-        FileLock lock(dir.lock(), changesState(c));
+        const FairLock lock = lockState(dir, access(c));
+        const std::uint64_t writers = lock.writers();
         if (c.verb == "display")
-            if (const auto answer = cachedAnswer(c, dir, out, err)) return *answer;
+            if (const auto answer = cachedAnswer(c, dir, writers, out, err)) return *answer;
         Loaded loaded = loadState(dir);
         const auto fault = faultFor(loaded, c.verb);
-        if (!fault && c.verb == "display") keepForNextDisplay(dir, loaded);
+        if (!fault && c.verb == "display") keepForNextDisplay(dir, loaded, writers);
         if (!fault) return perform(c, dir, loaded, out, err);
         switch (fault->kind) {
         case Fault::Kind::Fail:
@@ -188,7 +194,7 @@ int execute(const Command& c, const StateDir& dir, std::string& out, std::string
         }
     }
     std::this_thread::sleep_for(std::chrono::seconds(hang));
-    FileLock lock(dir.lock(), changesState(c));
+    const FairLock lock = lockState(dir, access(c));
     Loaded loaded = loadState(dir);
     return perform(c, dir, loaded, out, err);
 }

@@ -86,7 +86,7 @@ int generateCommand(const std::vector<std::string>& args) {
         if (output.empty()) {
             writeAll(STDOUT_FILENO, text.data(), text.size(), "cannot write the topology");
         } else {
-            writeFileAtomic(output, text);
+            writeUserFile(output, text);
         }
         return 0;
     } catch (const std::invalid_argument& e) {

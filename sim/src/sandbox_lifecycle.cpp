@@ -101,7 +101,7 @@ private:
 void Sandbox::setUp() {
     if (!opt_.root.empty()) root_ = checkedRootDir(opt_.root);
     const std::string topoPath = absolutePath(opt_.topologyFile);
-    const std::string text = readFile(topoPath);
+    const std::string text = readFile(topoPath, kMaxTopologyBytes);
     topo_ = parseTopology(text, opt_.topologyFile, std::filesystem::path(topoPath).parent_path().string());
     simulator_ = simulatorPath(opt_.powermtProgram);
     if (topo_.diskBacked()) {
@@ -174,15 +174,19 @@ void Sandbox::buildDev() {
     moveOverDev(dev);
 }
 
-// Each disk-backed device's image on its loop device; the guard learns of
-// the loop devices that had to be added.
+// Each disk-backed device's image on its loop device. The guard learns of
+// a loop device that is missing before it is added, and is told again if
+// someone else added it meanwhile.
 void Sandbox::attachLoops(const std::string& dev) {
     for (const auto& d : topo_.devices) {
         const auto image = images_.find(d.name);
         if (image == images_.end()) continue;
-        loops_.push_back(std::make_unique<LoopDevice>(loopControl_.get(), static_cast<unsigned>(d.index * 16),
-                                                      dev + "/.loop-scratch", image->second, d.name));
-        if (loops_.back()->added()) guard_.loopAdded(loops_.back()->number());
+        const auto number = static_cast<unsigned>(d.index * 16);
+        const bool missing = !loopExists(number);
+        if (missing) guard_.loopAdding(number);
+        loops_.push_back(std::make_unique<LoopDevice>(loopControl_.get(), number, dev + "/.loop-scratch",
+                                                      image->second, d.name));
+        if (missing && !loops_.back()->added()) guard_.loopNotAdded(number);
     }
 }
 

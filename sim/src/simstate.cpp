@@ -318,11 +318,16 @@ void applyDisks(Topology& topology, const SimState& state) {
 }
 
 Loaded loadState(const StateDir& dir) {
-    std::string text = readFile(dir.topology());
+    // The clock first: a write after it gets a change time of this tick or later.
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+    struct stat topologySeen {}, stateSeen {};
+    std::string text = readFile(dir.topology(), kMaxTopologyBytes, &topologySeen);
+    const std::string stateText = readFile(dir.state(), kMaxTextFile, &stateSeen);
     Topology topology = parseTopology(text, dir.topology());
-    const std::string stateText = readFile(dir.state());
-    const SourceStamp stamp{contentHash(text), contentHash(stateText)};
-    Loaded loaded{std::move(text), std::move(topology), parseState(stateText), stamp};
+    const SourceStamp stamp{0, identityOf(topologySeen), identityOf(stateSeen)};
+    const bool settled = changedBefore(stamp.topology, now) && changedBefore(stamp.state, now);
+    Loaded loaded{std::move(text), std::move(topology), parseState(stateText), stamp, settled};
     std::unordered_set<std::string_view> names(loaded.topology.devices.size());
     for (const auto& d : loaded.topology.devices) names.insert(d.name);
     for (const auto& name : loaded.state.configured)

@@ -6,6 +6,7 @@
 #define SIM_SIMSTATE_H
 
 #include "render.h"
+#include "sysfiles.h"
 #include "topology.h"
 
 #include <map>
@@ -60,6 +61,7 @@ struct StateDir {
     std::string topology() const { return dir + "/topology"; }
     std::string state() const { return dir + "/state"; }
     std::string lock() const { return dir + "/lock"; }
+    std::string lockGate() const { return dir + "/lock-gate"; }
     std::string partitions() const { return dir + "/proc-partitions"; }
     std::string devices() const { return dir + "/proc-devices"; }
     std::string custom() const { return dir + "/powermt.custom"; }
@@ -67,22 +69,36 @@ struct StateDir {
     std::string displayCache() const { return dir + "/display-cache"; }
 };
 
-// The digests of the topology and state files: what powermt shows derives
-// from these two texts alone.
+// The lock of a state directory: shared for reading, exclusive for a
+// change (FairLock). Its count of writers tells any change made by powermt.
+inline FairLock lockState(const StateDir& dir, FairLock::Mode mode) {
+    return FairLock(dir.lock(), dir.lockGate(), mode);
+}
+
+// What powermt's answers derive from: the topology and state files as they
+// are, and the count of the writers that took the lock. No change made by
+// powermt keeps the count, and no other write keeps a file's identity
+// (the change time, which no user can set, moves), so no change keeps the
+// stamp, however the file is written.
 struct SourceStamp {
-    std::uint64_t topology = 0;
-    std::uint64_t state = 0;
+    std::uint64_t writers = 0;
+    FileIdentity topology;
+    FileIdentity state;
     bool operator==(const SourceStamp&) const = default;
 };
 
 // Loads the topology and the state of a state directory (the caller holds
 // the lock). The topology shows the path events, and the paths of departed
-// devices as dead; `stamp` is that of the texts read.
+// devices as dead. `stamp` has the identities of the files as they were
+// read (its writers are the caller's to fill); `settled` tells whether any
+// later write to them is sure to change their identities, which is not so
+// within the clock tick of their last change.
 struct Loaded {
     std::string topologyText;
     Topology topology;
     SimState state;
     SourceStamp stamp;
+    bool settled = false;
 };
 Loaded loadState(const StateDir& dir);
 

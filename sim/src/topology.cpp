@@ -25,6 +25,19 @@ const Failure* Topology::failureFor(std::string_view command) const {
     return nullptr;
 }
 
+std::string limitPassed(const MachineCost& cost) {
+    if (cost.bytes > kMaxTopologyBytes)
+        return "the topology is " + std::to_string(cost.bytes) + " bytes, more than the " +
+               std::to_string(kMaxTopologyBytes) + " (32 MiB) a topology may have";
+    if (cost.paths > kMaxTopologyPaths)
+        return "the machine has " + std::to_string(cost.paths) + " paths, more than the " +
+               std::to_string(kMaxTopologyPaths) + " a topology may have";
+    if (cost.nodes > kMaxTopologyNodes)
+        return "the machine makes " + std::to_string(cost.nodes) + " device nodes and links in /dev, more than the " +
+               std::to_string(kMaxTopologyNodes) + " a topology may make";
+    return {};
+}
+
 const char* arrayKindName(ArrayKind kind) {
     static const char* const names[] = {"Symmetrix", "CLARiiON", "VNX"};
     return names[static_cast<int>(kind)];

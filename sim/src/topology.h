@@ -98,9 +98,36 @@ private:
     int line_;
 };
 
+// What a machine may cost. Every powermt run reads and parses the whole
+// topology, and the sandbox makes a node in /dev for every disk, pseudo
+// device and partition and a link for every pseudo device and partition:
+// these bound the memory and time of both and the size of /dev. The
+// devices are bounded by their names (kPseudoLimit, 65,536).
+inline constexpr std::uint64_t kMaxTopologyBytes = 32 * 1024 * 1024;
+inline constexpr std::uint64_t kMaxTopologyPaths = 262144;   // 4 a device at the most devices
+inline constexpr std::uint64_t kMaxTopologyNodes = 1048576;  // device nodes and by-id links
+
+// The entries in /dev of a device with `paths` paths and `partitions`
+// partitions: a node for each path and for the device, and a by-id link
+// for the device, each with one of each partition.
+constexpr std::uint64_t devNodesOf(std::uint64_t paths, std::uint64_t partitions) {
+    return (paths + 2) * (partitions + 1);
+}
+
+struct MachineCost {
+    std::uint64_t bytes = 0; // of the topology text
+    std::uint64_t paths = 0;
+    std::uint64_t nodes = 0; // devNodesOf summed over the devices
+};
+
+// The first limit that `cost` passes, said with the limit; empty when it
+// passes none.
+std::string limitPassed(const MachineCost& cost);
+
 // Parses a topology text. `source` names it in error messages
 // ("file:line: message"); relative image file names are taken relative to
-// `baseDir`. Throws TopologyError for the first fault found.
+// `baseDir`. Throws TopologyError for the first fault found, a limit
+// above passed included.
 Topology parseTopology(std::string_view text, const std::string& source,
                        const std::string& baseDir = ".");
 

@@ -50,6 +50,7 @@ public:
     Parser(const std::string& source, const std::string& baseDir) : source_(source), baseDir_(baseDir) {}
 
     Topology run(std::string_view text) {
+        checkBytes(text);
         reserveFor(text);
         int lineNo = 0;
         for (std::size_t pos = 0, nl = 0; nl != std::string_view::npos; pos = nl + 1) {
@@ -79,6 +80,26 @@ private:
         byName_.reserve(devices);
         byLdev_.reserve(devices);
         sdLines_.reserve(lines);
+    }
+
+    // A text past the limit is refused at the line where it passes it.
+    void checkBytes(std::string_view text) const {
+        const std::string passed = limitPassed({text.size(), 0, 0});
+        if (passed.empty()) return;
+        const auto line = std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(kMaxTopologyBytes), '\n');
+        fail(static_cast<int>(line) + 1, passed);
+    }
+
+    // A device is refused when it takes the machine past a limit.
+    void countCost(const Device& d) {
+        // An image file's table is read only when the sandbox starts: counted at its most.
+        const std::uint64_t partitions = d.image.kind == DiskImage::Kind::File   ? static_cast<std::uint64_t>(kMaxPartition)
+                                         : d.image.kind == DiskImage::Kind::Create ? d.image.parts.size()
+                                                                                  : d.partitions.size();
+        cost_.paths += d.paths.size();
+        cost_.nodes += devNodesOf(d.paths.size(), partitions);
+        const std::string passed = limitPassed(cost_);
+        if (!passed.empty()) fail(d.line, "with device " + d.name + " " + passed);
     }
 
     [[noreturn]] void fail(int line, const std::string& message) const {
@@ -381,6 +402,7 @@ private:
                   [](const Partition& a, const Partition& b) { return a.number < b.number; });
         if (hasImage) d.kib = d.image.kind == DiskImage::Kind::Create ? d.image.bytes / 1024 : 0;
         checkUnique(d);
+        countCost(d);
         add(std::move(d));
         current_.reset();
         partitionLines_.clear();
@@ -450,6 +472,7 @@ private:
     int equalCount_ = 0;
     int adminLine_ = 0;
     bool sizeGiven_ = false;
+    MachineCost cost_; // of the devices read so far
     // Hashed indexes of the devices read so far: positions by name and by
     // logical device id, and the line of each sd path. Names are keyed by
     // their letter indexes, which stand for them one to one and hash

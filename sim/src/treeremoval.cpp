@@ -88,12 +88,49 @@ bool onAnotherMount(const struct statx& st, const Home& home) {
     return S_ISDIR(st.stx_mode) && (st.stx_dev_major != home.devMajor || st.stx_dev_minor != home.devMinor);
 }
 
+bool sameDirectory(const struct statx& a, const struct statx& b) {
+    return a.stx_ino == b.stx_ino && a.stx_dev_major == b.stx_dev_major && a.stx_dev_minor == b.stx_dev_minor &&
+           ((a.stx_mask & b.stx_mask & STATX_MNT_ID) == 0 || a.stx_mnt_id == b.stx_mnt_id);
+}
+
+// Removes a tree depth first without recursion and with one directory open
+// at a time, so that neither the stack nor the descriptors limit its depth:
+// a directory's names are listed once, on the way down, and the way back up
+// goes through "..", which must be the very directory that was left.
 class Remover {
 public:
     explicit Remover(const Home& home) : home_(home) {}
 
-    void removeContents(int dirFd, const std::string& shown) {
-        for (const std::string& name : entriesOf(dirFd, shown)) removeEntry(dirFd, name, shown + "/" + name);
+    void removeContents(mpio::process::Fd top, const struct statx& topStat, const std::string& dir) {
+        mpio::process::Fd fd = std::move(top);
+        std::string shown = dir;
+        std::vector<Level> levels;
+        levels.push_back({entriesOf(fd.get(), shown), 0, topStat, shown.size()});
+        while (!levels.empty()) {
+            Level& level = levels.back();
+            if (level.next < level.names.size()) {
+                const std::string& name = level.names[level.next++];
+                shown.resize(level.shownLength);
+                shown += "/" + name;
+                struct statx st {};
+                mpio::process::Fd child = removeOrOpen(fd.get(), name, shown, st);
+                if (!child) continue;
+                fd = std::move(child);
+                std::vector<std::string> names = entriesOf(fd.get(), shown);
+                levels.push_back({std::move(names), 0, st, shown.size()});
+                continue;
+            }
+            if (levels.size() == 1) return;
+            const std::size_t childLength = level.shownLength;
+            levels.pop_back();
+            Level& parent = levels.back();
+            shown.resize(childLength);
+            if (!climb(fd, parent.identity)) {
+                shown.resize(parent.shownLength);
+                return leave(shown, "moved while being removed; the rest is left");
+            }
+            removeDirectory(fd.get(), parent.names[parent.next - 1], shown);
+        }
     }
 
     void leave(const std::string& path, const std::string& why) {
@@ -107,6 +144,14 @@ public:
 
 private:
     static constexpr int kShown = 3;
+
+    // A directory on the way down.
+    struct Level {
+        std::vector<std::string> names; // listed when it was entered
+        std::size_t next = 0;           // the next name to remove
+        struct statx identity;          // to know it again on the way up
+        std::size_t shownLength = 0;    // its path is the shown path's first bytes
+    };
 
     std::vector<std::string> entriesOf(int dirFd, const std::string& shown) {
         std::vector<std::string> names;
@@ -125,27 +170,49 @@ private:
         return names;
     }
 
-    void removeEntry(int dirFd, const std::string& name, const std::string& shown) {
-        struct statx st {};
+    // Unlinks an entry that is no directory; opens a directory of the tree's
+    // mount to be entered. What lies on another mount is left.
+    mpio::process::Fd removeOrOpen(int dirFd, const std::string& name, const std::string& shown, struct statx& st) {
         if (!statEntry(dirFd, name.c_str(), st)) {
             if (errno != ENOENT) leave(shown, std::string("cannot examine: ") + std::strerror(errno));
-            return;
+            return {};
         }
-        if (onAnotherMount(st, home_)) return leave(shown, "a mount point, not entered");
-        if (S_ISDIR(st.stx_mode)) {
-            mpio::process::Fd fd(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-            if (!fd) return leave(shown, std::string("cannot open: ") + std::strerror(errno));
-            // Something may have been mounted there since it was examined.
-            struct statx opened {};
-            const bool same = statEntry(fd.get(), "", opened) && opened.stx_ino == st.stx_ino && !onAnotherMount(opened, home_);
-            if (same) removeContents(fd.get(), shown);
-            fd.reset();
-            if (!same) return leave(shown, "changed while being removed, not entered");
-            if (::unlinkat(dirFd, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOTEMPTY && errno != ENOENT)
+        if (onAnotherMount(st, home_)) {
+            leave(shown, "a mount point, not entered");
+            return {};
+        }
+        if (!S_ISDIR(st.stx_mode)) {
+            if (::unlinkat(dirFd, name.c_str(), 0) != 0 && errno != ENOENT)
                 leave(shown, std::string("cannot remove: ") + std::strerror(errno));
-            return;
+            return {};
         }
-        if (::unlinkat(dirFd, name.c_str(), 0) != 0 && errno != ENOENT)
+        mpio::process::Fd fd(::openat(dirFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!fd) {
+            leave(shown, std::string("cannot open: ") + std::strerror(errno));
+            return {};
+        }
+        // Something may have been mounted there since it was examined.
+        struct statx opened {};
+        if (!statEntry(fd.get(), "", opened) || opened.stx_ino != st.stx_ino || onAnotherMount(opened, home_)) {
+            leave(shown, "changed while being removed, not entered");
+            return {};
+        }
+        st = opened;
+        return fd;
+    }
+
+    // Moves fd from a directory to its parent, which must be `parent`.
+    static bool climb(mpio::process::Fd& fd, const struct statx& parent) {
+        mpio::process::Fd up(::openat(fd.get(), "..", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        struct statx st {};
+        if (!up || !statEntry(up.get(), "", st) || !sameDirectory(st, parent)) return false;
+        fd = std::move(up);
+        return true;
+    }
+
+    void removeDirectory(int parentFd, const std::string& name, const std::string& shown) {
+        // ENOTEMPTY: what was left inside is reported already.
+        if (::unlinkat(parentFd, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOTEMPTY && errno != ENOENT)
             leave(shown, std::string("cannot remove: ") + std::strerror(errno));
     }
 
@@ -209,8 +276,7 @@ std::string removeTreeWithinItsMount(const std::string& dir) noexcept {
         home.knowsMount = (st.stx_mask & STATX_MNT_ID) != 0;
         home.mountId = st.stx_mnt_id;
         Remover remover(home);
-        remover.removeContents(fd.get(), dir);
-        fd.reset();
+        remover.removeContents(std::move(fd), st, dir);
         std::string report = remover.report();
         if (report.empty() && ::rmdir(dir.c_str()) != 0 && errno != ENOENT)
             report = dir + ": cannot remove: " + std::strerror(errno);

@@ -23,7 +23,9 @@ void detachMountsAtOrBelow(const std::string& dir) noexcept;
 
 // Removes `dir` and everything in it, entering no directory and unlinking
 // nothing that lies on another mount than `dir` itself (nor `dir` when it is
-// a mount point). Returns what was left and why; empty when all is gone.
+// a mount point), following no symbolic link. Any depth: it does not
+// recurse and holds one directory open at a time. Returns what was left and
+// why; empty when all is gone.
 std::string removeTreeWithinItsMount(const std::string& dir) noexcept;
 
 // What temporary directories use: detach what is mounted below `dir`, then

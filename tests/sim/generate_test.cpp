@@ -9,6 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <functional>
 #include <set>
 
 namespace {
@@ -85,6 +90,10 @@ TEST(GenerateTopology, RefusesABadDescriptionSayingWhy) {
              {"paths=4", "devices=N is required"},
              {"devices=0", "devices must be a whole number from 1 to 65536, not '0'"},
              {"devices=65537", "from 1 to 65536"},
+             // The limits of every topology, so that the sandbox takes what is made.
+             {"devices=65536,paths=5", "the machine has 327680 paths, more than the 262144 a topology may have"},
+             {"devices=16384,paths=16,partitions=3",
+              "the machine makes 1179648 device nodes and links in /dev, more than the 1048576 a topology may make"},
              {"devices=10,paths=17", "paths must be a whole number from 1 to 16"},
              {"devices=10,partitions=16", "partitions must be a whole number from 0 to 15"},
              {"devices=10,dead=1.5", "dead must be a share from 0 to 1"},
@@ -125,6 +134,62 @@ TEST(GenerateTopology, CommandLine) {
     EXPECT_EQ(bad.status, 2);
     EXPECT_TRUE(simtest::contains(bad.err, "paths must be a whole number from 1 to 16, not '0'")) << bad.err;
     EXPECT_EQ(bad.out, "");
+}
+
+// --output FILE where something is already: a regular file keeps its mode
+// and owner; a link or a character device is written through and stays; a
+// block device is refused.
+TEST(GenerateTopology, OutputKeepsWhatItWritesTo) {
+    if (::geteuid() != 0) GTEST_SKIP() << "device nodes and other owners need root";
+    simtest::TempDir dir;
+    const std::string file = dir / "out";
+    const std::string text = generated("devices=30");
+    const auto lstatOf = [](const std::string& path) {
+        struct stat st {};
+        EXPECT_EQ(::lstat(path.c_str(), &st), 0) << path;
+        return st;
+    };
+    struct Row {
+        const char* what;
+        std::function<void()> make;
+        int status;
+        std::function<void(const sim::RunResult&)> check;
+    };
+    const Row rows[] = {
+        {"a regular file",
+         [&] {
+             sim::writeNewFile(file, "old");
+             ASSERT_EQ(::chown(file.c_str(), 1234, 5678), 0);
+             ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
+         },
+         0, [&](const sim::RunResult&) {
+             const struct stat st = lstatOf(file);
+             EXPECT_EQ(st.st_mode, S_IFREG | 0640);
+             EXPECT_EQ(st.st_uid, 1234U);
+             EXPECT_EQ(st.st_gid, 5678U);
+             EXPECT_EQ(sim::readFile(file), text);
+         }},
+        {"a character device", [&] { ASSERT_EQ(::mknod(file.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0); }, 0,
+         [&](const sim::RunResult&) { EXPECT_TRUE(S_ISCHR(lstatOf(file).st_mode)); }},
+        {"a link to the standard output", [&] { std::filesystem::create_symlink("/proc/self/fd/1", file); }, 0,
+         [&](const sim::RunResult& r) {
+             EXPECT_TRUE(S_ISLNK(lstatOf(file).st_mode));
+             EXPECT_EQ(r.out, text);
+         }},
+        {"a block device", [&] { ASSERT_EQ(::mknod(file.c_str(), S_IFBLK | 0600, makedev(7, 200)), 0); }, 1,
+         [&](const sim::RunResult& r) {
+             EXPECT_TRUE(simtest::contains(r.err, "cannot write " + file + ": a block device")) << r.err;
+             EXPECT_TRUE(S_ISBLK(lstatOf(file).st_mode));
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::filesystem::remove(file);
+        row.make();
+        const sim::RunResult r = sim::runProgram({MPIO_SANDBOX, "--generate", "devices=30", "--output", file}, "");
+        EXPECT_EQ(r.status, row.status) << r.err;
+        row.check(r);
+    }
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // The powermt simulator, run as a program on a state directory whose dev
 // root is a temporary directory.
 #include "control.h"
+#include "names.h"
 #include "powermt.h"
 #include "render.h"
 #include "simstate.h"
@@ -11,11 +12,14 @@
 #include "sim_test_util.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstring>
+#include <thread>
 #include <optional>
 
 namespace {
@@ -39,7 +43,37 @@ device emcpoweraa vnx id=CKM00123400567 group=g ldev=60060160AB123400 lun=12 siz
   path sdh qla2xxx "SP A2" unlic alive
   path sdi lpfc    "SP B2" active alive
   path sdj lpfc    "SP A3" active dead
+# Room for a test to rewrite words in place: 0123456789abcdefghijklmnopqrstuvwxyz
 )";
+
+// The 64-bit checksum that once keyed the display cache folded eight-byte
+// words in as h = rotl(h ^ word, 29) * K, then the length. Changing one word
+// after `from` (one without a newline or NUL, as it lies in a comment) by
+// the difference of the two running values makes `edited`, which equals
+// `original` after `from`, keep the checksum of `original`.
+void keepTheOldChecksum(const std::string& original, std::string& edited, std::size_t from) {
+    const auto foldTo = [](const std::string& text, std::size_t end) {
+        std::uint64_t h = 0x9E3779B97F4A7C15ULL;
+        for (std::size_t at = 0; at < end; at += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, text.data() + at, 8);
+            h ^= word;
+            h = ((h << 29) | (h >> 35)) * 0xBF58476D1CE4E5B9ULL;
+        }
+        return h;
+    };
+    for (std::size_t at = (from + 7) / 8 * 8; at + 8 < edited.size(); at += 8) {
+        std::uint64_t word;
+        std::memcpy(&word, original.data() + at, 8);
+        word ^= foldTo(original, at) ^ foldTo(edited, at);
+        std::string bytes(8, '\0');
+        std::memcpy(bytes.data(), &word, 8);
+        if (bytes.find_first_of(std::string("\n\0", 2)) != std::string::npos) continue;
+        edited.replace(at, 8, bytes);
+        return;
+    }
+    FAIL() << "no word to change after byte " << from;
+}
 
 class Powermt : public ::testing::Test {
 protected:
@@ -70,6 +104,18 @@ protected:
 
     std::string partitionsFile() const { return sim::readFile(dir.partitions()); }
     sim::SimState state() const { return sim::parseState(sim::readFile(dir.state())); }
+
+    // Waits until the clock has left the tick of the last change to the
+    // state directory's files: only then does a display keep its answer.
+    void letTheFilesSettle() const {
+        for (;;) {
+            timespec now{};
+            ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
+            const auto topology = sim::identityOf(dir.topology()), state = sim::identityOf(dir.state());
+            if (topology && state && sim::changedBefore(*topology, now) && sim::changedBefore(*state, now)) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    }
 
     void requireNodes() {
         if (!nodesMade) GTEST_SKIP() << "making device nodes needs root";
@@ -123,11 +169,26 @@ TEST_F(Powermt, DisplayOfOneDeviceIsItsBlock) {
 TEST_F(Powermt, DisplaysShowTheFilesAsTheyAreNow) {
     // A display leaves its answer for the next ones; a change to the state or
     // the topology is seen at once, even one rewritten in place at its size.
+    letTheFilesSettle();
     ASSERT_EQ(powermt("display dev=emcpowera").out, sim::displayBlock(*topo.find("emcpowera")));
     std::string cache = sim::readFile(dir.displayCache());
     cache.replace(cache.find("Pseudo name=emcpowera"), 21, "Pseudo name=emcpowerQ");
     sim::rewriteInPlace(dir.displayCache(), cache);
     EXPECT_TRUE(contains(powermt("display dev=emcpowera").out, "emcpowerQ")) << "answered from the cache";
+    // A path dead to alive in place, at the same size, that keeps the old
+    // checksum and the modification time.
+    const std::string before = sim::readFile(dir.topology());
+    std::string revived = before;
+    const std::string deadPath = "sdf lpfc    \"FA  8eA\" active dead";
+    revived.replace(revived.find(deadPath), deadPath.size(), "sdf lpfc   \"FA  8eA\" active alive");
+    keepTheOldChecksum(before, revived, revived.find("# Room") + 2);
+    struct stat old {};
+    ASSERT_EQ(::stat(dir.topology().c_str(), &old), 0);
+    sim::rewriteInPlace(dir.topology(), revived);
+    const timespec times[2] = {old.st_atim, old.st_mtim};
+    ASSERT_EQ(::utimensat(AT_FDCWD, dir.topology().c_str(), times, 0), 0);
+    EXPECT_TRUE(contains(powermt("display dev=emcpowera").out, "sdf          FA  8eA   active  alive"))
+        << "the revived path";
     std::string state = sim::readFile(dir.state());
     state.replace(state.find("configured emcpowera"), 20, "configured emcpowerd");
     sim::rewriteInPlace(dir.state(), state);
@@ -245,6 +306,11 @@ TEST_F(Powermt, SaveWritesTheConfiguration) {
     const std::string other = tmp / "elsewhere.custom";
     ASSERT_EQ(powermt("save file=" + other).status, 0);
     EXPECT_EQ(sim::readFile(other), saved);
+    // A link is written through, and stays.
+    const std::string toOutput = tmp / "to-stdout";
+    std::filesystem::create_symlink("/proc/self/fd/1", toOutput);
+    EXPECT_EQ(powermt("save file=" + toOutput).out, saved);
+    EXPECT_TRUE(std::filesystem::is_symlink(toOutput));
     EXPECT_EQ(powermt("release").status, 0);
 }
 
@@ -297,6 +363,16 @@ protected:
 TEST_F(Control, BadInputIsRefusedAndChangesNothing) {
     const std::string dup = file("dup.topo", "device emcpowerq symmetrix id=1 ldev=0125A\n  path sdb x \"FA 1\" active alive\n");
     const std::string failLine = file("fail.topo", std::string(kNewDevice) + "fail display 2\n");
+    // Additions that take the machine past a limit: the bytes of its
+    // topology, and the nodes in /dev (16 paths and 15 partitions make 288).
+    const std::string tooLong = file("long.topo", std::string(kNewDevice) + "# " + std::string(sim::kMaxTopologyBytes - 200, 'x'));
+    std::string nodes;
+    for (unsigned long i = 100; i < 100 + 3641; ++i) {
+        nodes += "device " + sim::pseudoName(i) + " symmetrix id=1 ldev=N" + std::to_string(i) + "\n  partitions 15\n";
+        for (unsigned long disk = i * 16; disk < i * 16 + 16; ++disk)
+            nodes += "  path " + sim::sdName(disk) + " lpfc \"FA 1\" active alive\n";
+    }
+    const std::string tooMany = file("many.topo", nodes);
     const struct {
         std::string args;
         int status;
@@ -313,6 +389,8 @@ TEST_F(Control, BadInputIsRefusedAndChangesNothing) {
         {"control device add " + (tmp / "missing.topo"), sim::kControlRefused, "missing.topo"},
         {"control device add " + dup, sim::kControlRefused, "does not fit the machine"},
         {"control device add " + failLine, sim::kControlRefused, "fail.topo:5: only device, path, partition and partitions"},
+        {"control device add " + tooLong, sim::kControlRefused, "more than the 33554432 (32 MiB) a topology may have"},
+        {"control device add " + tooMany, sim::kControlRefused, "device nodes and links in /dev, more than the 1048576"},
         {"control fault frob fail 2", sim::kControlRefused, "unknown command 'frob'"},
         {"control fault display fail 256", sim::kControlRefused, "the status must be a number from 1 to 255"},
         {"control fault display hang 0", sim::kControlRefused, "the seconds must be a number from 1 to 3600"},
@@ -388,6 +466,16 @@ TEST_F(Control, DevicesArriveAndLeaveAtTheNextConfig) {
     EXPECT_EQ(partitionsFile(), sim::procPartitions(now.topology, now.state.configured));
 }
 
+TEST_F(Control, AnAdditionWithinTheLimitsKeepsTheMachineWorking) {
+    requireNodes();
+    // 17 MB of topology: more than the other files of a state directory may have.
+    const std::string big = file("big.topo", std::string(kNewDevice) + "# " + std::string(17000000, 'x') + "\n");
+    ASSERT_EQ(powermt("control device add " + big).status, 0);
+    ASSERT_EQ(powermt("config").status, 0);
+    EXPECT_EQ(sh(pathPipeline("emcpowerf")).out, "sdk\n");
+    EXPECT_EQ(powermt("control device remove emcpowerf").status, 0);
+}
+
 TEST_F(Control, FaultsStandInForTheSubCommandUntilCleared) {
     using Clock = std::chrono::steady_clock;
     const std::string block = sim::displayBlock(*topo.find("emcpowera"));
@@ -429,6 +517,29 @@ TEST_F(Control, AHangingCommandHoldsNoLock) {
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_LT(std::stol(r.out), 1500) << "ms the change waited";
     EXPECT_TRUE(contains(sim::readFile(tmp / "shown"), "sdb          FA  7eA   active  dead"));
+}
+
+TEST_F(Control, AChangeGoesBeforeDisplaysThatComeWhileItWaits) {
+    // The topology becomes a FIFO: a display holds the shared lock while it
+    // waits to read it, and the script feeds it to one reader at a time. A
+    // display that comes while a change waits for the lock lets it go first,
+    // so displays that overlap can never keep a change out.
+    const auto r = sh(R"(
+        S=$POWERMT_SIM_STATE
+        mv "$S/topology" "$S/text" && mkfifo "$S/topology" || exit 1
+        held() { ! flock -n "$1" "$S/$2" true; }
+        powermt display dev=all > /dev/null & first=$!
+        for i in $(seq 1000); do held -x lock && break; sleep 0.01; done
+        powermt control path sdb dead & change=$!
+        for i in $(seq 500); do held -s lock-gate && break; sleep 0.01; done
+        powermt display dev=emcpowera > "$S/shown" & next=$!
+        sleep 0.3
+        ( while [ ! -e "$S/fed" ]; do timeout 1 sh -c 'cat "$1" > "$2"' sh "$S/text" "$S/topology"; done ) &
+        wait $first; wait $change; echo "change $?"; wait $next
+        touch "$S/fed"; wait
+        awk '$3 == "sdb" { print "sdb shown " $(NF-2) }' "$S/shown"
+    )");
+    EXPECT_EQ(r.out, "change 0\nsdb shown dead\n") << r.err;
 }
 
 TEST_F(Powermt, ConcurrentRunsKeepTheStateWhole) {

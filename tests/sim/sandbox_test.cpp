@@ -18,6 +18,7 @@
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -62,8 +63,6 @@ std::string outputOf(const std::string& topologyFile, const std::string& script)
 }
 
 std::string losetupList() { return sim::runProgram({"losetup", "-a"}, "").out; }
-
-bool loopExists(unsigned number) { return std::filesystem::exists("/sys/block/loop" + std::to_string(number)); }
 
 // The processes anywhere on the machine that have `word` among their arguments.
 std::vector<pid_t> processesWithArgument(const std::string& word) {
@@ -112,6 +111,18 @@ const char* const kMountIntoScript =
 void mountInto(const std::string& dir, const std::string& folder) {
     const auto r = sim::runProgram({"/bin/sh", "-c", kMountIntoScript, "sh", dir, folder}, "");
     if (r.status != 0) throw std::runtime_error("cannot mount into " + dir + ": " + r.err);
+}
+
+// DIR/d/d/.../d, `levels` deep, with a file at the bottom: made level by
+// level relative to the one before, as no path could name the bottom.
+void makeDeepTree(const std::string& dir, int levels) {
+    process::Fd fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    for (int i = 0; i < levels && fd; ++i) {
+        if (::mkdirat(fd.get(), "d", 0755) != 0) throw std::runtime_error("mkdirat failed at level " + std::to_string(i));
+        fd = process::Fd(::openat(fd.get(), "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    }
+    if (!fd || process::Fd(::openat(fd.get(), "f", O_WRONLY | O_CREAT | O_CLOEXEC, 0644)).get() < 0)
+        throw std::runtime_error("cannot make a tree " + std::to_string(levels) + " levels deep in " + dir);
 }
 
 // A program (a sandbox) running in the background, whose standard output we
@@ -301,6 +312,23 @@ TEST_F(Sandbox, RemovingATemporaryTreeNeverEntersAMount) {
     EXPECT_TRUE(folderIntact()) << "the removal entered a mount";
 }
 
+TEST_F(Sandbox, ATreeOfAnyDepthIsRemovedWithFewDescriptors) {
+    // More levels than a recursive removal has stack for, and far more than
+    // it may open descriptors; on a tmpfs, where removing them is quick.
+    EXPECT_EQ(inOwnMountNamespace([] {
+                  simtest::TempDir scratch;
+                  if (::mount("t", scratch.path().c_str(), "tmpfs", 0, nullptr) != 0) return 96;
+                  makeDeepTree(scratch.path(), 12000);
+                  rlimit few{};
+                  ::getrlimit(RLIMIT_NOFILE, &few);
+                  few.rlim_cur = 64;
+                  if (::setrlimit(RLIMIT_NOFILE, &few) != 0) return 97;
+                  const std::string left = sim::removeTreeWithinItsMount(scratch / "d");
+                  return left.empty() && !std::filesystem::exists(scratch / "d") ? 0 : 1;
+              }),
+              0);
+}
+
 TEST_F(Sandbox, ExitStatusIsTheCommands) {
     const std::pair<const char*, int> cases[] = {
         {"exit 0", 0}, {"exit 7", 7}, {"kill -TERM $$", 128 + SIGTERM}, {"kill -KILL $$", 128 + SIGKILL}};
@@ -465,7 +493,7 @@ TEST_F(Sandbox, NothingStartedInsideOutlivesIt) {
         SCOPED_TRACE(ending.first);
         const int sig = ending.second;
         ASSERT_FALSE(sim::loopAttached(kDiskLoop)) << "loop" << kDiskLoop << " is in use by someone else";
-        const bool loopExisted = loopExists(kDiskLoop);
+        const bool loopExisted = sim::loopExists(kDiskLoop);
         const std::string stray = "mpio-sandbox-stray-" + std::to_string(::getpid()) + "-" + std::to_string(sig);
         const std::string stateParent = tmp / stray;
         std::filesystem::create_directory(stateParent);
@@ -474,10 +502,14 @@ TEST_F(Sandbox, NothingStartedInsideOutlivesIt) {
         const std::string go = tmp / (stray + ".go");
         const std::string script = "/bin/sh -c 'while :; do sleep 1; done' " + stray + " < /dev/emcpowerc & echo ready; " +
                                    "while [ ! -e " + go + " ]; do sleep 0.02; done; " + (sig ? "exec sleep 60" : "exit 0");
-        Background box({"/usr/bin/env", "TMPDIR=" + stateParent, MPIO_SANDBOX, "--topology", topo, "--", "/bin/sh",
-                        "-c", script});
+        // The launcher and the guard may open 64 descriptors, fewer than
+        // the levels of a tree they must remove.
+        Background box({"/bin/sh", "-c", "ulimit -n 64 && exec env TMPDIR=\"$0\" \"$@\"", stateParent, MPIO_SANDBOX,
+                        "--topology", topo, "--", "/bin/sh", "-c", script});
         ASSERT_TRUE(box.waitFor("ready\n")) << box.seen();
         ASSERT_TRUE(eventually([&] { return !processesWithArgument(stray).empty(); }));
+        // A tree that the launcher, or the guard after a SIGKILL, must remove.
+        makeDeepTree(std::filesystem::directory_iterator(stateParent)->path(), 200);
         sim::writeNewFile(go, "");
         if (sig) box.signal(sig);
         const int status = box.wait();
@@ -492,7 +524,7 @@ TEST_F(Sandbox, NothingStartedInsideOutlivesIt) {
         EXPECT_TRUE(gone([&] { return processesWithArgument(stray).empty(); })) << "a process of the sandbox outlived it";
         EXPECT_TRUE(gone([] { return !sim::loopAttached(kDiskLoop); })) << "loop" << kDiskLoop << " left attached";
         if (!loopExisted) {
-            EXPECT_TRUE(gone([] { return !loopExists(kDiskLoop); })) << "loop" << kDiskLoop << " left added";
+            EXPECT_TRUE(gone([] { return !sim::loopExists(kDiskLoop); })) << "loop" << kDiskLoop << " left added";
         }
         EXPECT_TRUE(gone([&] { return std::filesystem::is_empty(stateParent); })) << "the state directory was left";
         EXPECT_FALSE(contains(losetupList(), "emcpowerc.img")) << losetupList();
@@ -501,6 +533,19 @@ TEST_F(Sandbox, NothingStartedInsideOutlivesIt) {
         for (pid_t pid : processesWithArgument(stray)) ::kill(pid, SIGKILL);
         eventually([] { return !sim::loopAttached(kDiskLoop); });
     }
+}
+
+TEST_F(Sandbox, ALoopDeviceAddedJustBeforeASigkillIsRemoved) {
+    if (sim::loopExists(kDiskLoop)) GTEST_SKIP() << "loop" << kDiskLoop << " exists: the sandbox would not add it";
+    Background box({MPIO_SANDBOX, "--topology", topologyFile(kDiskTopology), "--", "/bin/sh", "-c", "exec sleep 60"});
+    // The launcher dies the moment the device appears, before it is attached.
+    const auto end = process::Clock::now() + std::chrono::seconds(30);
+    while (!sim::loopExists(kDiskLoop) && process::Clock::now() < end) {
+    }
+    box.signal(SIGKILL);
+    box.wait();
+    EXPECT_TRUE(eventually([] { return !sim::loopExists(kDiskLoop); }, std::chrono::seconds(20)))
+        << "loop" << kDiskLoop << " left added";
 }
 
 TEST_F(Sandbox, TheCallersSignalSetUpDoesNotMatter) {

@@ -108,6 +108,10 @@ TEST(TopologyParser, RejectsBadInputWithItsLineNumber) {
     const std::string dev = "device emcpowera symmetrix id=1 ldev=2\n";
     const std::string path = "  path sdb lpfc \"FA 1\" active alive\n";
     const std::string clar = "device emcpowera clariion id=1 ldev=2 group=g lun=1\n";
+    // 65,535 paths with 15 partitions: 1,048,592 nodes and links in /dev.
+    std::string manyPaths = dev;
+    for (unsigned long disk = 1; disk <= 65535; ++disk)
+        manyPaths += "  path " + sim::sdName(disk) + " lpfc \"FA 1\" active alive\n";
     const std::vector<std::pair<std::string, std::pair<int, std::string>>> cases = {
         {"bogus 1\n", {1, "unknown directive 'bogus'"}},
         {"\n" + path, {2, "'path' before any 'device' line"}},
@@ -168,6 +172,10 @@ TEST(TopologyParser, RejectsBadInputWithItsLineNumber) {
         {"fail explode 1\n", {1, "fail: unknown command 'explode'"}},
         {"fail save 0\n", {1, "status must be a number from 1 to 255"}},
         {"fail save 1\nfail save 2\n", {2, "'save' is already made to fail"}},
+        {manyPaths + "  partitions 15\ndevice emcpowerb symmetrix id=1 ldev=3\n",
+         {1, "with device emcpowera the machine makes 1048592 device nodes and links in /dev, more than the 1048576"}},
+        {dev + path + "# " + std::string(sim::kMaxTopologyBytes, 'x') + "\n",
+         {3, "bytes, more than the 33554432 (32 MiB) a topology may have"}},
     };
     for (const auto& [text, expected] : cases) {
         try {
