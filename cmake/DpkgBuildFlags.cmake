@@ -9,17 +9,15 @@ if(NOT MPIO_DPKG_BUILDFLAGS)
     return()
 endif()
 find_program(MPIO_DPKG_BUILDFLAGS_PROGRAM dpkg-buildflags REQUIRED)
+include(${CMAKE_CURRENT_LIST_DIR}/ExecuteChecked.cmake)
 
 # mpio_dpkg_buildflag(VAR FLAG): the flag set FLAG (CPPFLAGS, CXXFLAGS, ...).
 function(mpio_dpkg_buildflag var flag)
-    execute_process(
+    mpio_execute_checked("dpkg-buildflags --get ${flag}"
         COMMAND ${CMAKE_COMMAND} -E env DEB_BUILD_MAINT_OPTIONS=hardening=+all
                 ${MPIO_DPKG_BUILDFLAGS_PROGRAM} --get ${flag}
         WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
-        OUTPUT_VARIABLE value OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE status)
-    if(NOT status EQUAL 0)
-        message(FATAL_ERROR "dpkg-buildflags --get ${flag} failed")
-    endif()
+        OUTPUT_VARIABLE value OUTPUT_STRIP_TRAILING_WHITESPACE)
     set(${var} "${value}" PARENT_SCOPE)
 endfunction()
 

@@ -24,6 +24,7 @@
 # package-rpm); scripts/package.sh builds both. Each package carries in
 # share/doc/<package>/ the documents that its kind of distribution asks for.
 # The files of the packaging alone are in packaging/.
+include(${CMAKE_CURRENT_LIST_DIR}/ExecuteChecked.cmake)
 set(MPIO_PACKAGE_FORMAT DEB CACHE STRING "The kind of packages that CPack makes: DEB or RPM")
 set_property(CACHE MPIO_PACKAGE_FORMAT PROPERTY STRINGS DEB RPM)
 if(NOT MPIO_PACKAGE_FORMAT MATCHES "^(DEB|RPM)$")
@@ -41,22 +42,16 @@ set(packaging_out ${PROJECT_BINARY_DIR}/packaging)
 # The changelogs' entry for this version carries the release's date.
 # mpio_release_date(VAR FORMAT): the date of the release in date(1)'s FORMAT.
 function(mpio_release_date var format)
-    execute_process(COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C TZ=UTC
-                            date -u -d "${MPIO_RELEASE_DATE}" "${format}"
-                    OUTPUT_VARIABLE date OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE status)
-    if(NOT status EQUAL 0)
-        message(FATAL_ERROR "date(1) cannot read the release date ${MPIO_RELEASE_DATE}")
-    endif()
+    mpio_execute_checked("date(1) of the release date ${MPIO_RELEASE_DATE}"
+        COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C TZ=UTC date -u -d "${MPIO_RELEASE_DATE}" "${format}"
+        OUTPUT_VARIABLE date OUTPUT_STRIP_TRAILING_WHITESPACE)
     set(${var} "${date}" PARENT_SCOPE)
 endfunction()
 
 # mpio_gzip(FROM TO): TO is FROM compressed as Debian wants it: best
 # compression, no name and no time stamp, so that it is reproducible.
 function(mpio_gzip from to)
-    execute_process(COMMAND gzip -9nc "${from}" OUTPUT_FILE "${to}" RESULT_VARIABLE status)
-    if(NOT status EQUAL 0)
-        message(FATAL_ERROR "gzip cannot compress ${from}")
-    endif()
+    mpio_execute_checked("gzip of ${from}" COMMAND gzip -9nc "${from}" OUTPUT_FILE "${to}")
     set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${from}")
 endfunction()
 
