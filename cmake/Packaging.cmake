@@ -112,6 +112,8 @@ set(CPACK_RPM_EXCLUDE_FROM_AUTO_FILELIST_ADDITION
     ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig
     ${CMAKE_INSTALL_FULL_MANDIR}
     ${CMAKE_INSTALL_FULL_MANDIR}/man1
+    ${CMAKE_INSTALL_FULL_MANDIR}/man3
+    ${CMAKE_INSTALL_FULL_MANDIR}/man5
     ${CMAKE_INSTALL_FULL_DATADIR}/bash-completion
     ${CMAKE_INSTALL_FULL_DATADIR}/bash-completion/completions
     ${CMAKE_INSTALL_FULL_DATADIR}/licenses)
@@ -138,9 +140,18 @@ function(mpio_package_docs component package)
             mpio_gzip(${PROJECT_SOURCE_DIR}/${doc} ${staged}/${name}.gz)
         endforeach()
         install(DIRECTORY ${staged}/ DESTINATION ${docdir} COMPONENT ${component} EXCLUDE_FROM_ALL)
-        install(FILES ${packaging_dir}/debian/lintian-overrides
+        # The overrides every package shares, then the package's own.
+        file(READ ${packaging_dir}/debian/lintian-overrides overrides)
+        set(own_overrides ${packaging_dir}/debian/${package}.lintian-overrides)
+        if(EXISTS ${own_overrides})
+            file(READ ${own_overrides} own)
+            string(APPEND overrides "${own}")
+            set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${own_overrides})
+        endif()
+        file(WRITE ${packaging_out}/lintian/${package} "${overrides}")
+        install(FILES ${packaging_out}/lintian/${package}
                 DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
-                RENAME ${package} COMPONENT ${component} EXCLUDE_FROM_ALL)
+                COMPONENT ${component} EXCLUDE_FROM_ALL)
     else()
         set(docs CHANGELOG.md ${ARGN})
         list(TRANSFORM docs PREPEND ${PROJECT_SOURCE_DIR}/ OUTPUT_VARIABLE sources)

@@ -7,7 +7,8 @@
 #  2. both kinds hold the plug-in, the headers, the CMake package, the man
 #     pages, the completion, the schemas and their documents where their
 #     distributions put them, the packages depend on each other at this
-#     version, and libTmHost exports no instantiation of the standard library;
+#     version, libTmHost exports no instantiation of the standard library,
+#     and the packaged plug-in keeps its symbol floor (scripts/symbol-floor.sh);
 #  3. `cmake --install` into an empty prefix, which is then moved elsewhere;
 #  4. the Debian packages unpacked into a scratch root (dpkg-deb -x), the
 #     RPMs installed into another (rpm --root);
@@ -152,6 +153,11 @@ for library in "$work/root-deb/usr/$deb_libdir/libTmHost.so.1" "$work/root-rpm/u
     [ -z "$std" ] || fail "$library exports definitions of the standard library: $std"
 done
 echo "libTmHost exports no definition of the standard library"
+# The packaged plug-in, built with the hardening flags, keeps the floor.
+for plugin in "$work/root-deb/usr/$deb_libdir/tmmpio/libTmMPIO_EMCPowerPath.so" \
+    "$work/root-rpm/usr/$rpm_libdir/tmmpio/libTmMPIO_EMCPowerPath.so"; do
+    scripts/symbol-floor.sh "$plugin"
+done
 
 mkdir "$work/kit"
 cp -r tests/install/consumer scripts/installed-checks.sh scripts/validate_mpioctl_json.py "$work/kit/"
