@@ -5,8 +5,11 @@
 usage: validate_mpioctl_json.py SCHEMA_DIR DOCUMENT...
 
 Each DOCUMENT is the text of one document; the schema is
-SCHEMA_DIR/<command>.schema.json. Exits 0 when every document is valid, 1
-with the reasons otherwise (also when no document is given), 2 on bad usage.
+SCHEMA_DIR/<command>.schema.json. The $ref of a command's schema to the
+shared definitions (common.schema.json) is resolved by $id among the
+schemas of SCHEMA_DIR, wherever that directory is. Exits 0 when every
+document is valid, 1 with the reasons otherwise (also when no document is
+given), 2 on bad usage.
 """
 import json
 import pathlib
@@ -15,7 +18,30 @@ import sys
 import jsonschema
 
 
-def problems(schema_dir, text):
+def load_schemas(schema_dir):
+    """Every schema of the directory by its $id."""
+    schemas = {}
+    for path in sorted(schema_dir.glob("*.schema.json")):
+        schema = json.loads(path.read_text())
+        schemas[schema.get("$id", path.resolve().as_uri())] = schema
+    return schemas
+
+
+def validator_for(schema, schemas):
+    """A validator of schema that finds the others by $id: through a
+    referencing registry where jsonschema has one (4.18 and later), else
+    through a RefResolver (Debian 12's 4.10)."""
+    try:
+        from referencing import Registry, Resource
+    except ImportError:
+        resolver = jsonschema.RefResolver.from_schema(schema, store=schemas)
+        return jsonschema.Draft202012Validator(schema, resolver=resolver)
+    registry = Registry().with_resources(
+        (uri, Resource.from_contents(contents)) for uri, contents in schemas.items())
+    return jsonschema.Draft202012Validator(schema, registry=registry)
+
+
+def problems(schema_dir, schemas, text):
     try:
         document = json.loads(text)
     except json.JSONDecodeError as e:
@@ -24,10 +50,9 @@ def problems(schema_dir, text):
     if not isinstance(command, str):
         return ["no command member to choose a schema by"]
     path = schema_dir / f"{command}.schema.json"
-    if not path.is_file():
-        return [f"no schema {path}"]
-    schema = json.loads(path.read_text())
-    validator = jsonschema.Draft202012Validator(schema)
+    if command == "common" or not path.is_file():  # common.schema.json describes no document
+        return [f"no schema for the command {command!r} in {schema_dir}"]
+    validator = validator_for(json.loads(path.read_text()), schemas)
     return [f"{'/'.join(map(str, e.absolute_path)) or '(document)'}: {e.message}"
             for e in validator.iter_errors(document)]
 
@@ -41,9 +66,10 @@ def main(argv):
     if not documents:
         print("validate_mpioctl_json: no document given", file=sys.stderr)
         return 1
+    schemas = load_schemas(schema_dir)
     failed = 0
     for text in documents:
-        found = problems(schema_dir, text)
+        found = problems(schema_dir, schemas, text)
         if found:
             failed += 1
             print(f"invalid document: {text}", file=sys.stderr)

@@ -2,6 +2,8 @@
 // Argument parsing: what each command line runs, and which ones are refused.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "cli.h"
 #include "plugin.h"
 
@@ -85,6 +87,10 @@ TEST(ParseArguments, RefusesBadOptionsAndArguments) {
         {{"frobnicate"}, "unknown command 'frobnicate'", nullptr},
         {{"--frob", "devices"}, "unknown option '--frob'", nullptr},
         {{"-x", "devices"}, "unknown option '-x'", nullptr},
+        {{"-hx", "devices"}, "unknown option '-hx'", nullptr},
+        // A prefix of a long option is no option, so that a new one never changes its meaning.
+        {{"--js", "devices"}, "unknown option '--js'", nullptr},
+        {{"paths", "--plug=/p.so", "/dev/x"}, "unknown option '--plug'", "paths"},
         {{"devices", "--plugin"}, "option --plugin needs a value", "devices"},
         {{"--plugin=", "vendor"}, "option --plugin needs a path", nullptr},
         {{"--log", "high", "init"},
@@ -130,6 +136,16 @@ TEST(ParseArguments, RefusesBadOptionsAndArguments) {
     }
 }
 
+// Options after the command whatever the environment asks of getopt.
+TEST(ParseArguments, OptionsFollowTheCommandUnderPosixlyCorrect) {
+    ASSERT_EQ(setenv("POSIXLY_CORRECT", "1", 1), 0);
+    const ParseResult parsed = parseArguments({"paths", "/dev/x", "--json"});
+    unsetenv("POSIXLY_CORRECT");
+    ASSERT_TRUE(parsed.invocation) << parsed.error;
+    EXPECT_TRUE(parsed.invocation->options.json);
+    EXPECT_EQ(parsed.invocation->argument, "/dev/x");
+}
+
 TEST(Help, ProgramHelpNamesEveryCommandAndExitStatus) {
     const std::string help = programHelp("/built/libTmMPIO_EMCPowerPath.so",
                                          {"../lib/tmmpio/libTmMPIO_EMCPowerPath.so",
@@ -154,7 +170,8 @@ TEST(Help, CommandHelpListsOnlyTheOptionsThatApply) {
         const std::string help = commandHelp(command);
         for (const char* option : {"--plugin PATH", "--json", "--log LEVEL", "--timeout SECONDS", "--help"})
             EXPECT_NE(help.find(option), std::string::npos) << option;
-        const bool tables = command.id == Command::Partitions || command.id == Command::Inventory;
+        const std::string_view name = command.name;
+        const bool tables = name == "partitions" || name == "inventory";
         for (const char* option : {"  --no-headings", "  --raw"})
             EXPECT_EQ(help.find(option) != std::string::npos, tables) << option;
     }

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "cli.h"
 
+#include <getopt.h>
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -16,73 +18,6 @@
 namespace mpioctl {
 
 namespace {
-
-constexpr std::array<CommandInfo, 10> kCommands{{
-    {Command::Vendor, "vendor", nullptr, "getVendorName", "the plug-in's vendor name",
-     "Prints the vendor name that the plug-in hands out (getVendorName).\n"
-     "It needs no set-up and runs no command."},
-    {Command::Init, "init", nullptr, "init", "set the plug-in up; prints the vendor name",
-     "Calls init, which asks the kernel for the PowerPath admin major number, and\n"
-     "prints the vendor name that it returns. It fails when no PowerPath device\n"
-     "class is listed in /proc/devices."},
-    {Command::Devices, "devices", nullptr, "getMPIODevices", "list the pseudo devices",
-     "Lists the PowerPath pseudo devices, one path per line, nothing when there\n"
-     "are none (getMPIODevices). When none is listed it calls init, and when\n"
-     "that finds no PowerPath device class it says that this machine has no\n"
-     "PowerPath and fails.\n"
-     "The array offered to the plug-in grows to the size that it asks for, up to\n"
-     "the limit given in mpioctl --help."},
-    {Command::IsMpio, "is-mpio", "PATH", "isMPIODevice",
-     "whether PATH is a pseudo device or partition of one",
-     "Tells whether PATH denotes a PowerPath pseudo device or a partition of one,\n"
-     "judged by the device numbers of its node (isMPIODevice).\n"
-     "Exit status 0 for yes, 1 for no."},
-    {Command::Paths, "paths", "PATH", "getUnderlyingDevices",
-     "the physical paths behind a pseudo device",
-     "Lists the physical paths (sd devices) behind the pseudo device PATH, or\n"
-     "behind the pseudo device that holds the partition PATH, one per line\n"
-     "(getUnderlyingDevices). The plug-in returns the active and the passive\n"
-     "paths, alive or dead alike; standby and unlicensed paths are not returned,\n"
-     "and a path's state is not part of the plug-in's interface. Calls init first; when init fails, a warning is\n"
-     "shown and the call goes on, since whole pseudo devices are still answered,\n"
-     "but a partition is then not mapped to its pseudo device. A PATH that is not\n"
-     "a pseudo device is a failure."},
-    {Command::Partitions, "partitions", "PATH", "getPartitionDevices",
-     "the partitions of a whole pseudo device",
-     "Lists the partitions of the whole pseudo device PATH as a table of name,\n"
-     "partition number, start, size, sector size and device numbers\n"
-     "(getPartitionDevices). Calls init first and fails when init fails: without\n"
-     "the admin major number the plug-in recognises no pseudo device."},
-    {Command::IsPartition, "is-partition", "PATH", "isPartitionDevice",
-     "whether PATH is a partition of a pseudo device; its parent",
-     "Tells whether PATH is a partition of a PowerPath pseudo device and, if so,\n"
-     "names the whole pseudo device that holds it (isPartitionDevice). Calls init\n"
-     "first and fails when init fails: without the admin major number no\n"
-     "partition is recognised. Exit status 0 for yes, 1 for no; a PATH that\n"
-     "cannot be examined, or whose parent node is missing, is a failure."},
-    {Command::Refresh, "refresh", nullptr, "refreshMPIO", "rescan the multipath configuration",
-     "Makes PowerPath rescan its configuration (refreshMPIO)."},
-    {Command::Delete, "delete", "NAME", "deleteMPIODevice",
-     "remove a pseudo device and save the configuration",
-     "Removes the pseudo device NAME (a name such as emcpowerc or a path such as\n"
-     "/dev/emcpowerc), then releases and saves the PowerPath configuration\n"
-     "(deleteMPIODevice). A failure of any of these steps is a failure, even when\n"
-     "the plug-in's result reports only the save."},
-    {Command::Inventory, "inventory", nullptr, "init, getMPIODevices, ...",
-     "every pseudo device with its paths and partitions",
-     "Shows every pseudo device as a host sees it at start-up: calls init, lists\n"
-     "the pseudo devices (getMPIODevices) and, for each, whether its node answers\n"
-     "to isMPIODevice, its physical paths (getUnderlyingDevices) and its\n"
-     "partitions with their records (getPartitionDevices). As text a tree:\n"
-     "device, then its paths, then its partitions; --raw gives one tab-separated\n"
-     "row per device, path and partition, after a heading line unless\n"
-     "--no-headings is given. Paths are those the plug-in returns:\n"
-     "active and passive ones, alive or dead; standby and unlicensed paths are\n"
-     "not returned, and path state is not part of the plug-in's interface.\n"
-     "A device whose questions fail is shown with the failure and the inventory\n"
-     "goes on; the exit status is then 2. Progress goes to standard error when\n"
-     "it is a terminal and the inventory takes more than a second."},
-}};
 
 const char* const kExitStatusText =
     "Exit status:\n"
@@ -115,38 +50,112 @@ bool parseInt(std::string_view text, int& value) {
     return error == std::errc{} && end == last;
 }
 
-struct OptionDef {
-    std::string_view name;
-    bool takesValue;
+// The options, in the order that a command's help lists them. The long
+// options without a letter have ids past every character, so that getopt's
+// optopt tells them from an unknown letter.
+enum OptionId : int {
+    kHelpOption = 'h',
+    kPluginOption = 256,
+    kJsonOption,
+    kLogOption,
+    kTimeoutOption,
+    kNoHeadingsOption,
+    kRawOption,
+    kVersionOption,
 };
 
-constexpr std::array<OptionDef, 8> kOptions{{
-    {"--plugin", true}, {"--json", false}, {"--log", true}, {"--timeout", true}, {"--help", false},
-    {"--version", false}, {"--no-headings", false}, {"--raw", false},
-}};
-
-// The options as a command's help lists them; --no-headings and --raw only
-// for the commands that print tables.
-struct CommandOption {
-    const char* synopsis;
+struct OptionInfo {
+    const char* name;     // the long name, without its dashes
+    int hasArgument;      // no_argument or required_argument
+    int id;
+    const char* synopsis; // as a command's help shows it
     const char* summary;
-    bool tablesOnly;
+    unsigned group;       // the OptionGroups under which a command's help lists it
 };
 
-constexpr std::array<CommandOption, 7> kCommandOptions{{
-    {"--plugin PATH", "the plug-in to load (mpioctl --help names the default)", false},
-    {"--json", "print one JSON document instead of text", false},
-    {"--log LEVEL", "show the host debug log from LEVEL up on standard error", false},
-    {"--timeout SECONDS", "bound every command the plug-in runs; default 60, 0: none", false},
-    {"--no-headings", "print the table without its heading line", true},
-    {"--raw", "print the table as tab-separated fields, for scripts", true},
-    {"-h, --help", "this text", false},
-}};
+constexpr OptionInfo kOptions[] = {
+    {"plugin", required_argument, kPluginOption, "--plugin PATH",
+     "the plug-in to load (mpioctl --help names the default)", kCommonOptions},
+    {"json", no_argument, kJsonOption, "--json", "print one JSON document instead of text",
+     kCommonOptions},
+    {"log", required_argument, kLogOption, "--log LEVEL",
+     "show the host debug log from LEVEL up on standard error", kCommonOptions},
+    {"timeout", required_argument, kTimeoutOption, "--timeout SECONDS",
+     "bound every command the plug-in runs; default 60, 0: none", kCommonOptions},
+    {"no-headings", no_argument, kNoHeadingsOption, "--no-headings",
+     "print the table without its heading line", kTableOptions},
+    {"raw", no_argument, kRawOption, "--raw",
+     "print the table as tab-separated fields, for scripts", kTableOptions},
+    {"help", no_argument, kHelpOption, "-h, --help", "this text", kCommonOptions},
+    {"version", no_argument, kVersionOption, "--version", "the version of mpioctl", kNoOptionGroup},
+};
 static_assert(kDefaultTimeoutSeconds == 60, "the --timeout help names the default");
 
-bool printsTables(const CommandInfo& command) {
-    return command.id == Command::Partitions || command.id == Command::Inventory;
+// kOptions as getopt_long takes them, ended by a zeroed entry.
+constexpr auto kGetoptOptions = [] {
+    std::array<option, std::size(kOptions) + 1> table{};
+    for (std::size_t i = 0; i < std::size(kOptions); ++i)
+        table[i] = {kOptions[i].name, kOptions[i].hasArgument, nullptr, kOptions[i].id};
+    return table;
+}();
+
+// '-': each argument that is no option comes back in its place, as option 1,
+// so that options may follow the command whatever POSIXLY_CORRECT says and
+// nothing is reordered; ':': a missing value is told apart, and getopt
+// prints nothing.
+constexpr const char* kGetoptLetters = "-:h";
+
+const OptionInfo* optionWithId(int id) {
+    for (const OptionInfo& option : kOptions)
+        if (option.id == id) return &option;
+    return nullptr;
 }
+
+std::string longName(const OptionInfo& option) { return std::string("--") + option.name; }
+
+// "--name" of "--name=value".
+std::string_view optionPart(std::string_view argument) {
+    return argument.substr(0, argument.find('='));
+}
+
+// The option with id that getopt found in the argument current; nullptr when
+// there is none or when current gives a mere prefix of its name, which
+// getopt_long accepts but mpioctl does not, so that an option added later
+// never changes what a prefix meant.
+const OptionInfo* wholeOption(std::string_view current, int id) {
+    const OptionInfo* option = optionWithId(id);
+    if (option && current.starts_with("--") && optionPart(current) != longName(*option))
+        return nullptr;
+    return option;
+}
+
+// The refusal of the argument current, which holds no option that mpioctl
+// knows: a long option as far as its '=', a cluster of letters (-xyz) whole.
+std::string unknownOption(std::string_view current) {
+    const std::string_view option = current.starts_with("--") ? optionPart(current) : current;
+    return "unknown option '" + std::string(option) + "'";
+}
+
+// The arguments as getopt_long takes them: writable strings after the
+// program's name, ended by a null pointer.
+class ArgumentVector {
+public:
+    explicit ArgumentVector(const std::vector<std::string>& arguments) : strings_{"mpioctl"} {
+        strings_.insert(strings_.end(), arguments.begin(), arguments.end());
+        for (std::string& text : strings_) pointers_.push_back(text.data());
+        pointers_.push_back(nullptr);
+    }
+    int count() const { return static_cast<int>(strings_.size()); }
+    char** data() { return pointers_.data(); }
+    // The argument at index, as getopt left the vector; empty past its end.
+    std::string_view operator[](int index) const {
+        return index < count() ? pointers_[static_cast<std::size_t>(index)] : "";
+    }
+
+private:
+    std::vector<std::string> strings_;
+    std::vector<char*> pointers_;
+};
 
 // "debug (-1), info (0), ..." for messages and help.
 std::string logLevelList() {
@@ -167,53 +176,45 @@ std::optional<int> parseLogLevel(const std::string& text) {
 }
 
 // Applies one option with its value; the error text when it is refused.
-std::string applyOption(std::string_view name, const std::string& value, Options& options,
-                        bool& help, bool& version) {
-    if (name == "--help") {
-        help = true;
-    } else if (name == "--version") {
-        version = true;
-    } else if (name == "--json") {
-        options.json = true;
-    } else if (name == "--no-headings") {
-        options.noHeadings = true;
-    } else if (name == "--raw") {
-        options.raw = true;
-    } else if (name == "--plugin") {
+std::string applyOption(int id, const std::string& value, Options& options, bool& help,
+                        bool& version) {
+    switch (id) {
+    case kHelpOption: help = true; break;
+    case kVersionOption: version = true; break;
+    case kJsonOption: options.json = true; break;
+    case kNoHeadingsOption: options.noHeadings = true; break;
+    case kRawOption: options.raw = true; break;
+    case kPluginOption:
         if (value.empty()) return "option --plugin needs a path";
         options.plugin = value;
-    } else if (name == "--log") {
+        break;
+    case kLogOption: {
         const std::optional<int> level = parseLogLevel(value);
         if (!level)
-            return "option --log needs a level of the host log, " + logLevelList() +
-                   ", not '" + value + "'";
+            return "option --log needs a level of the host log, " + logLevelList() + ", not '" +
+                   value + "'";
         options.logLevel = level;
-    } else if (name == "--timeout") {
+        break;
+    }
+    case kTimeoutOption: {
         int seconds = 0;
         if (!parseInt(value, seconds) || seconds < 0)
             return "option --timeout needs a number of seconds from 0 to " +
                    std::to_string(INT_MAX) + ", not '" + value + "'";
         options.timeoutSeconds = seconds;
+        break;
+    }
     }
     return {};
 }
 
 } // namespace
 
-std::span<const CommandInfo> commandTable() { return kCommands; }
-
-const CommandInfo* findCommand(std::string_view name) {
-    for (const CommandInfo& command : kCommands)
-        if (name == command.name) return &command;
-    return nullptr;
-}
-
 ParseResult parseArguments(const std::vector<std::string>& arguments) {
     ParseResult parsed;
     Invocation invocation;
     bool help = false;
     bool version = false;
-    bool optionsEnded = false;
     std::vector<std::string> positional;
 
     auto fail = [&](std::string error) {
@@ -222,45 +223,33 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
         return parsed;
     };
 
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        if (optionsEnded || argument.size() < 2 || argument[0] != '-') {
-            positional.push_back(argument);
+    ArgumentVector argv(arguments);
+    opterr = 0;
+    optind = 0; // 0, not 1: glibc then starts afresh, whatever an earlier scan left
+    for (;;) {
+        // The argument that this call reads: the option, or the cluster of
+        // letters (-hh) that it is in.
+        const std::string_view current = argv[std::max(optind, 1)];
+        const int id = getopt_long(argv.count(), argv.data(), kGetoptLetters,
+                                   kGetoptOptions.data(), nullptr);
+        if (id == -1) break;
+        if (id == 1) {
+            positional.emplace_back(optarg);
             continue;
         }
-        if (argument == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        std::string_view name = argument;
-        std::optional<std::string> inlineValue;
-        if (argument == "-h") {
-            name = "--help";
-        } else if (const auto equals = argument.find('='); argument.starts_with("--") &&
-                                                           equals != std::string::npos) {
-            name = std::string_view(argument).substr(0, equals);
-            inlineValue = argument.substr(equals + 1);
-        }
-        const OptionDef* known = nullptr;
-        for (const OptionDef& option : kOptions)
-            if (option.name == name) known = &option;
-        if (!known) return fail("unknown option '" + std::string(name) + "'");
-        std::string value;
-        if (known->takesValue) {
-            if (inlineValue) {
-                value = *inlineValue;
-            } else if (i + 1 < arguments.size()) {
-                value = arguments[++i];
-            } else {
-                return fail("option " + std::string(name) + " needs a value");
-            }
-        } else if (inlineValue) {
-            return fail("option " + std::string(name) + " takes no value");
-        }
-        if (std::string error = applyOption(name, value, invocation.options, help, version);
+        const bool refused = id == '?' || id == ':';
+        const OptionInfo* option = wholeOption(current, refused ? optopt : id);
+        if (!option) return fail(unknownOption(current));
+        if (refused)
+            return fail("option " + longName(*option) +
+                        (id == ':' ? " needs a value" : " takes no value"));
+        if (std::string error =
+                applyOption(id, optarg ? optarg : "", invocation.options, help, version);
             !error.empty())
             return fail(error);
     }
+    // What follows "--" is no option, even when it starts with '-'.
+    for (int i = optind; i < argv.count(); ++i) positional.emplace_back(argv[i]);
 
     // --version wins over the command and its arguments, as in other tools.
     if (version) {
@@ -324,7 +313,7 @@ std::string programHelp(const std::string& chosenPlugin, const DefaultPlugin& de
            "application does, with the host stand-in providing the host services.\n"
            "\n"
            "Commands:\n";
-    for (const CommandInfo& command : kCommands) {
+    for (const CommandInfo& command : commandTable()) {
         std::string name = synopsis(command);
         name.resize(std::max<std::size_t>(name.size(), 18), ' ');
         std::string line = "  " + name + "  " + command.summary;
@@ -409,8 +398,8 @@ std::string commandHelp(const CommandInfo& command) {
     out << "Usage: mpioctl [OPTIONS] " << synopsis(command) << "\n\n"
         << command.details << "\n\n"
         << "Options, before or after the command:\n";
-    for (const CommandOption& option : kCommandOptions) {
-        if (option.tablesOnly && !printsTables(command)) continue;
+    for (const OptionInfo& option : kOptions) {
+        if (!(option.group & command.options)) continue;
         std::string name = option.synopsis;
         name.resize(std::max<std::size_t>(name.size(), 18), ' ');
         out << "  " << name << "  " << option.summary << '\n';

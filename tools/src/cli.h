@@ -4,10 +4,10 @@
 #define MPIOCTL_CLI_H
 
 #include <optional>
-#include <span>
 #include <string>
-#include <string_view>
 #include <vector>
+
+#include "command.h"
 
 namespace mpioctl {
 
@@ -31,22 +31,6 @@ inline constexpr int kDefaultTimeoutSeconds = 60;
 // schemaVersion; it grows with every change that a reader could notice
 // (tools/schemas holds their JSON Schemas).
 inline constexpr int kJsonSchemaVersion = 2;
-
-enum class Command {
-    Vendor, Init, Devices, IsMpio, Paths, Partitions, IsPartition, Refresh, Delete, Inventory
-};
-
-struct CommandInfo {
-    Command id;
-    const char* name;       // as typed: "is-mpio"
-    const char* argument;   // "PATH", "NAME", or nullptr when it takes none
-    const char* entryPoint; // the entry point it calls
-    const char* summary;    // one line for the command list
-    const char* details;    // the paragraph of its own help
-};
-
-std::span<const CommandInfo> commandTable();
-const CommandInfo* findCommand(std::string_view name);
 
 struct Options {
     std::optional<std::string> plugin;
@@ -75,7 +59,7 @@ struct ParseResult {
 };
 
 // Parses the arguments after the program name. Options may come before or
-// after the command; "--" ends them.
+// after the command, and between it and its argument; "--" ends them.
 ParseResult parseArguments(const std::vector<std::string>& arguments);
 
 // The plug-in that mpioctl loads when none is named, as its help describes it.

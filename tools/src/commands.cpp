@@ -16,6 +16,10 @@ namespace {
 // Longest vendor name read; the plug-in's is a short static text.
 constexpr std::size_t kMaxVendorName = 4096;
 
+std::string vendorName(const char* name) {
+    return std::string(name, strnlen(name, kMaxVendorName));
+}
+
 // An error code and error buffer, cleared for one call.
 struct ErrorOut {
     int err = 0;
@@ -68,60 +72,59 @@ std::optional<Problem> callInit(const EntryPoints& api, std::string* vendor) {
         return problemOf("init", std::nullopt, out.report(0),
                          "init failed (it returned null): the plug-in could not set itself up "
                          "(PowerPath: no PowerPath device class in /proc/devices)");
-    if (vendor) *vendor = std::string(name, strnlen(name, kMaxVendorName));
+    if (vendor) *vendor = vendorName(name);
     return std::nullopt;
 }
 
-// Ends the report with why a negotiation with entryPoint did not complete.
-template <typename Listed>
-void failNegotiation(Report& report, const std::string& entryPoint, const Listed& listed) {
-    const std::string why = listed.outcome == Outcome::Failed
-                                ? entryPoint + " failed with result " + std::to_string(listed.last.result)
-                                : entryPoint + ": " + listed.problem;
-    fail(report, problemOf(entryPoint, listed.last.result, listed.last, why));
+// The problem of a negotiated listing that did not complete: the entry
+// point's failure, or why the negotiation gave up.
+template <class Negotiated>
+Problem negotiationProblem(const std::string& entryPoint, const Negotiated& listing) {
+    return problemOf(entryPoint, listing.last.result, listing.last,
+                     listing.outcome == Outcome::Failed
+                         ? entryPoint + " failed with result " + std::to_string(listing.last.result)
+                         : entryPoint + ": " + listing.problem);
 }
 
-void runVendor(const EntryPoints& api, Report& report) {
-    const char* name = api.getVendorName();
+void runVendor(const Session& session, Report& report) {
+    const char* name = session.api.getVendorName();
     if (!name) {
         fail(report, {"getVendorName", std::nullopt, std::nullopt, std::nullopt,
                       "getVendorName returned null"});
         return;
     }
-    report.vendor = std::string(name, strnlen(name, kMaxVendorName));
+    report.vendor = vendorName(name);
 }
 
-void runInit(const EntryPoints& api, Report& report) {
+void runInit(const Session& session, Report& report) {
     std::string vendor;
-    if (auto problem = callInit(api, &vendor)) return fail(report, std::move(*problem));
+    if (auto problem = callInit(session.api, &vendor)) return fail(report, std::move(*problem));
     report.vendor = vendor;
 }
 
 // getMPIODevices with capacity negotiation; when it does not complete the
 // report says why and there is no list.
-std::optional<std::vector<std::string>> listDevices(const EntryPoints& api, const Limits& limits,
-                                                    Report& report) {
+std::optional<std::vector<std::string>> listDevices(const Session& session, Report& report) {
     const PathListResult listed = negotiatePathList(
         [&](char** buffers, int* count, int* err, char* errbuf) {
-            return api.getMPIODevices(nullptr, buffers, count, err, errbuf);
+            return session.api.getMPIODevices(nullptr, buffers, count, err, errbuf);
         },
-        limits);
-    if (listed.outcome != Outcome::Complete)
-        {
-        failNegotiation(report, "getMPIODevices", listed);
+        session.limits);
+    if (listed.outcome != Outcome::Complete) {
+        fail(report, negotiationProblem("getMPIODevices", listed));
         return std::nullopt;
     }
     warnIfErrorLeft(report, "getMPIODevices", listed.last, "its list may be incomplete");
     return listed.paths;
 }
 
-void runDevices(const EntryPoints& api, const Limits& limits, Report& report) {
-    const auto listed = listDevices(api, limits, report);
+void runDevices(const Session& session, Report& report) {
+    const auto listed = listDevices(session, report);
     if (!listed) return;
     // An empty list is also what a machine without PowerPath gives; init tells
     // the two apart by the PowerPath device class.
     if (listed->empty()) {
-        if (auto problem = callInit(api, nullptr)) {
+        if (auto problem = callInit(session.api, nullptr)) {
             problem->message = "no PowerPath on this machine: no pseudo device listed, and " +
                                problem->message;
             return fail(report, std::move(*problem));
@@ -130,9 +133,9 @@ void runDevices(const EntryPoints& api, const Limits& limits, Report& report) {
     report.paths = *listed;
 }
 
-void runIsMpio(const EntryPoints& api, Report& report) {
+void runIsMpio(const Session& session, Report& report) {
     ErrorOut out;
-    const int result = api.isMPIODevice(nullptr, report.argument.c_str(), &out.err, out.errbuf);
+    const int result = session.api.isMPIODevice(nullptr, report.argument.c_str(), &out.err, out.errbuf);
     const CallReport call = out.report(result);
     // Its "no" is also its answer for a path that does not exist.
     if (result == 0 && !call.errorWritten()) {
@@ -166,20 +169,20 @@ std::optional<Problem> notAPseudoDevice(const std::string& device, const PathLis
                          std::to_string(MPIO_NOT_A_PSEUDO_DEVICE) + ")");
 }
 
-void runPaths(const EntryPoints& api, const Limits& limits, Report& report) {
-    if (auto problem = callInit(api, nullptr)) {
+void runPaths(const Session& session, Report& report) {
+    if (auto problem = callInit(session.api, nullptr)) {
         problem->message += "; going on, but a partition is not mapped to its pseudo device";
         report.warnings.push_back(std::move(*problem));
     }
     const PathListResult listed = negotiatePathList(
         [&](char** buffers, int* count, int* err, char* errbuf) {
-            return api.getUnderlyingDevices(nullptr, report.argument.c_str(), buffers, count, err,
-                                            errbuf);
+            return session.api.getUnderlyingDevices(nullptr, report.argument.c_str(), buffers,
+                                                    count, err, errbuf);
         },
-        limits);
+        session.limits);
     if (auto problem = notAPseudoDevice(report.argument, listed)) return fail(report, std::move(*problem));
     if (listed.outcome != Outcome::Complete)
-        return failNegotiation(report, "getUnderlyingDevices", listed);
+        return fail(report, negotiationProblem("getUnderlyingDevices", listed));
     warnIfErrorLeft(report, "getUnderlyingDevices", listed.last,
                     "its partition check failed, so " + report.argument +
                         " was asked about under its own name");
@@ -212,28 +215,28 @@ Problem partitionsRefused(const std::string& device, const PartitionResult& list
     return problem;
 }
 
-void runPartitions(const EntryPoints& api, const Limits& limits, Report& report) {
-    if (auto problem = callInit(api, nullptr)) return fail(report, std::move(*problem));
+void runPartitions(const Session& session, Report& report) {
+    if (auto problem = callInit(session.api, nullptr)) return fail(report, std::move(*problem));
     const PartitionResult listed = negotiatePartitions(
         [&](TmPartInfo* parts, int* count, int* err, char* errbuf) {
-            return api.getPartitionDevices(nullptr, report.argument.c_str(), parts, count, 0, err,
-                                           errbuf);
+            return session.api.getPartitionDevices(nullptr, report.argument.c_str(), parts, count,
+                                                   0, err, errbuf);
         },
-        limits);
+        session.limits);
     if (listed.outcome == Outcome::Failed)
         return fail(report, partitionsRefused(report.argument, listed));
     if (listed.outcome != Outcome::Complete)
-        return failNegotiation(report, "getPartitionDevices", listed);
+        return fail(report, negotiationProblem("getPartitionDevices", listed));
     warnIfErrorLeft(report, "getPartitionDevices", listed.last, "its list may be incomplete");
     report.partitions = listed.partitions;
 }
 
-void runIsPartition(const EntryPoints& api, Report& report) {
-    if (auto problem = callInit(api, nullptr)) return fail(report, std::move(*problem));
+void runIsPartition(const Session& session, Report& report) {
+    if (auto problem = callInit(session.api, nullptr)) return fail(report, std::move(*problem));
     ErrorOut out;
     char parent[MAXMPIOPATHLEN] = {};
     const int result =
-        api.isPartitionDevice(nullptr, report.argument.c_str(), parent, &out.err, out.errbuf);
+        session.api.isPartitionDevice(nullptr, report.argument.c_str(), parent, &out.err, out.errbuf);
     const CallReport call = out.report(result);
     if (result == 1) {
         report.answer = true;
@@ -254,9 +257,9 @@ void runIsPartition(const EntryPoints& api, Report& report) {
     }
 }
 
-void runRefresh(const EntryPoints& api, Report& report) {
+void runRefresh(const Session& session, Report& report) {
     ErrorOut out;
-    const int result = api.refreshMPIO(nullptr, &out.err, out.errbuf);
+    const int result = session.api.refreshMPIO(nullptr, &out.err, out.errbuf);
     const CallReport call = out.report(result);
     if (result != 0)
         fail(report, problemOf("refreshMPIO", result, call,
@@ -279,10 +282,10 @@ Problem partialDelete(const std::string& name, const CallReport& call) {
     return problem;
 }
 
-void runDelete(const EntryPoints& api, Report& report) {
+void runDelete(const Session& session, Report& report) {
     ErrorOut out;
     const int result =
-        api.deleteMPIODevice(nullptr, report.argument.c_str(), &out.err, out.errbuf);
+        session.api.deleteMPIODevice(nullptr, report.argument.c_str(), &out.err, out.errbuf);
     const CallReport call = out.report(result);
     // The result reports the save alone; a failed removal or release shows
     // only in the error out-parameters.
@@ -294,19 +297,9 @@ void runDelete(const EntryPoints& api, Report& report) {
         fail(report, partialDelete(report.argument, call));
 }
 
-// The problem of a negotiated listing that did not complete: the entry
-// point's failure, or why the negotiation gave up.
-template <class Negotiated>
-Problem negotiationProblem(const std::string& entryPoint, const Negotiated& listing) {
-    return problemOf(entryPoint, listing.last.result, listing.last,
-                     listing.outcome == Outcome::Failed
-                         ? entryPoint + " failed with result " + std::to_string(listing.last.result)
-                         : entryPoint + ": " + listing.problem);
-}
-
 // The questions a host asks about one listed device at start-up.
-InventoryDevice inventoryDevice(const EntryPoints& api, const Limits& limits,
-                                const std::string& device) {
+InventoryDevice inventoryDevice(const Session& session, const std::string& device) {
+    const EntryPoints& api = session.api;
     InventoryDevice entry{device, std::nullopt, std::nullopt, std::nullopt, {}};
     ErrorOut out;
     const int result = api.isMPIODevice(nullptr, device.c_str(), &out.err, out.errbuf);
@@ -322,7 +315,7 @@ InventoryDevice inventoryDevice(const EntryPoints& api, const Limits& limits,
         [&](char** buffers, int* count, int* err, char* errbuf) {
             return api.getUnderlyingDevices(nullptr, device.c_str(), buffers, count, err, errbuf);
         },
-        limits);
+        session.limits);
     if (paths.outcome == Outcome::Complete)
         entry.paths = paths.paths;
     else if (auto problem = notAPseudoDevice(device, paths))
@@ -334,7 +327,7 @@ InventoryDevice inventoryDevice(const EntryPoints& api, const Limits& limits,
         [&](TmPartInfo* records, int* count, int* err, char* errbuf) {
             return api.getPartitionDevices(nullptr, device.c_str(), records, count, 0, err, errbuf);
         },
-        limits);
+        session.limits);
     if (parts.outcome == Outcome::Complete)
         entry.partitions = parts.partitions;
     else if (parts.outcome == Outcome::Failed)
@@ -344,17 +337,16 @@ InventoryDevice inventoryDevice(const EntryPoints& api, const Limits& limits,
     return entry;
 }
 
-void runInventory(const EntryPoints& api, const Limits& limits, const Progress& progress,
-                  Report& report) {
-    if (auto problem = callInit(api, nullptr)) return fail(report, std::move(*problem));
-    const auto listed = listDevices(api, limits, report);
+void runInventory(const Session& session, Report& report) {
+    if (auto problem = callInit(session.api, nullptr)) return fail(report, std::move(*problem));
+    const auto listed = listDevices(session, report);
     if (!listed) return;
     std::vector<InventoryDevice> devices;
     devices.reserve(listed->size());
     for (const std::string& device : *listed) {
-        devices.push_back(inventoryDevice(api, limits, device));
+        devices.push_back(inventoryDevice(session, device));
         if (!devices.back().problems.empty()) report.exitStatus = kExitFailure;
-        if (progress) progress(devices.size(), listed->size());
+        if (session.progress) session.progress(devices.size(), listed->size());
     }
     report.inventory = std::move(devices);
 }
@@ -367,30 +359,125 @@ Report blankReport(const Invocation& invocation, const std::string& pluginPath) 
     return report;
 }
 
-// Runs the command into report.
-void runInto(const Invocation& invocation, const EntryPoints& api, const Limits& limits,
-             const Progress& progress, Report& report) {
-    switch (invocation.command->id) {
-    case Command::Vendor: runVendor(api, report); break;
-    case Command::Init: runInit(api, report); break;
-    case Command::Devices: runDevices(api, limits, report); break;
-    case Command::IsMpio: runIsMpio(api, report); break;
-    case Command::Paths: runPaths(api, limits, report); break;
-    case Command::Partitions: runPartitions(api, limits, report); break;
-    case Command::IsPartition: runIsPartition(api, report); break;
-    case Command::Refresh: runRefresh(api, report); break;
-    case Command::Delete: runDelete(api, report); break;
-    case Command::Inventory: runInventory(api, limits, progress, report); break;
-    }
-}
-
+// The commands, in the order that the help lists them.
+constexpr CommandInfo kCommands[] = {
+    {.name = "vendor", .argument = nullptr, .argumentMember = nullptr,
+     .entryPoint = "getVendorName",
+     .summary = "the plug-in's vendor name",
+     .details = "Prints the vendor name that the plug-in hands out (getVendorName).\n"
+                "It needs no set-up and runs no command.",
+     .options = kCommonOptions,
+     .run = runVendor, .text = vendorText, .raw = nullptr, .json = vendorJson},
+    {.name = "init", .argument = nullptr, .argumentMember = nullptr,
+     .entryPoint = "init",
+     .summary = "set the plug-in up; prints the vendor name",
+     .details = "Calls init, which asks the kernel for the PowerPath admin major number, and\n"
+                "prints the vendor name that it returns. It fails when no PowerPath device\n"
+                "class is listed in /proc/devices.",
+     .options = kCommonOptions,
+     .run = runInit, .text = vendorText, .raw = nullptr, .json = vendorJson},
+    {.name = "devices", .argument = nullptr, .argumentMember = nullptr,
+     .entryPoint = "getMPIODevices",
+     .summary = "list the pseudo devices",
+     .details = "Lists the PowerPath pseudo devices, one path per line, nothing when there\n"
+                "are none (getMPIODevices). When none is listed it calls init, and when\n"
+                "that finds no PowerPath device class it says that this machine has no\n"
+                "PowerPath and fails.\n"
+                "The array offered to the plug-in grows to the size that it asks for, up to\n"
+                "the limit given in mpioctl --help.",
+     .options = kCommonOptions,
+     .run = runDevices, .text = pathListText, .raw = nullptr, .json = devicesJson},
+    {.name = "is-mpio", .argument = "PATH", .argumentMember = "path",
+     .entryPoint = "isMPIODevice",
+     .summary = "whether PATH is a pseudo device or partition of one",
+     .details = "Tells whether PATH denotes a PowerPath pseudo device or a partition of one,\n"
+                "judged by the device numbers of its node (isMPIODevice).\n"
+                "Exit status 0 for yes, 1 for no.",
+     .options = kCommonOptions,
+     .run = runIsMpio, .text = isMpioText, .raw = nullptr, .json = isMpioJson},
+    {.name = "paths", .argument = "PATH", .argumentMember = "device",
+     .entryPoint = "getUnderlyingDevices",
+     .summary = "the physical paths behind a pseudo device",
+     .details = "Lists the physical paths (sd devices) behind the pseudo device PATH, or\n"
+                "behind the pseudo device that holds the partition PATH, one per line\n"
+                "(getUnderlyingDevices). The plug-in returns the active and the passive\n"
+                "paths, alive or dead alike; standby and unlicensed paths are not returned,\n"
+                "and a path's state is not part of the plug-in's interface. Calls init\n"
+                "first; when init fails, a warning is shown and the call goes on, since\n"
+                "whole pseudo devices are still answered, but a partition is then not\n"
+                "mapped to its pseudo device. A PATH that is not a pseudo device is a\n"
+                "failure.",
+     .options = kCommonOptions,
+     .run = runPaths, .text = pathListText, .raw = nullptr, .json = pathsJson},
+    {.name = "partitions", .argument = "PATH", .argumentMember = "device",
+     .entryPoint = "getPartitionDevices",
+     .summary = "the partitions of a whole pseudo device",
+     .details = "Lists the partitions of the whole pseudo device PATH as a table of name,\n"
+                "partition number, start, size, sector size and device numbers\n"
+                "(getPartitionDevices). Calls init first and fails when init fails: without\n"
+                "the admin major number the plug-in recognises no pseudo device.",
+     .options = kCommonOptions | kTableOptions,
+     .run = runPartitions,
+     .text = partitionTableText, .raw = partitionTableRaw, .json = partitionsJson},
+    {.name = "is-partition", .argument = "PATH", .argumentMember = "path",
+     .entryPoint = "isPartitionDevice",
+     .summary = "whether PATH is a partition of a pseudo device; its parent",
+     .details = "Tells whether PATH is a partition of a PowerPath pseudo device and, if so,\n"
+                "names the whole pseudo device that holds it (isPartitionDevice). Calls init\n"
+                "first and fails when init fails: without the admin major number no\n"
+                "partition is recognised. Exit status 0 for yes, 1 for no; a PATH that\n"
+                "cannot be examined, or whose parent node is missing, is a failure.",
+     .options = kCommonOptions,
+     .run = runIsPartition, .text = isPartitionText, .raw = nullptr, .json = isPartitionJson},
+    {.name = "refresh", .argument = nullptr, .argumentMember = nullptr,
+     .entryPoint = "refreshMPIO",
+     .summary = "rescan the multipath configuration",
+     .details = "Makes PowerPath rescan its configuration (refreshMPIO).",
+     .options = kCommonOptions,
+     .run = runRefresh, .text = refreshText, .raw = nullptr, .json = nullptr},
+    {.name = "delete", .argument = "NAME", .argumentMember = "name",
+     .entryPoint = "deleteMPIODevice",
+     .summary = "remove a pseudo device and save the configuration",
+     .details = "Removes the pseudo device NAME (a name such as emcpowerc or a path such as\n"
+                "/dev/emcpowerc), then releases and saves the PowerPath configuration\n"
+                "(deleteMPIODevice). A failure of any of these steps is a failure, even when\n"
+                "the plug-in's result reports only the save.",
+     .options = kCommonOptions,
+     .run = runDelete, .text = deleteText, .raw = nullptr, .json = nullptr},
+    {.name = "inventory", .argument = nullptr, .argumentMember = nullptr,
+     .entryPoint = "init, getMPIODevices, ...",
+     .summary = "every pseudo device with its paths and partitions",
+     .details = "Shows every pseudo device as a host sees it at start-up: calls init, lists\n"
+                "the pseudo devices (getMPIODevices) and, for each, whether its node answers\n"
+                "to isMPIODevice, its physical paths (getUnderlyingDevices) and its\n"
+                "partitions with their records (getPartitionDevices). As text a tree:\n"
+                "device, then its paths, then its partitions; --raw gives one tab-separated\n"
+                "row per device, path and partition, after a heading line unless\n"
+                "--no-headings is given. Paths are those the plug-in returns:\n"
+                "active and passive ones, alive or dead; standby and unlicensed paths are\n"
+                "not returned, and path state is not part of the plug-in's interface.\n"
+                "A device whose questions fail is shown with the failure and the inventory\n"
+                "goes on; the exit status is then 2. Progress goes to standard error when\n"
+                "it is a terminal and the inventory takes more than a second.",
+     .options = kCommonOptions | kTableOptions,
+     .run = runInventory,
+     .text = inventoryTreeText, .raw = inventoryRawText, .json = inventoryJson},
+};
 } // namespace
+
+std::span<const CommandInfo> commandTable() { return kCommands; }
+
+const CommandInfo* findCommand(std::string_view name) {
+    for (const CommandInfo& command : kCommands)
+        if (name == command.name) return &command;
+    return nullptr;
+}
 
 Report runCommand(const Invocation& invocation, const EntryPoints& api,
                   const std::string& pluginPath, const Limits& limits, const Progress& progress) {
     Report report = blankReport(invocation, pluginPath);
     try {
-        runInto(invocation, api, limits, progress, report);
+        invocation.command->run({api, limits, progress}, report);
     } catch (const std::bad_alloc&) {
         // What was gathered goes first, so that the failure can be reported.
         report.paths.reset();

@@ -1,26 +1,24 @@
 // SPDX-License-Identifier: Apache-2.0
 // The sub-commands: each calls its entry points as a host application does
-// and reports what it learnt.
+// and reports what it learnt. Their rows (command.h) are in commands.cpp,
+// beside the handlers.
 #ifndef MPIOCTL_COMMANDS_H
 #define MPIOCTL_COMMANDS_H
 
-#include <cstddef>
-#include <functional>
 #include <string>
 #include <vector>
 
 #include "cli.h"
+#include "command.h"
 #include "negotiate.h"
 #include "plugin.h"
 #include "report.h"
 
 namespace mpioctl {
 
-// Told after each device of a long command (inventory): done of total.
-using Progress = std::function<void(std::size_t done, std::size_t total)>;
-
-// Runs the invocation's command against the entry points. Every call gets a
-// null host context and freshly cleared error out-parameters.
+// Runs the invocation's command, by the handler of its row, against the
+// entry points. Every call gets a null host context and freshly cleared
+// error out-parameters.
 Report runCommand(const Invocation& invocation, const EntryPoints& entryPoints,
                   const std::string& pluginPath, const Limits& limits = {},
                   const Progress& progress = {});

@@ -52,12 +52,6 @@ const std::vector<T>& orEmpty(const std::optional<std::vector<T>>& list) {
     return list ? *list : none;
 }
 
-// Error texts often end in a newline of the failed command's output.
-std::string_view trimmed(std::string_view text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
-    return text;
-}
-
 // Each line of text after prefix, escaped.
 void writeLines(std::ostream& err, std::string_view prefix, std::string_view text) {
     for (std::size_t from = 0;;) {
@@ -72,100 +66,25 @@ void writeProblem(std::ostream& err, std::string_view prefix, const Problem& pro
     writeLines(err, prefix, problem.message);
     if (problem.textInMessage) return;
     if (problem.code && problem.text)
-        err << "mpioctl: plug-in error " << *problem.code << ": " << escaped(trimmed(*problem.text)) << '\n';
+        err << "mpioctl: plug-in error " << *problem.code << ": " << escaped(*problem.text) << '\n';
     else if (problem.code)
         err << "mpioctl: plug-in error " << *problem.code << " (no error text)\n";
     else if (problem.text)
-        err << "mpioctl: plug-in error text: " << escaped(trimmed(*problem.text)) << '\n';
-}
-
-const char* argumentKey(Command command) {
-    switch (command) {
-    case Command::IsMpio:
-    case Command::IsPartition: return "path";
-    case Command::Paths:
-    case Command::Partitions: return "device";
-    case Command::Inventory: return nullptr;
-    case Command::Delete: return "name";
-    default: return nullptr;
-    }
-}
-
-// Members in the order written, as scripts and people read them.
-using Json = nlohmann::ordered_json;
-
-template <typename T>
-Json orNull(const std::optional<T>& value) {
-    return value ? Json(*value) : Json(nullptr);
-}
-
-Json problemJson(const Problem& problem) {
-    return {{"entryPoint", problem.entryPoint.empty() ? Json(nullptr) : Json(problem.entryPoint)},
-            {"result", orNull(problem.result)},
-            {"code", orNull(problem.code)},
-            {"text", orNull(problem.text)},
-            {"message", problem.message}};
-}
-
-Json partitionJson(const TmPartInfo& record) {
-    return {{"name", recordName(record)},  {"partNo", record.partNo},
-            {"start", record.start},       {"size", record.size},
-            {"sectorSize", record.sectorSize}, {"major", record.major},
-            {"minor", record.minor}};
-}
-
-Json partitionsJson(const std::optional<std::vector<TmPartInfo>>& records) {
-    if (!records) return nullptr;
-    Json list = Json::array();
-    for (const TmPartInfo& r : *records) list.push_back(partitionJson(r));
-    return list;
-}
-
-Json inventoryDeviceJson(const InventoryDevice& d) {
-    Json problems = Json::array();
-    for (const Problem& problem : d.problems) problems.push_back(problemJson(problem));
-    return {{"device", d.device},
-            {"mpio", orNull(d.mpio)},
-            {"paths", orNull(d.paths)},
-            {"partitions", partitionsJson(d.partitions)},
-            {"errors", std::move(problems)}};
-}
-
-// The compact text of value. Bytes that are not valid UTF-8 (paths and
-// plug-in texts are bytes) become U+FFFD, so that any report gives a valid
-// document.
-std::string dumped(const Json& value) {
-    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
-
-// The members that carry the command's answer, but the inventory's devices.
-void addAnswer(const Report& report, Json& doc) {
-    switch (report.command->id) {
-    case Command::Vendor:
-    case Command::Init: doc["vendor"] = report.vendor.value_or(""); break;
-    case Command::Devices:
-    case Command::Paths:
-        doc[report.command->id == Command::Devices ? "devices" : "paths"] =
-            orEmpty(report.paths);
-        break;
-    case Command::IsMpio: doc["mpio"] = report.answer.value_or(false); break;
-    case Command::IsPartition:
-        doc["partition"] = report.answer.value_or(false);
-        doc["parent"] = orNull(report.parent);
-        break;
-    case Command::Partitions:
-        doc["partitions"] = partitionsJson(orEmpty(report.partitions));
-        break;
-    case Command::Inventory:
-    case Command::Refresh:
-    case Command::Delete: break;
-    }
+        err << "mpioctl: plug-in error text: " << escaped(*problem.text) << '\n';
 }
 
 std::vector<std::string> partitionCells(const TmPartInfo& r) {
     return {escaped(recordName(r)), std::to_string(r.partNo), std::to_string(r.start),
             std::to_string(r.size), std::to_string(r.sectorSize), std::to_string(r.major),
             std::to_string(r.minor)};
+}
+
+// The partitions of a report as table rows, after the heading unless left out.
+std::vector<std::vector<std::string>> partitionRows(const Report& report, bool headings) {
+    std::vector<std::vector<std::string>> rows;
+    if (headings) rows.push_back({"NAME", "PARTNO", "START", "SIZE", "SECTORSIZE", "MAJOR", "MINOR"});
+    for (const TmPartInfo& r : orEmpty(report.partitions)) rows.push_back(partitionCells(r));
+    return rows;
 }
 
 // Rows as tab-separated fields, one line each.
@@ -178,21 +97,24 @@ std::string rawTable(const std::vector<std::vector<std::string>>& rows) {
     return out;
 }
 
-// The heading first unless left out; aligned columns or tab-separated fields.
-std::string styledTable(std::vector<std::vector<std::string>> rows,
-                        const std::vector<bool>& rightAligned, const TableStyle& style) {
-    if (!style.headings && !rows.empty()) rows.erase(rows.begin());
-    return style.raw ? rawTable(rows) : formatTable(rows, rightAligned);
-}
-
 const char* yesNo(const std::optional<bool>& answer) {
     return !answer ? "?" : *answer ? "yes" : "no";
 }
 
+// The failed questions of the inventory's devices, one line each.
+void writeDeviceProblems(const std::vector<InventoryDevice>& devices, std::ostream& err) {
+    for (const InventoryDevice& d : devices)
+        for (const Problem& problem : d.problems) {
+            // A message that names the device needs no other mention of it.
+            const bool named = (" " + problem.message + " ").find(" " + d.device + " ") != std::string::npos;
+            writeProblem(err, named ? "mpioctl: " : "mpioctl: " + escaped(d.device) + ": ", problem);
+        }
+}
+
 // Inventory for scripts: one row per device, path and partition.
-std::string inventoryRaw(const std::vector<InventoryDevice>& devices, const TableStyle& style) {
+std::string inventoryRows(const std::vector<InventoryDevice>& devices, bool headings) {
     std::vector<std::vector<std::string>> rows;
-    if (style.headings)
+    if (headings)
         rows.push_back({"KIND", "DEVICE", "MPIO", "NAME", "PARTNO", "START", "SIZE", "SECTORSIZE",
                         "MAJOR", "MINOR"});
     for (const InventoryDevice& d : devices) {
@@ -233,7 +155,89 @@ std::string inventoryTree(const std::vector<InventoryDevice>& devices) {
     return out;
 }
 
+// Members in the order written, as scripts and people read them.
+using Json = nlohmann::ordered_json;
+
+template <typename T>
+Json orNull(const std::optional<T>& value) {
+    return value ? Json(*value) : Json(nullptr);
+}
+
+Json problemJson(const Problem& problem) {
+    return {{"entryPoint", problem.entryPoint.empty() ? Json(nullptr) : Json(problem.entryPoint)},
+            {"result", orNull(problem.result)},
+            {"code", orNull(problem.code)},
+            {"text", orNull(problem.text)},
+            {"message", problem.message}};
+}
+
+Json partitionJson(const TmPartInfo& record) {
+    return {{"name", recordName(record)},  {"partNo", record.partNo},
+            {"start", record.start},       {"size", record.size},
+            {"sectorSize", record.sectorSize}, {"major", record.major},
+            {"minor", record.minor}};
+}
+
+Json partitionListJson(const std::optional<std::vector<TmPartInfo>>& records) {
+    if (!records) return nullptr;
+    Json list = Json::array();
+    for (const TmPartInfo& r : *records) list.push_back(partitionJson(r));
+    return list;
+}
+
+Json inventoryDeviceJson(const InventoryDevice& d) {
+    Json problems = Json::array();
+    for (const Problem& problem : d.problems) problems.push_back(problemJson(problem));
+    return {{"device", d.device},
+            {"mpio", orNull(d.mpio)},
+            {"paths", orNull(d.paths)},
+            {"partitions", partitionListJson(d.partitions)},
+            {"errors", std::move(problems)}};
+}
+
+// The compact text of value. Bytes that are not valid UTF-8 (paths and
+// plug-in texts are bytes) become U+FFFD, so that any report gives a valid
+// document.
+std::string dumped(const Json& value) {
+    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
 } // namespace
+
+// One JSON object written member by member, compact and byte for byte as
+// dump() would write it whole: a long answer (the inventory's devices) goes
+// out one element at a time, since a tree of it would take several times the
+// memory of the report.
+class JsonMembers {
+public:
+    explicit JsonMembers(std::ostream& out) : out_(out) { out_ << '{'; }
+
+    void add(const char* key, const Json& value) {
+        startMember(key);
+        out_ << dumped(value);
+    }
+
+    // An array whose items become JSON one at a time, as they are written.
+    template <typename Item, typename ToJson>
+    void addArray(const char* key, const std::vector<Item>& items, ToJson toJson) {
+        startMember(key);
+        out_ << '[';
+        for (std::size_t i = 0; i < items.size(); ++i)
+            out_ << (i ? "," : "") << dumped(toJson(items[i]));
+        out_ << ']';
+    }
+
+    void close() { out_ << "}\n"; }
+
+private:
+    void startMember(const char* key) {
+        out_ << separator_ << dumped(Json(key)) << ':';
+        separator_ = ",";
+    }
+
+    std::ostream& out_;
+    const char* separator_ = "";
+};
 
 void renderText(const Report& report, std::ostream& out, std::ostream& err,
                 const TableStyle& style) {
@@ -243,89 +247,107 @@ void renderText(const Report& report, std::ostream& out, std::ostream& err,
         return;
     }
     if (!report.command) return;
-    const std::string arg = escaped(report.argument);
-    switch (report.command->id) {
-    case Command::Vendor:
-    case Command::Init: out << escaped(report.vendor.value_or("")) << '\n'; break;
-    case Command::Devices:
-    case Command::Paths:
-        for (const std::string& path : orEmpty(report.paths))
-            out << escaped(path) << '\n';
-        break;
-    case Command::IsMpio:
-        out << arg
-            << (report.answer.value_or(false) ? ": a PowerPath pseudo device or a partition of one"
-                                              : ": not a PowerPath pseudo device")
-            << '\n';
-        break;
-    case Command::IsPartition:
-        if (report.answer.value_or(false))
-            out << arg << ": partition of " << escaped(report.parent.value_or("")) << '\n';
-        else
-            out << arg << ": not a partition of a PowerPath pseudo device\n";
-        break;
-    case Command::Partitions: {
-        std::vector<std::vector<std::string>> rows{
-            {"NAME", "PARTNO", "START", "SIZE", "SECTORSIZE", "MAJOR", "MINOR"}};
-        for (const TmPartInfo& r : orEmpty(report.partitions))
-            rows.push_back(partitionCells(r));
-        out << styledTable(std::move(rows), {false, true, true, true, true, true, true}, style);
-        break;
-    }
-    case Command::Inventory: {
-        const std::vector<InventoryDevice>& devices = orEmpty(report.inventory);
-        for (const InventoryDevice& d : devices)
-            for (const Problem& problem : d.problems) {
-                // A message that names the device needs no other mention of it.
-                const bool named = (" " + problem.message + " ").find(" " + d.device + " ") != std::string::npos;
-                writeProblem(err, named ? "mpioctl: " : "mpioctl: " + escaped(d.device) + ": ", problem);
-            }
-        out << (style.raw ? inventoryRaw(devices, style) : inventoryTree(devices));
-        break;
-    }
-    case Command::Refresh: out << "refreshed the PowerPath configuration\n"; break;
-    case Command::Delete:
-        out << "deleted " << arg << "; the configuration was released and saved\n";
-        break;
-    }
+    const TextRenderer render =
+        style.raw && report.command->raw ? report.command->raw : report.command->text;
+    render(report, {out, err, style.headings});
 }
 
 void renderJson(const Report& report, std::ostream& out) {
-    Json doc = Json::object();
-    doc["schemaVersion"] = kJsonSchemaVersion;
-    doc["command"] = report.command ? Json(report.command->name) : Json(nullptr);
-    doc["plugin"] = report.plugin;
-    doc["ok"] = report.exitStatus == kExitOk;
-    doc["exitStatus"] = report.exitStatus;
-    if (const char* key = report.command ? argumentKey(report.command->id) : nullptr)
-        doc[key] = report.argument;
+    JsonMembers doc(out);
+    doc.add("schemaVersion", kJsonSchemaVersion);
+    doc.add("command", report.command ? Json(report.command->name) : Json(nullptr));
+    doc.add("plugin", report.plugin);
+    doc.add("ok", report.exitStatus == kExitOk);
+    doc.add("exitStatus", report.exitStatus);
+    if (report.command && report.command->argumentMember)
+        doc.add(report.command->argumentMember, report.argument);
     if (report.failure)
-        doc["error"] = problemJson(*report.failure);
-    else if (report.command)
-        addAnswer(report, doc);
-    Json& warnings = doc["warnings"] = Json::array();
-    for (const Problem& warning : report.warnings) warnings.push_back(problemJson(warning));
-    // Written member by member, byte for byte as doc.dump() would, with the
-    // inventory's devices before the warnings one at a time: a tree of every
-    // device would take several times the memory of the report.
-    const bool inventory = report.command && report.command->id == Command::Inventory && !report.failure;
-    out << '{';
-    const char* separator = "";
-    for (const auto& [key, value] : doc.items()) {
-        if (key == "warnings" && inventory) {
-            out << separator << "\"devices\":[";
-            const char* between = "";
-            for (const InventoryDevice& d : orEmpty(report.inventory)) {
-                out << between << dumped(inventoryDeviceJson(d));
-                between = ",";
-            }
-            out << ']';
-            separator = ",";
-        }
-        out << separator << dumped(Json(key)) << ':' << dumped(value);
-        separator = ",";
-    }
-    out << "}\n";
+        doc.add("error", problemJson(*report.failure));
+    else if (report.command && report.command->json)
+        report.command->json(report, doc);
+    doc.addArray("warnings", report.warnings, problemJson);
+    doc.close();
+}
+
+void vendorText(const Report& report, const TextOutput& output) {
+    output.out << escaped(report.vendor.value_or("")) << '\n';
+}
+
+void pathListText(const Report& report, const TextOutput& output) {
+    for (const std::string& path : orEmpty(report.paths)) output.out << escaped(path) << '\n';
+}
+
+void isMpioText(const Report& report, const TextOutput& output) {
+    const char* answer = report.answer.value_or(false)
+                             ? ": a PowerPath pseudo device or a partition of one"
+                             : ": not a PowerPath pseudo device";
+    output.out << escaped(report.argument) << answer << '\n';
+}
+
+void isPartitionText(const Report& report, const TextOutput& output) {
+    if (report.answer.value_or(false))
+        output.out << escaped(report.argument) << ": partition of "
+                   << escaped(report.parent.value_or("")) << '\n';
+    else
+        output.out << escaped(report.argument)
+                   << ": not a partition of a PowerPath pseudo device\n";
+}
+
+void partitionTableText(const Report& report, const TextOutput& output) {
+    output.out << formatTable(partitionRows(report, output.headings),
+                              {false, true, true, true, true, true, true});
+}
+
+void partitionTableRaw(const Report& report, const TextOutput& output) {
+    output.out << rawTable(partitionRows(report, output.headings));
+}
+
+void inventoryTreeText(const Report& report, const TextOutput& output) {
+    writeDeviceProblems(orEmpty(report.inventory), output.err);
+    output.out << inventoryTree(orEmpty(report.inventory));
+}
+
+void inventoryRawText(const Report& report, const TextOutput& output) {
+    writeDeviceProblems(orEmpty(report.inventory), output.err);
+    output.out << inventoryRows(orEmpty(report.inventory), output.headings);
+}
+
+void refreshText(const Report&, const TextOutput& output) {
+    output.out << "refreshed the PowerPath configuration\n";
+}
+
+void deleteText(const Report& report, const TextOutput& output) {
+    output.out << "deleted " << escaped(report.argument)
+               << "; the configuration was released and saved\n";
+}
+
+void vendorJson(const Report& report, JsonMembers& members) {
+    members.add("vendor", report.vendor.value_or(""));
+}
+
+void devicesJson(const Report& report, JsonMembers& members) {
+    members.add("devices", orEmpty(report.paths));
+}
+
+void pathsJson(const Report& report, JsonMembers& members) {
+    members.add("paths", orEmpty(report.paths));
+}
+
+void isMpioJson(const Report& report, JsonMembers& members) {
+    members.add("mpio", report.answer.value_or(false));
+}
+
+void isPartitionJson(const Report& report, JsonMembers& members) {
+    members.add("partition", report.answer.value_or(false));
+    members.add("parent", orNull(report.parent));
+}
+
+void partitionsJson(const Report& report, JsonMembers& members) {
+    members.addArray("partitions", orEmpty(report.partitions), partitionJson);
+}
+
+void inventoryJson(const Report& report, JsonMembers& members) {
+    members.addArray("devices", orEmpty(report.inventory), inventoryDeviceJson);
 }
 
 } // namespace mpioctl

@@ -11,6 +11,7 @@
 
 #include "TmMPIO_EMCPowerPath.h"
 #include "cli.h"
+#include "command.h"
 
 namespace mpioctl {
 
@@ -19,7 +20,8 @@ struct Problem {
     std::string entryPoint;    // the entry point concerned; empty for mpioctl's own
     std::optional<int> result; // its result, when it returns an int
     std::optional<int> code;   // the error code, when the plug-in wrote one
-    std::optional<std::string> text; // the error text, when the plug-in wrote one
+    std::optional<std::string> text; // the error text, when the plug-in wrote one,
+                                     // without the newlines that end it
     std::string message;       // what went wrong, in words
     bool textInMessage = false; // the message already says what the text says
 };
@@ -56,6 +58,14 @@ struct TableStyle {
     bool raw = false;     // tab-separated fields instead of aligned columns
 };
 
+// Where a text renderer writes: the answer on out, the problems of a partial
+// answer (the inventory's failed questions) on err.
+struct TextOutput {
+    std::ostream& out;
+    std::ostream& err;
+    bool headings; // tables with their heading line
+};
+
 // The text of one partition record's name, never read past its end.
 std::string recordName(const TmPartInfo& record);
 
@@ -64,11 +74,33 @@ std::string recordName(const TmPartInfo& record);
 std::string formatTable(const std::vector<std::vector<std::string>>& rows,
                         const std::vector<bool>& rightAligned);
 
-// Human mode: answers on out, warnings and failures on err.
+// Human mode: answers on out, by the text (or raw) renderer of the report's
+// command, warnings and failures on err.
 void renderText(const Report& report, std::ostream& out, std::ostream& err,
                 const TableStyle& style = {});
-// JSON mode: one document on out, failures included.
+// JSON mode: one document on out, failures included; the answer's members by
+// the JSON renderer of the report's command.
 void renderJson(const Report& report, std::ostream& out);
+
+// The renderers of the command table (command.h).
+void vendorText(const Report& report, const TextOutput& output);   // vendor, init
+void pathListText(const Report& report, const TextOutput& output); // devices, paths
+void isMpioText(const Report& report, const TextOutput& output);
+void isPartitionText(const Report& report, const TextOutput& output);
+void partitionTableText(const Report& report, const TextOutput& output);
+void partitionTableRaw(const Report& report, const TextOutput& output);
+void inventoryTreeText(const Report& report, const TextOutput& output);
+void inventoryRawText(const Report& report, const TextOutput& output);
+void refreshText(const Report& report, const TextOutput& output);
+void deleteText(const Report& report, const TextOutput& output);
+
+void vendorJson(const Report& report, JsonMembers& members); // vendor, init
+void devicesJson(const Report& report, JsonMembers& members);
+void pathsJson(const Report& report, JsonMembers& members);
+void isMpioJson(const Report& report, JsonMembers& members);
+void isPartitionJson(const Report& report, JsonMembers& members);
+void partitionsJson(const Report& report, JsonMembers& members);
+void inventoryJson(const Report& report, JsonMembers& members);
 
 } // namespace mpioctl
 
