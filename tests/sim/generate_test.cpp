@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 // Generated topologies: the same description gives the same bytes, the text
 // parses to the machine described, and a bad description is refused.
-#include "generate.h"
-#include "sysfiles.h"
-#include "topology.h"
+#include "machine/checked_files.h"
+#include "machine/topology.h"
+#include "sandbox/topology_generator.h"
 
 #include "sim_test_util.h"
 

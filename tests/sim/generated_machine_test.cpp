@@ -2,9 +2,9 @@
 // A generated machine of 10,000 pseudo devices over 40,000 paths, as a host
 // sees it through the plug-in (mpioctl): every device listed, and the paths
 // of the last one with the sd driver's names and device numbers.
-#include "generate.h"
-#include "sysfiles.h"
-#include "topology.h"
+#include "machine/checked_files.h"
+#include "machine/topology.h"
+#include "sandbox/topology_generator.h"
 
 #include "sandbox_probe.h"
 #include "sim_test_util.h"

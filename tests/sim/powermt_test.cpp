@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 // The powermt simulator, run as a program on a state directory whose dev
 // root is a temporary directory.
-#include "control.h"
-#include "names.h"
-#include "powermt.h"
-#include "render.h"
-#include "simstate.h"
-#include "sysfiles.h"
+#include "machine/checked_files.h"
+#include "machine/device_names.h"
+#include "machine/render.h"
+#include "machine/state_file.h"
+#include "powermt/control_command.h"
+#include "powermt/powermt_command.h"
 
 #include "pinned_commands.h"
 #include "sim_test_util.h"

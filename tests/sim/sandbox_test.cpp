@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 // mpio-sandbox, run as a program: what a command sees inside it, and what is
 // left behind after it.
-#include "loopdev.h"
-#include "render.h"
-#include "sandbox.h"
-#include "sysfiles.h"
-#include "treeremoval.h"
+#include "machine/checked_files.h"
+#include "machine/render.h"
+#include "sandbox/launcher.h"
+#include "sandbox/loop_device.h"
+#include "mpio/tree_removal.h"
 
 #include "mpio/process.h"
 #include "processes.h"
@@ -304,7 +304,7 @@ TEST_F(Sandbox, RemovingATemporaryTreeNeverEntersAMount) {
                   simtest::TempDir scratch;
                   mountInto(scratch.path(), folder.path());
                   sim::writeNewFile(scratch / "plain", "x");
-                  const std::string left = sim::removeTreeWithinItsMount(scratch.path());
+                  const std::string left = mpio::tree::removeTreeWithinItsMount(scratch.path());
                   const bool refused = left == scratch / "t x: a mount point, not entered";
                   return refused && !std::filesystem::exists(scratch / "plain") ? 0 : 1;
               }),
@@ -323,7 +323,7 @@ TEST_F(Sandbox, ATreeOfAnyDepthIsRemovedWithFewDescriptors) {
                   ::getrlimit(RLIMIT_NOFILE, &few);
                   few.rlim_cur = 64;
                   if (::setrlimit(RLIMIT_NOFILE, &few) != 0) return 97;
-                  const std::string left = sim::removeTreeWithinItsMount(scratch / "d");
+                  const std::string left = mpio::tree::removeTreeWithinItsMount(scratch / "d");
                   return left.empty() && !std::filesystem::exists(scratch / "d") ? 0 : 1;
               }),
               0);

@@ -4,7 +4,7 @@
 #ifndef TESTS_SIM_SIM_TEST_UTIL_H
 #define TESTS_SIM_SIM_TEST_UTIL_H
 
-#include "subprocess.h"
+#include "sandbox/subprocess.h"
 #include "temp_dir.h"
 #include "text.h"
 

@@ -2,7 +2,7 @@
 // The state file: what powermt and the sandbox write reads back the same, a
 // fault's message stays as it was given, and a broken file is refused
 // naming the line.
-#include "simstate.h"
+#include "machine/state_file.h"
 
 #include <gtest/gtest.h>
 
