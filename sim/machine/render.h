@@ -6,12 +6,9 @@
 
 #include "machine/topology.h"
 
-#include <set>
 #include <string>
 
 namespace sim {
-
-using NameSet = std::set<std::string>;
 
 // The block `powermt display dev=NAME` prints for one device, ending in the
 // blank line that separates it from the next one.

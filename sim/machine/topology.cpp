@@ -43,12 +43,9 @@ const char* arrayKindName(ArrayKind kind) {
     return names[static_cast<int>(kind)];
 }
 
-const char* pathModeName(PathMode mode) {
-    static const char* const names[] = {"active", "standby", "unlic"};
-    return names[static_cast<int>(mode)];
-}
+const char* pathModeName(PathMode mode) { return kPathModeWords[static_cast<int>(mode)]; }
 
-const char* pathStateName(PathState state) { return state == PathState::Alive ? "alive" : "dead"; }
+const char* pathStateName(PathState state) { return kPathStateWords[static_cast<int>(state)]; }
 
 bool isFailableCommand(std::string_view command) {
     return command == "display" || command == "config" || command == "remove" || command == "release" ||

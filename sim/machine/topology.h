@@ -6,6 +6,7 @@
 #define SIM_MACHINE_TOPOLOGY_H
 
 #include <cstdint>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -13,10 +14,22 @@
 
 namespace sim {
 
-// Their enumerators are numbered from 0, in the order of their names.
+// Their enumerators are numbered from 0, in the order of their words in
+// the format below.
 enum class ArrayKind { Symmetrix, Clariion, Vnx };
 enum class PathMode { Active, Standby, Unlic };
 enum class PathState { Alive, Dead };
+
+inline constexpr const char* kArrayKindWords[] = {"symmetrix", "clariion", "vnx"};
+inline constexpr const char* kPathModeWords[] = {"active", "standby", "unlic"};
+inline constexpr const char* kPathStateWords[] = {"alive", "dead"};
+
+// A device has partitions 1 to 15: 16 minors of its major, the first for
+// the whole device.
+inline constexpr int kMaxPartition = 15;
+
+// Names of pseudo devices (the configured ones, say).
+using NameSet = std::set<std::string>;
 
 struct Path {
     std::string sd;          // sdb
@@ -136,9 +149,9 @@ Topology parseTopology(std::string_view text, const std::string& source,
 // std::invalid_argument on a bad size.
 std::uint64_t parseSize(std::string_view text);
 
-const char* arrayKindName(ArrayKind kind);   // "Symmetrix", "CLARiiON", "VNX"
-const char* pathModeName(PathMode mode);     // "active", ...
-const char* pathStateName(PathState state);  // "alive", "dead"
+const char* arrayKindName(ArrayKind kind);   // as powermt shows it: "Symmetrix", "CLARiiON", "VNX"
+const char* pathModeName(PathMode mode);     // its word: "active", ...
+const char* pathStateName(PathState state);  // its word: "alive", "dead"
 
 // The sub-commands of powermt that a `fail` line may name.
 bool isFailableCommand(std::string_view command);

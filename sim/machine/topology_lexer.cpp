@@ -45,19 +45,32 @@ std::size_t plainEnd(std::string_view line, std::size_t i) {
     return i;
 }
 
+std::size_t skipBlanks(std::string_view line, std::size_t i) {
+    while (i < line.size() && isBlank(line[i])) ++i;
+    return i;
+}
+
+std::size_t wordEnd(std::string_view line, std::size_t i) {
+    while (i < line.size() && !isBlank(line[i])) ++i;
+    return i;
+}
+
+// The next string of `words` to fill, the `count`th: the strings are
+// reused, so that a caller splitting line after line into one vector
+// allocates only for a longer word.
+std::string& nextWord(std::vector<std::string>& words, std::size_t& count) {
+    if (count == words.size()) words.emplace_back();
+    std::string& word = words[count++];
+    word.clear();
+    return word;
+}
+
 } // namespace
 
 void tokenize(std::string_view line, const std::string& source, int lineNo, std::vector<std::string>& words) {
-    // The strings of `words` are reused, so that a caller tokenizing line
-    // after line into one vector allocates only for a longer word.
     std::size_t count = 0;
-    std::size_t i = 0;
-    while (i < line.size()) {
-        while (i < line.size() && isBlank(line[i])) ++i;
-        if (i >= line.size() || line[i] == '#') break;
-        if (count == words.size()) words.emplace_back();
-        std::string& word = words[count++];
-        word.clear();
+    for (std::size_t i = skipBlanks(line, 0); i < line.size() && line[i] != '#'; i = skipBlanks(line, i)) {
+        std::string& word = nextWord(words, count);
         while (i < line.size() && !isBlank(line[i])) {
             if (line[i] != '"') {
                 const std::size_t end = plainEnd(line, i);
@@ -76,6 +89,22 @@ std::vector<std::string> tokenize(std::string_view line, const std::string& sour
     std::vector<std::string> words;
     tokenize(line, source, lineNo, words);
     return words;
+}
+
+void splitWords(std::string_view line, std::vector<std::string>& words) {
+    std::size_t count = 0;
+    for (std::size_t i = skipBlanks(line, 0); i < line.size(); i = skipBlanks(line, i)) {
+        const std::size_t end = wordEnd(line, i);
+        nextWord(words, count).append(line.substr(i, end - i));
+        i = end;
+    }
+    words.resize(count);
+}
+
+std::string_view restAfterWords(std::string_view line, std::size_t count) {
+    std::size_t i = 0;
+    for (std::size_t n = 0; n < count; ++n) i = wordEnd(line, skipBlanks(line, i));
+    return i < line.size() ? line.substr(i + 1) : std::string_view();
 }
 
 bool isAlnum(std::string_view text) { return !text.empty() && std::all_of(text.begin(), text.end(), isAlnumChar); }

@@ -14,26 +14,14 @@
 namespace sim {
 namespace {
 
+using lex::choice;
 using lex::parseNumber;
 using Words = std::vector<std::string>;
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
 constexpr std::uint64_t kDefaultDeviceKiB = 1024 * 1024; // 1 GiB
-constexpr int kMaxPartition = 15;
 constexpr int kMaxBlockMajor = 511;
 constexpr std::size_t kUsualPaths = 4; // room reserved for a device's paths
-
-const char* const kArrayWords[] = {"symmetrix", "clariion", "vnx"}; // in the order of ArrayKind
-const char* const kModeWords[] = {"active", "standby", "unlic"};    // PathMode
-const char* const kStateWords[] = {"alive", "dead"};                // PathState
-
-// The enumerator whose word, in the order of the enumeration, `word` is.
-template <typename E, std::size_t N>
-std::optional<E> choice(const std::string& word, const char* const (&words)[N]) {
-    for (std::size_t i = 0; i < N; ++i)
-        if (word == words[i]) return static_cast<E>(i);
-    return std::nullopt;
-}
 
 // How far a list of an image's NUMBER:SIZE|rest|ext partitions has got.
 struct PartList {
@@ -52,16 +40,12 @@ public:
     Topology run(std::string_view text) {
         checkBytes(text);
         reserveFor(text);
-        int lineNo = 0;
-        for (std::size_t pos = 0, nl = 0; nl != std::string_view::npos; pos = nl + 1) {
-            nl = text.find('\n', pos);
-            const std::string_view line = text.substr(pos, nl - pos); // to the end when no newline follows
-            ++lineNo;
+        lex::forEachLine(text, [this](std::string_view line, int lineNo) {
             // Messages are C strings: a NUL would cut the line off in them.
             if (line.find('\0') != std::string_view::npos) fail(lineNo, "a NUL byte in the line");
             lex::tokenize(line, source_, lineNo, words_);
             handle(words_, lineNo);
-        }
+        });
         finishDevice();
         finish();
         return std::move(topo_);
@@ -166,7 +150,7 @@ private:
         d.name = w[1];
         d.index = letteredIndex(w[1], kPseudoPrefix, kPseudoLimit, "device",
                                 "the pseudo devices whose 16 minors each fit in the 20-bit minor range", line);
-        const auto kind = choice<ArrayKind>(w[2], kArrayWords);
+        const auto kind = choice<ArrayKind>(w[2], kArrayKindWords);
         if (!kind) fail(line, "unknown array type '" + w[2] + "' (symmetrix, clariion or vnx)");
         d.kind = *kind;
         sizeGiven_ = deviceKeys(d, w, line);
@@ -255,9 +239,9 @@ private:
         if (w[3].empty() || !lex::isPrintable(w[3]) || w[3].find('=') != std::string::npos || w[3].front() == ' ' || w[3].back() == ' ')
             fail(line, "storage port '" + w[3] + "' must be printable text without '=' or blanks at its ends");
         p.port = w[3];
-        const auto mode = choice<PathMode>(w[4], kModeWords);
+        const auto mode = choice<PathMode>(w[4], kPathModeWords);
         if (!mode) fail(line, "path mode must be active, standby or unlic, not '" + w[4] + "'");
-        const auto state = choice<PathState>(w[5], kStateWords);
+        const auto state = choice<PathState>(w[5], kPathStateWords);
         if (!state) fail(line, "path state must be alive or dead, not '" + w[5] + "'");
         p.mode = *mode;
         p.state = *state;

@@ -3,6 +3,7 @@
 
 #include "machine/checked_files.h"
 #include "machine/device_names.h"
+#include "machine/publish.h"
 #include "machine/topology_lexer.h"
 #include "powermt/powermt_command.h"
 
@@ -118,15 +119,13 @@ std::string deviceBlocks(const std::string& file) {
         text = readFile(file, kMaxTopologyBytes);
         const Topology alone = parseTopology(text, file);
         if (alone.devices.empty()) throw Refusal("device add: " + file + " has no device");
-        int lineNo = 0;
-        for (std::size_t pos = 0, nl = 0; nl != std::string::npos; pos = nl + 1) {
-            nl = text.find('\n', pos);
-            const auto w = lex::tokenize(std::string_view(text).substr(pos, nl - pos), file, ++lineNo);
+        lex::forEachLine(text, [&](std::string_view line, int lineNo) {
+            const auto w = lex::tokenize(line, file, lineNo);
             if (!w.empty() && w[0] != "device" && w[0] != "path" && w[0] != "partition" && w[0] != "partitions")
                 throw Refusal("device add: " + file + ":" + std::to_string(lineNo) +
                               ": only device, path, partition and partitions lines can be added, not '" + w[0] +
                               "'");
-        }
+        });
     } catch (const Refusal&) {
         throw;
     } catch (const std::exception& e) {

@@ -5,7 +5,7 @@
 #ifndef SIM_POWERMT_CONTROL_COMMAND_H
 #define SIM_POWERMT_CONTROL_COMMAND_H
 
-#include "machine/state_file.h"
+#include "machine/load.h"
 
 #include <string>
 #include <vector>

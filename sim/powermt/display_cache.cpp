@@ -2,6 +2,7 @@
 #include "powermt/display_cache.h"
 
 #include "machine/checked_files.h"
+#include "machine/file_identity.h"
 #include "machine/render.h"
 
 #include <fcntl.h>

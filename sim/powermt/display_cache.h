@@ -16,7 +16,7 @@
 #ifndef SIM_POWERMT_DISPLAY_CACHE_H
 #define SIM_POWERMT_DISPLAY_CACHE_H
 
-#include "machine/state_file.h"
+#include "machine/load.h"
 
 #include <optional>
 #include <string>

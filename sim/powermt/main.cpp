@@ -3,7 +3,7 @@
 // mpio-sandbox it is first on PATH as `powermt`.
 #include "TmMPIOVersion.h"
 #include "machine/checked_files.h"
-#include "machine/state_file.h"
+#include "machine/state_dir.h"
 #include "powermt/powermt_command.h"
 
 #include <unistd.h>

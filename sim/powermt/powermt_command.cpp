@@ -3,8 +3,9 @@
 
 #include "machine/checked_files.h"
 #include "machine/device_names.h"
+#include "machine/load.h"
+#include "machine/publish.h"
 #include "machine/render.h"
-#include "machine/state_file.h"
 #include "powermt/control_command.h"
 #include "powermt/display_cache.h"
 

@@ -8,8 +8,7 @@
 
 #include <string>
 
-#include "machine/render.h"
-#include "machine/state_file.h"
+#include "machine/state_dir.h"
 #include "machine/topology.h"
 
 namespace sim {
@@ -26,7 +25,7 @@ void symlinkOrThrow(const std::string& target, const std::string& path);
 void makeBasicDevTree(const std::string& dev, bool withLoopControl);
 
 // Fills the new tree at `dev` with the block nodes and by-id links that
-// syncNodes (simstate.h) keeps: every sd path and its partitions, every
+// syncNodes (machine/node_sync.h) keeps: every sd path and its partitions, every
 // configured pseudo device and its partitions with their links. One
 // mknodat or symlinkat per entry, relative to an open directory, and
 // nothing looked up first, since the tree is new; a name that exists is an

@@ -5,7 +5,8 @@
 #include "sandbox/launcher.h"
 
 #include "machine/checked_files.h"
-#include "machine/state_file.h"
+#include "machine/load.h"
+#include "machine/publish.h"
 #include "sandbox/cleanup_guard.h"
 #include "sandbox/dev_tree.h"
 #include "sandbox/disk_image.h"

@@ -4,7 +4,7 @@
 #include "sandbox/namespace_init.h"
 
 #include "machine/checked_files.h"
-#include "machine/state_file.h"
+#include "machine/state_dir.h"
 #include "sandbox/command_line.h"
 #include "sandbox/dev_tree.h"
 #include "sandbox/root_dir.h"

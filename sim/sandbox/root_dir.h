@@ -4,7 +4,7 @@
 #ifndef SIM_SANDBOX_ROOT_DIR_H
 #define SIM_SANDBOX_ROOT_DIR_H
 
-#include "machine/state_file.h"
+#include "machine/state_dir.h"
 
 #include <string>
 

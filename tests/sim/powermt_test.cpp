@@ -3,7 +3,11 @@
 // root is a temporary directory.
 #include "machine/checked_files.h"
 #include "machine/device_names.h"
+#include "machine/load.h"
+#include "machine/node_sync.h"
+#include "machine/publish.h"
 #include "machine/render.h"
+#include "machine/state_dir.h"
 #include "machine/state_file.h"
 #include "powermt/control_command.h"
 #include "powermt/powermt_command.h"

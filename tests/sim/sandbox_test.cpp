@@ -3,6 +3,7 @@
 // left behind after it.
 #include "machine/checked_files.h"
 #include "machine/render.h"
+#include "machine/state_dir.h"
 #include "sandbox/launcher.h"
 #include "sandbox/loop_device.h"
 #include "mpio/tree_removal.h"
