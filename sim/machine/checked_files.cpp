@@ -17,6 +17,11 @@ using mpio::process::Fd;
 
 namespace {
 
+// Writes all of content to fd; throws SysError(what) when it cannot.
+void writeOrThrow(const Fd& fd, std::string_view content, const std::string& what) {
+    if (const int error = mpio::process::writeAll(fd.get(), content)) throw SysError(what, error);
+}
+
 // Closes fd now, reporting a failure (a deferred write error).
 void closeReporting(Fd& fd, const std::string& what) {
     if (::close(fd.release()) != 0 && errno != EINTR) throw SysError(what, errno);
@@ -26,18 +31,6 @@ void closeReporting(Fd& fd, const std::string& what) {
 
 SysError::SysError(const std::string& what, int error)
     : std::runtime_error(what + ": " + std::strerror(error)), error_(error) {}
-
-void writeAll(int fd, const char* data, std::size_t size, const std::string& what) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throw SysError(what, errno);
-        }
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-}
 
 std::string readFile(const std::string& path, std::size_t limit, struct stat* seen) {
     Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
@@ -66,7 +59,7 @@ std::string readFile(const std::string& path, std::size_t limit, struct stat* se
 void writeNewFile(const std::string& path, const std::string& content, unsigned mode) {
     Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode));
     if (fd.get() < 0) throw SysError("cannot create " + path, errno);
-    writeAll(fd.get(), content.data(), content.size(), "cannot write " + path);
+    writeOrThrow(fd, content, "cannot write " + path);
     closeReporting(fd, "cannot write " + path);
 }
 
@@ -86,7 +79,7 @@ void replaceAtomically(const std::string& path, const std::string& content, unsi
             throw SysError("cannot give " + temp + " the owner of " + path, errno);
         if (keep && ::fchmod(fd.get(), keep->st_mode & 07777) != 0)
             throw SysError("cannot give " + temp + " the mode of " + path, errno);
-        writeAll(fd.get(), content.data(), content.size(), "cannot write " + temp);
+        writeOrThrow(fd, content, "cannot write " + temp);
         if (::fsync(fd.get()) != 0) throw SysError("cannot sync " + temp, errno);
         closeReporting(fd, "cannot write " + temp);
         if (::rename(temp.c_str(), path.c_str()) != 0) throw SysError("cannot rename " + temp + " to " + path, errno);
@@ -120,7 +113,7 @@ void writeThrough(const std::string& path, const std::string& content) {
     if (::fstat(fd.get(), &st) != 0) throw SysError("cannot examine " + path, errno);
     refuseUnwritable(path, st.st_mode); // changed since it was examined
     if (S_ISREG(st.st_mode) && ::ftruncate(fd.get(), 0) != 0) throw SysError("cannot truncate " + path, errno);
-    writeAll(fd.get(), content.data(), content.size(), "cannot write " + path);
+    writeOrThrow(fd, content, "cannot write " + path);
     closeReporting(fd, "cannot write " + path);
 }
 

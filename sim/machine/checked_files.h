@@ -52,9 +52,6 @@ void writeNewFile(const std::string& path, const std::string& content, unsigned 
 // a file that ends before.
 bool readAt(int fd, std::string& out, std::uint64_t offset, std::size_t length);
 
-// Writes all of `data` to fd, retrying short writes and EINTR.
-void writeAll(int fd, const char* data, std::size_t size, const std::string& what);
-
 } // namespace sim
 
 #endif

@@ -2,7 +2,6 @@
 // powermt-sim: the simulated EMC PowerPath powermt command. Inside
 // mpio-sandbox it is first on PATH as `powermt`.
 #include "TmMPIOVersion.h"
-#include "machine/checked_files.h"
 #include "machine/state_dir.h"
 #include "powermt/powermt_command.h"
 
@@ -11,6 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
+
+#include "mpio/process.h"
 
 int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
@@ -42,16 +43,10 @@ int main(int argc, char** argv) {
     const char* state = std::getenv(sim::kStateEnv);
     std::string out, err;
     int status = sim::runPowermt(args, state ? state : "", out, err);
-    try {
-        sim::writeAll(STDOUT_FILENO, out.data(), out.size(), "powermt: cannot write the output");
-    } catch (const std::exception& e) {
-        err += std::string(e.what()) + "\n";
+    if (const int error = mpio::process::writeAll(STDOUT_FILENO, out)) {
+        err += "powermt: cannot write the output: " + mpio::process::errnoText(error) + "\n";
         if (status == 0) status = sim::kPowermtNoState;
     }
-    try {
-        sim::writeAll(STDERR_FILENO, err.data(), err.size(), "stderr");
-    } catch (const std::exception&) {
-        if (status == 0) status = sim::kPowermtNoState;
-    }
+    if (mpio::process::writeAll(STDERR_FILENO, err) != 0 && status == 0) status = sim::kPowermtNoState;
     return status;
 }

@@ -130,9 +130,10 @@ void CleanupGuard::tell(const std::string& record) noexcept {
     if (!pipe_) return;
     const std::string data = record + '\0';
     try {
-        writeAll(pipe_.get(), data.data(), data.size(), "the clean-up guard");
-    } catch (...) {
         // A guard that is gone cannot clean up; the launcher still does.
+        (void)process::writeAll(pipe_.get(), data);
+    } catch (...) {
+        // Out of memory for the record: as with a guard that is gone.
     }
 }
 

@@ -84,7 +84,8 @@ int generateCommand(const std::vector<std::string>& args) {
         if (machine.empty()) throw std::invalid_argument("--generate needs a DESCRIPTION");
         const std::string text = generateTopology(parseMachineDescription(machine));
         if (output.empty()) {
-            writeAll(STDOUT_FILENO, text.data(), text.size(), "cannot write the topology");
+            if (const int error = mpio::process::writeAll(STDOUT_FILENO, text))
+                throw SysError("cannot write the topology", error);
         } else {
             writeUserFile(output, text);
         }

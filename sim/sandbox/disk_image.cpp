@@ -2,7 +2,6 @@
 #include "sandbox/disk_image.h"
 
 #include "machine/checked_files.h"
-#include "sandbox/subprocess.h"
 
 #include "mpio/process.h"
 
@@ -11,11 +10,27 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <charconv>
 #include <sstream>
 
 namespace sim {
 namespace {
+
+namespace process = mpio::process;
+
+// The most bytes kept of each stream of sfdisk, and how long it may take.
+constexpr std::size_t kSfdiskOutputLimit = 4 * 1024 * 1024;
+constexpr std::chrono::seconds kSfdiskTimeout{60};
+
+// sfdisk with `args`, fed `input`; throws when it cannot be run or does not finish in time.
+process::ProgramRun sfdisk(const std::vector<std::string>& args, const std::string& input) {
+    process::ProgramRun r =
+        process::runProgram("sfdisk", args, {.input = input, .timeout = kSfdiskTimeout, .outputLimit = kSfdiskOutputLimit});
+    if (r.timedOut)
+        throw std::runtime_error("sfdisk did not finish within " + std::to_string(kSfdiskTimeout.count()) + " s");
+    return r;
+}
 
 std::uint64_t fieldValue(const std::string& line, const std::string& key, bool& found) {
     found = false;
@@ -65,13 +80,13 @@ std::string sfdiskScript(const DiskImage& image) {
 }
 
 void createImage(const DiskImage& image, const std::string& path) {
-    const mpio::process::Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    const process::Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
     if (!fd) throw SysError("cannot create image " + path, errno);
     if (::ftruncate(fd.get(), static_cast<off_t>(image.bytes)) != 0) throw SysError("cannot size image " + path, errno);
-    const RunResult r = runProgram({"sfdisk", "--quiet", "--no-reread", "--no-tell-kernel", path}, sfdiskScript(image));
-    if (r.status != 0)
+    const process::ProgramRun r = sfdisk({"--quiet", "--no-reread", "--no-tell-kernel", path}, sfdiskScript(image));
+    if (r.exitStatus != 0)
         throw std::runtime_error("sfdisk could not write the partition table of " + path + " (status " +
-                                 std::to_string(r.status) + "): " + r.err);
+                                 std::to_string(r.exitStatus) + "): " + r.err);
 }
 
 std::vector<Partition> parseSfdiskDump(const std::string& dump, std::uint64_t imageBytes) {
@@ -117,15 +132,15 @@ DiskLayout readLayout(const std::string& path) {
     if (::access(path.c_str(), R_OK) != 0) throw SysError("cannot read image " + path, errno);
     DiskLayout layout;
     layout.kib = static_cast<std::uint64_t>(st.st_size) / 1024;
-    const RunResult r = runProgram({"sfdisk", "--dump", path}, "");
-    if (r.status != 0) {
+    const process::ProgramRun r = sfdisk({"--dump", path}, "");
+    if (r.exitStatus != 0) {
         if (r.err.find("does not contain a recognized partition table") != std::string::npos) return layout;
         throw std::runtime_error("sfdisk could not read the partition table of " + path + " (status " +
-                                 std::to_string(r.status) + "): " + r.err);
+                                 std::to_string(r.exitStatus) + "): " + r.err);
     }
     if (r.outTruncated)
         throw std::runtime_error("sfdisk's table of " + path + " is longer than " +
-                                 std::to_string(kHelperOutputLimit) + " bytes");
+                                 std::to_string(kSfdiskOutputLimit) + " bytes");
     try {
         layout.partitions = parseSfdiskDump(r.out, static_cast<std::uint64_t>(st.st_size));
     } catch (const std::runtime_error& e) {

@@ -16,6 +16,8 @@
 
 namespace {
 
+namespace process = mpio::process;
+
 TEST(GeneratedMachine, TenThousandDevicesOverFortyThousandPaths) {
     simtest::TempDir dir;
     const std::string topology = dir / "big.topo";
@@ -44,10 +46,10 @@ TEST(GeneratedMachine, TenThousandDevicesOverFortyThousandPaths) {
                           {"sdbgdk", 67, 40160},   {"sdbgdl", 67, 40176}};
     std::string stats;
     for (const Disk& d : disks) stats += std::string(" /dev/") + d.name;
-    const sim::RunResult run = simtest::shell(
+    const process::ProgramRun run = simtest::shell(
         std::string(MPIO_SANDBOX) + " --topology " + topology + " -- sh -c '" + MPIOCTL + " devices | wc -l; " + MPIOCTL +
         " devices | tail -n 1; " + MPIOCTL + " paths /dev/emcpowerntp; stat -c \"%n %t %T\"" + stats + "'");
-    ASSERT_EQ(run.status, 0) << run.err;
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
     const auto lines = simtest::lines(run.out);
     ASSERT_EQ(lines.size(), 2U + active.size() + std::size(disks)) << run.out;
     EXPECT_EQ(lines[0], "10000");
