@@ -108,7 +108,7 @@ std::vector<Partition> parseSfdiskDump(const std::string& dump, std::uint64_t im
         int number = 0;
         const auto [end, ec] = std::from_chars(line.data() + digits, line.data() + colon, number);
         if (ec != std::errc() || end != line.data() + colon) throw std::runtime_error("sfdisk: no partition number in '" + line + "'");
-        if (number < 1 || number > 15)
+        if (number < 1 || number > kMaxPartition)
             throw std::runtime_error("partition " + std::to_string(number) +
                                      " cannot be shown: a pseudo device has partitions 1 to 15");
         bool hasStart = false, hasSize = false;

@@ -13,7 +13,6 @@ namespace sim {
 namespace {
 
 constexpr unsigned kMaxPaths = 16;
-constexpr unsigned kMaxPartitions = 15;
 constexpr std::uint32_t kMillion = 1000000;
 constexpr std::uint64_t kMinDeviceKib = 2048;
 // The most devices of the most paths still have sd names and numbers.
@@ -96,7 +95,7 @@ void parseArrays(std::string_view text, MachineDescription& machine) {
 void applyKey(std::string_view key, std::string_view value, MachineDescription& machine) {
     if (key == "devices") machine.devices = unsignedValue(key, value, 1, kPseudoLimit);
     else if (key == "paths") machine.paths = static_cast<unsigned>(unsignedValue(key, value, 1, kMaxPaths));
-    else if (key == "partitions") machine.partitions = static_cast<unsigned>(unsignedValue(key, value, 0, kMaxPartitions));
+    else if (key == "partitions") machine.partitions = static_cast<unsigned>(unsignedValue(key, value, 0, kMaxPartition));
     else if (key == "arrays") parseArrays(value, machine);
     else if (key == "dead") machine.deadPpm = shareValue(key, value);
     else if (key == "standby") machine.standbyPpm = shareValue(key, value);
