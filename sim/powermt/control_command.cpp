@@ -42,11 +42,8 @@ Path* findPath(Topology& topology, const std::string& sd, const Device** owner) 
 
 // Sets the mode or the state of one path; the other stays as it is.
 void applyPathWord(PathEvent& event, const std::string& word) {
-    if (word == "alive") event.state = PathState::Alive;
-    else if (word == "dead") event.state = PathState::Dead;
-    else if (word == "active") event.mode = PathMode::Active;
-    else if (word == "standby") event.mode = PathMode::Standby;
-    else if (word == "unlic") event.mode = PathMode::Unlic;
+    if (const auto state = lex::choice<PathState>(word, kPathStateWords)) event.state = *state;
+    else if (const auto mode = lex::choice<PathMode>(word, kPathModeWords)) event.mode = *mode;
     else throw Refusal("path: '" + word + "' is not alive, dead, active, standby or unlic");
 }
 
