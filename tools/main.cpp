@@ -37,16 +37,7 @@ std::optional<std::string> environmentValue(const char* name) {
     return value ? std::optional<std::string>(value) : std::nullopt;
 }
 
-// Writes all of text to fd; false with errno set when it cannot.
-bool writeAll(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t n = ::write(fd, text.data(), text.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        text.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
+using mpio::process::writeAll;
 
 // The signal state that mpioctl relies on, whatever its caller left: the
 // runner reaps the commands that it starts, which an ignored SIGCHLD makes
@@ -75,8 +66,8 @@ void takeOverSignals() {
 // replaces status.
 int emit(const std::string& out, const std::string& err, int status) {
     writeAll(STDERR_FILENO, err);
-    if (writeAll(STDOUT_FILENO, out)) return status;
-    const int error = errno;
+    const int error = writeAll(STDOUT_FILENO, out);
+    if (error == 0) return status;
     if (error == EPIPE) endByClosedPipe();
     writeAll(STDERR_FILENO, "mpioctl: cannot write the output: " + std::string(std::strerror(error)) + "\n");
     return mpioctl::kExitOutput;

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "e2e_support.h"
-#include "run_program.h"
+#include "mpio/process.h"
 #include "tmhost/TmHost.h"
 
 namespace e2e {
@@ -18,7 +18,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 void control(const std::string& args) {
-    const ProgramRun r = runProgram("/bin/sh", {"-c", "powermt control " + args});
+    const mpio::process::ProgramRun r = mpio::process::runProgram("/bin/sh", {"-c", "powermt control " + args});
     ASSERT_EQ(r.exitStatus, 0) << args << ": " << r.err;
 }
 

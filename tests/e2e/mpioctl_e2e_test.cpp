@@ -10,7 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "processes.h"
-#include "run_program.h"
+#include "mpio/process.h"
 #include "sandbox_probe.h"
 #include "text.h"
 #include "topology_facts.h"
@@ -21,6 +21,8 @@ using e2e::DeviceFacts;
 using e2e::nodesOf;
 using nlohmann::json;
 using e2e::TopologyFacts;
+using mpio::process::ProgramRun;
+using mpio::process::runProgram;
 using testkit::contains;
 using testkit::lines;
 
@@ -41,7 +43,8 @@ std::vector<std::string> strings(const json& array) { return array.get<std::vect
 ProgramRun sandboxed(const std::string& topology, const std::vector<std::string>& command) {
     std::vector<std::string> args = {"--topology", topology, "--"};
     args.insert(args.end(), command.begin(), command.end());
-    return runProgram(MPIO_SANDBOX, args, {{"MPIOCTL", MPIOCTL_PATH}}, 120);
+    return runProgram(MPIO_SANDBOX, args,
+                      {.environment = {{"MPIOCTL", MPIOCTL_PATH}}, .timeout = std::chrono::minutes(2)});
 }
 
 ProgramRun mpioctl(const std::string& topology, std::vector<std::string> args) {

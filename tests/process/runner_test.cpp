@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The process runner's own rules, beyond the shell runs the host's tests
 // cover: argument vectors and program lookup, standard input, environment,
-// passed descriptors, output caps, the group kill, and the tests' runProgram over it.
+// passed descriptors, output caps, the group kill, and runProgram over it.
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/time.h>
@@ -17,13 +17,14 @@
 #include "caller_kit.h"
 #include "mpio/process.h"
 #include "processes.h"
-#include "run_program.h"
 
 namespace {
 
 namespace process = mpio::process;
 using kit::openDescriptors;
 using process::Outcome;
+using process::ProgramRun;
+using process::runProgram;
 using testkit::noChildren;
 using testkit::runs;
 
@@ -187,11 +188,50 @@ TEST(RunProgram, HoldsUnderSignalsShortDescriptorsAndClosedOutput) {
     {
         SCOPED_TRACE("output closed, program alive");
         const auto start = std::chrono::steady_clock::now();
-        const ProgramRun run = runProgram("/bin/sh", {"-c", "exec >&- 2>&-; sleep 30"}, {}, 1);
+        const ProgramRun run =
+            runProgram("/bin/sh", {"-c", "exec >&- 2>&-; sleep 30"}, {.timeout = std::chrono::seconds(1)});
         EXPECT_EQ(run.exitStatus, -1);
+        EXPECT_TRUE(run.timedOut);
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
     }
     EXPECT_TRUE(noChildren());
+}
+
+// The status as the shell tells it, and what the options change.
+TEST(RunProgram, StatusAsTheShellTellsItWithInputEnvironmentAndLimit) {
+    struct Row {
+        const char* script;
+        process::RunOptions options;
+        int status;
+        std::string out;
+        bool outTruncated;
+    };
+    const Row rows[] = {
+        {"exit 3", {}, 3, "", false},
+        {"kill -9 $$", {}, 128 + SIGKILL, "", false},
+        {"cat", {.input = "fed\n"}, 0, "fed\n", false},
+        {"printf %s \"$X\"", {.environment = {{"X", "set"}}}, 0, "set", false},
+        {"head -c 100 /dev/zero | tr '\\0' y", {.outputLimit = 10}, 0, "yyyyyyyyyy", true},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.script);
+        const ProgramRun run = runProgram("sh", {"-c", row.script}, row.options);
+        EXPECT_EQ(run.exitStatus, row.status);
+        EXPECT_FALSE(run.timedOut);
+        EXPECT_EQ(run.out, row.out);
+        EXPECT_EQ(run.outTruncated, row.outTruncated);
+    }
+}
+
+TEST(WriteAll, WritesEverythingOrSaysWhyNot) {
+    process::Pipe pipe;
+    ASSERT_EQ(process::makePipe(pipe), 0);
+    EXPECT_EQ(process::writeAll(pipe.write.get(), "whole"), 0);
+    pipe.write.reset();
+    char got[8] = {};
+    EXPECT_EQ(::read(pipe.read.get(), got, sizeof got), 5);
+    EXPECT_STREQ(got, "whole");
+    EXPECT_EQ(process::writeAll(pipe.read.get(), "x"), EBADF) << "a read end";
 }
 
 } // namespace

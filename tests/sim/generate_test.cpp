@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 // Generated topologies: the same description gives the same bytes, the text
 // parses to the machine described, and a bad description is refused.
-#include "generate.h"
-#include "sysfiles.h"
-#include "topology.h"
+#include "machine/checked_files.h"
+#include "machine/topology.h"
+#include "sandbox/topology_generator.h"
 
 #include "sim_test_util.h"
 
@@ -17,6 +17,8 @@
 #include <set>
 
 namespace {
+
+namespace process = mpio::process;
 
 std::string generated(const std::string& machine) { return sim::generateTopology(sim::parseMachineDescription(machine)); }
 
@@ -122,16 +124,16 @@ TEST(GenerateTopology, CommandLine) {
     simtest::TempDir dir;
     const std::string file = dir.path() + "/g.topo";
     const std::string machine = "--generate=devices=30,paths=2,partitions=1,arrays=clariion:1+vnx:1,seed=3";
-    const sim::RunResult out = sim::runProgram({MPIO_SANDBOX, machine}, "");
-    ASSERT_EQ(out.status, 0) << out.err;
+    const process::ProgramRun out = process::runProgram(MPIO_SANDBOX, {machine});
+    ASSERT_EQ(out.exitStatus, 0) << out.err;
     EXPECT_EQ(out.out, generated(machine.substr(11)));
-    const sim::RunResult toFile = sim::runProgram({MPIO_SANDBOX, machine, "--output", file}, "");
-    ASSERT_EQ(toFile.status, 0) << toFile.err;
+    const process::ProgramRun toFile = process::runProgram(MPIO_SANDBOX, {machine, "--output", file});
+    ASSERT_EQ(toFile.exitStatus, 0) << toFile.err;
     EXPECT_EQ(toFile.out, "");
     EXPECT_EQ(sim::readFile(file), out.out);
 
-    const sim::RunResult bad = sim::runProgram({MPIO_SANDBOX, "--generate", "devices=10,paths=0"}, "");
-    EXPECT_EQ(bad.status, 2);
+    const process::ProgramRun bad = process::runProgram(MPIO_SANDBOX, {"--generate", "devices=10,paths=0"});
+    EXPECT_EQ(bad.exitStatus, 2);
     EXPECT_TRUE(simtest::contains(bad.err, "paths must be a whole number from 1 to 16, not '0'")) << bad.err;
     EXPECT_EQ(bad.out, "");
 }
@@ -153,7 +155,7 @@ TEST(GenerateTopology, OutputKeepsWhatItWritesTo) {
         const char* what;
         std::function<void()> make;
         int status;
-        std::function<void(const sim::RunResult&)> check;
+        std::function<void(const process::ProgramRun&)> check;
     };
     const Row rows[] = {
         {"a regular file",
@@ -162,7 +164,7 @@ TEST(GenerateTopology, OutputKeepsWhatItWritesTo) {
              ASSERT_EQ(::chown(file.c_str(), 1234, 5678), 0);
              ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
          },
-         0, [&](const sim::RunResult&) {
+         0, [&](const process::ProgramRun&) {
              const struct stat st = lstatOf(file);
              EXPECT_EQ(st.st_mode, S_IFREG | 0640);
              EXPECT_EQ(st.st_uid, 1234U);
@@ -170,14 +172,14 @@ TEST(GenerateTopology, OutputKeepsWhatItWritesTo) {
              EXPECT_EQ(sim::readFile(file), text);
          }},
         {"a character device", [&] { ASSERT_EQ(::mknod(file.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0); }, 0,
-         [&](const sim::RunResult&) { EXPECT_TRUE(S_ISCHR(lstatOf(file).st_mode)); }},
+         [&](const process::ProgramRun&) { EXPECT_TRUE(S_ISCHR(lstatOf(file).st_mode)); }},
         {"a link to the standard output", [&] { std::filesystem::create_symlink("/proc/self/fd/1", file); }, 0,
-         [&](const sim::RunResult& r) {
+         [&](const process::ProgramRun& r) {
              EXPECT_TRUE(S_ISLNK(lstatOf(file).st_mode));
              EXPECT_EQ(r.out, text);
          }},
         {"a block device", [&] { ASSERT_EQ(::mknod(file.c_str(), S_IFBLK | 0600, makedev(7, 200)), 0); }, 1,
-         [&](const sim::RunResult& r) {
+         [&](const process::ProgramRun& r) {
              EXPECT_TRUE(simtest::contains(r.err, "cannot write " + file + ": a block device")) << r.err;
              EXPECT_TRUE(S_ISBLK(lstatOf(file).st_mode));
          }},
@@ -186,8 +188,8 @@ TEST(GenerateTopology, OutputKeepsWhatItWritesTo) {
         SCOPED_TRACE(row.what);
         std::filesystem::remove(file);
         row.make();
-        const sim::RunResult r = sim::runProgram({MPIO_SANDBOX, "--generate", "devices=30", "--output", file}, "");
-        EXPECT_EQ(r.status, row.status) << r.err;
+        const process::ProgramRun r = process::runProgram(MPIO_SANDBOX, {"--generate", "devices=30", "--output", file});
+        EXPECT_EQ(r.exitStatus, row.status) << r.err;
         row.check(r);
     }
 }

@@ -2,9 +2,9 @@
 // A generated machine of 10,000 pseudo devices over 40,000 paths, as a host
 // sees it through the plug-in (mpioctl): every device listed, and the paths
 // of the last one with the sd driver's names and device numbers.
-#include "generate.h"
-#include "sysfiles.h"
-#include "topology.h"
+#include "machine/checked_files.h"
+#include "machine/topology.h"
+#include "sandbox/topology_generator.h"
 
 #include "sandbox_probe.h"
 #include "sim_test_util.h"
@@ -15,6 +15,8 @@
 #include <vector>
 
 namespace {
+
+namespace process = mpio::process;
 
 TEST(GeneratedMachine, TenThousandDevicesOverFortyThousandPaths) {
     simtest::TempDir dir;
@@ -44,10 +46,10 @@ TEST(GeneratedMachine, TenThousandDevicesOverFortyThousandPaths) {
                           {"sdbgdk", 67, 40160},   {"sdbgdl", 67, 40176}};
     std::string stats;
     for (const Disk& d : disks) stats += std::string(" /dev/") + d.name;
-    const sim::RunResult run = simtest::shell(
+    const process::ProgramRun run = simtest::shell(
         std::string(MPIO_SANDBOX) + " --topology " + topology + " -- sh -c '" + MPIOCTL + " devices | wc -l; " + MPIOCTL +
         " devices | tail -n 1; " + MPIOCTL + " paths /dev/emcpowerntp; stat -c \"%n %t %T\"" + stats + "'");
-    ASSERT_EQ(run.status, 0) << run.err;
+    ASSERT_EQ(run.exitStatus, 0) << run.err;
     const auto lines = simtest::lines(run.out);
     ASSERT_EQ(lines.size(), 2U + active.size() + std::size(disks)) << run.out;
     EXPECT_EQ(lines[0], "10000");

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "names.h"
+#include "machine/device_names.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: Apache-2.0
 // The powermt simulator, run as a program on a state directory whose dev
 // root is a temporary directory.
-#include "control.h"
-#include "names.h"
-#include "powermt.h"
-#include "render.h"
-#include "simstate.h"
-#include "sysfiles.h"
+#include "machine/checked_files.h"
+#include "machine/device_names.h"
+#include "machine/load.h"
+#include "machine/node_sync.h"
+#include "machine/publish.h"
+#include "machine/render.h"
+#include "machine/state_dir.h"
+#include "machine/state_file.h"
+#include "powermt/control_command.h"
+#include "powermt/powermt_command.h"
 
 #include "pinned_commands.h"
 #include "sim_test_util.h"
@@ -23,6 +27,8 @@
 #include <optional>
 
 namespace {
+
+namespace process = mpio::process;
 
 using simtest::contains;
 
@@ -96,11 +102,11 @@ protected:
 
     std::string devRoot() const { return tmp / "dev"; }
 
-    sim::RunResult sh(const std::string& script) const {
+    process::ProgramRun sh(const std::string& script) const {
         return simtest::shell(script, {"PATH=" + (tmp / "bin") + ":/usr/bin:/bin",
                                        std::string(sim::kStateEnv) + "=" + dir.dir});
     }
-    sim::RunResult powermt(const std::string& args) const { return sh("powermt " + args); }
+    process::ProgramRun powermt(const std::string& args) const { return sh("powermt " + args); }
 
     std::string partitionsFile() const { return sim::readFile(dir.partitions()); }
     sim::SimState state() const { return sim::parseState(sim::readFile(dir.state())); }
@@ -150,7 +156,7 @@ TEST_F(Powermt, PipelinesGiveTheConfiguredDevicesAndTheirActivePaths) {
     };
     for (const auto& [pipeline, out] : cases) {
         const auto r = sh(pipeline);
-        EXPECT_EQ(r.status, 0) << pipeline << r.err;
+        EXPECT_EQ(r.exitStatus, 0) << pipeline << r.err;
         EXPECT_EQ(r.out, out) << pipeline;
     }
 }
@@ -158,7 +164,7 @@ TEST_F(Powermt, PipelinesGiveTheConfiguredDevicesAndTheirActivePaths) {
 TEST_F(Powermt, DisplayOfOneDeviceIsItsBlock) {
     for (const char* dev : {"emcpowerb", "/dev/emcpowerb"}) {
         const auto r = powermt(std::string("display dev=") + dev);
-        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.exitStatus, 0);
         EXPECT_EQ(r.out, sim::displayBlock(*topo.find("emcpowerb"))) << dev;
         EXPECT_EQ(r.err, "");
     }
@@ -192,7 +198,7 @@ TEST_F(Powermt, DisplaysShowTheFilesAsTheyAreNow) {
     std::string state = sim::readFile(dir.state());
     state.replace(state.find("configured emcpowera"), 20, "configured emcpowerd");
     sim::rewriteInPlace(dir.state(), state);
-    EXPECT_EQ(powermt("display dev=emcpowera").status, sim::kPowermtBadDevice);
+    EXPECT_EQ(powermt("display dev=emcpowera").exitStatus, sim::kPowermtBadDevice);
     std::string topology = sim::readFile(dir.topology());
     topology.replace(topology.find("FA  7eB"), 7, "FA  9eB");
     sim::rewriteInPlace(dir.topology(), topology);
@@ -211,7 +217,7 @@ TEST_F(Powermt, UnknownDevicesAreRefused) {
     for (const char* verb : {"display dev=", "remove force dev=", "remove dev="}) {
         for (const char* dev : {"emcpowerzz", "emcpowerd", "emcpowera1", "sdb", "/dev//emcpowera", "/dev/sdb", "all1"}) {
             const auto r = powermt(verb + std::string(dev));
-            EXPECT_EQ(r.status, sim::kPowermtBadDevice) << verb << dev;
+            EXPECT_EQ(r.exitStatus, sim::kPowermtBadDevice) << verb << dev;
             EXPECT_EQ(r.err, "Bad dev value " + std::string(dev) + ", or not under Powerpath control.\n") << verb << dev;
             EXPECT_EQ(r.out, "");
         }
@@ -225,26 +231,26 @@ TEST_F(Powermt, MalformedCommandLinesGetTheUsage) {
                              "remove dev=emcpowera force", "config now", "release all", "save now", "save file=",
                              "frobnicate", "DISPLAY dev=all"}) {
         const auto r = powermt(args);
-        EXPECT_EQ(r.status, sim::kPowermtUsage) << args;
+        EXPECT_EQ(r.exitStatus, sim::kPowermtUsage) << args;
         EXPECT_EQ(r.err.rfind("usage: powermt display", 0), 0U) << args << ": " << r.err;
         EXPECT_EQ(r.out, "") << args;
     }
     const auto help = powermt("help");
-    EXPECT_EQ(help.status, 0);
+    EXPECT_EQ(help.exitStatus, 0);
     EXPECT_EQ(help.out.rfind("usage:", 0), 0U);
 }
 
 TEST_F(Powermt, WithoutAStateItSaysWhy) {
     const auto none = simtest::shell(std::string(POWERMT_SIM) + " display dev=all", {"-u", sim::kStateEnv});
-    EXPECT_EQ(none.status, sim::kPowermtNoState);
+    EXPECT_EQ(none.exitStatus, sim::kPowermtNoState);
     EXPECT_TRUE(contains(none.err, sim::kStateEnv)) << none.err;
     const auto missing = simtest::shell(std::string(POWERMT_SIM) + " display dev=all",
                                         {std::string(sim::kStateEnv) + "=" + (tmp / "nowhere")});
-    EXPECT_EQ(missing.status, sim::kPowermtNoState);
+    EXPECT_EQ(missing.exitStatus, sim::kPowermtNoState);
     EXPECT_TRUE(contains(missing.err, "nowhere")) << missing.err;
     sim::writeFileAtomic(dir.state(), "dev-root " + devRoot() + "\nconfigured emcpowerq\n");
     const auto stranger = powermt("display dev=all");
-    EXPECT_EQ(stranger.status, sim::kPowermtNoState);
+    EXPECT_EQ(stranger.exitStatus, sim::kPowermtNoState);
     EXPECT_TRUE(contains(stranger.err, "state names emcpowerq, which the topology lacks")) << stranger.err;
 }
 
@@ -255,11 +261,11 @@ TEST_F(Powermt, RemoveTakesTheDeviceOutOfEveryView) {
     ASSERT_TRUE(isBlock(devRoot() + "/emcpowerb2", 120, 18));
 
     const auto r = powermt("remove force dev=/dev/emcpowerb");
-    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_EQ(r.out + r.err, "");
 
     EXPECT_EQ(sh(kListPipeline).out, "emcpowera\nemcpoweraa\n");
-    EXPECT_EQ(powermt("display dev=emcpowerb").status, sim::kPowermtBadDevice);
+    EXPECT_EQ(powermt("display dev=emcpowerb").exitStatus, sim::kPowermtBadDevice);
     const std::string parts = partitionsFile();
     EXPECT_FALSE(contains(parts, "emcpowerb")) << parts;
     EXPECT_TRUE(contains(parts, " sdc\n")) << "the paths stay with the kernel";
@@ -278,13 +284,13 @@ TEST_F(Powermt, RemoveTakesTheDeviceOutOfEveryView) {
 TEST_F(Powermt, ConfigBringsBackRemovedAndUnconfiguredDevices) {
     requireNodes();
     EXPECT_FALSE(exists(devRoot() + "/emcpowerd"));
-    ASSERT_EQ(powermt("remove force dev=all").status, 0);
+    ASSERT_EQ(powermt("remove force dev=all").exitStatus, 0);
     EXPECT_EQ(sh(kListPipeline).out, "");
     EXPECT_FALSE(contains(partitionsFile(), "emcpower"));
     sim::writeNewFile(devRoot() + "/emcpowerd", "not a node"); // replaced by the node
 
     const auto r = powermt("config");
-    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_EQ(sh(kListPipeline).out, "emcpowera\nemcpowerb\nemcpowerd\nemcpoweraa\n");
     EXPECT_EQ(partitionsFile(), sim::procPartitions(topo, {"emcpowera", "emcpowerb", "emcpowerd", "emcpoweraa"}));
     EXPECT_TRUE(isBlock(devRoot() + "/emcpowerd", 120, 48));
@@ -296,22 +302,22 @@ TEST_F(Powermt, ConfigBringsBackRemovedAndUnconfiguredDevices) {
 
 TEST_F(Powermt, SaveWritesTheConfiguration) {
     requireNodes();
-    ASSERT_EQ(powermt("remove force dev=emcpowera").status, 0);
+    ASSERT_EQ(powermt("remove force dev=emcpowera").exitStatus, 0);
     const auto r = powermt("save");
-    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
     const std::string saved = sim::readFile(dir.custom());
     EXPECT_EQ(saved, sim::savedConfiguration(topo, {"emcpowerb", "emcpoweraa"}));
     EXPECT_FALSE(contains(saved, "emcpowera "));
 
     const std::string other = tmp / "elsewhere.custom";
-    ASSERT_EQ(powermt("save file=" + other).status, 0);
+    ASSERT_EQ(powermt("save file=" + other).exitStatus, 0);
     EXPECT_EQ(sim::readFile(other), saved);
     // A link is written through, and stays.
     const std::string toOutput = tmp / "to-stdout";
     std::filesystem::create_symlink("/proc/self/fd/1", toOutput);
     EXPECT_EQ(powermt("save file=" + toOutput).out, saved);
     EXPECT_TRUE(std::filesystem::is_symlink(toOutput));
-    EXPECT_EQ(powermt("release").status, 0);
+    EXPECT_EQ(powermt("release").exitStatus, 0);
 }
 
 class PowermtFailures : public Powermt {
@@ -323,21 +329,21 @@ protected:
 
 TEST_F(PowermtFailures, AFailLineMakesThatCommandFail) {
     const auto save = powermt("save");
-    EXPECT_EQ(save.status, 2);
+    EXPECT_EQ(save.exitStatus, 2);
     EXPECT_EQ(save.err, "array busy\n");
     EXPECT_FALSE(std::filesystem::exists(dir.custom()));
     const auto remove = powermt("remove force dev=emcpowera");
-    EXPECT_EQ(remove.status, 5);
+    EXPECT_EQ(remove.exitStatus, 5);
     EXPECT_EQ(remove.err, "");
     EXPECT_EQ(state().configured, sim::NameSet{"emcpowera"});
-    EXPECT_EQ(powermt("release").status, 0);
-    EXPECT_EQ(powermt("display dev=emcpowera").status, 0);
-    EXPECT_EQ(powermt("save now").status, sim::kPowermtUsage) << "the command line is checked first";
+    EXPECT_EQ(powermt("release").exitStatus, 0);
+    EXPECT_EQ(powermt("display dev=emcpowera").exitStatus, 0);
+    EXPECT_EQ(powermt("save now").exitStatus, sim::kPowermtUsage) << "the command line is checked first";
     // A fault set at run time stands in for the line; cleared, the line is back.
-    ASSERT_EQ(powermt("control fault save fail 9").status, 0);
-    EXPECT_EQ(powermt("save").status, 9);
-    ASSERT_EQ(powermt("control fault save clear").status, 0);
-    EXPECT_EQ(powermt("save").status, 2);
+    ASSERT_EQ(powermt("control fault save fail 9").exitStatus, 0);
+    EXPECT_EQ(powermt("save").exitStatus, 9);
+    ASSERT_EQ(powermt("control fault save clear").exitStatus, 0);
+    EXPECT_EQ(powermt("save").exitStatus, 2);
 }
 
 // A device block to add, in a file of the test's directory.
@@ -400,7 +406,7 @@ TEST_F(Control, BadInputIsRefusedAndChangesNothing) {
     const std::string topologyBefore = sim::readFile(dir.topology());
     for (const auto& row : rows) {
         const auto r = powermt(row.args);
-        EXPECT_EQ(r.status, row.status) << row.args;
+        EXPECT_EQ(r.exitStatus, row.status) << row.args;
         EXPECT_TRUE(contains(r.err, row.says)) << row.args << ": " << r.err;
         EXPECT_EQ(r.out, "") << row.args;
     }
@@ -428,7 +434,7 @@ TEST_F(Control, PathEventsShowInTheDisplayAndTheListedPaths) {
     };
     for (const auto& step : steps) {
         const auto r = powermt(std::string("control path ") + step.event);
-        ASSERT_EQ(r.status, 0) << step.event << ": " << r.err;
+        ASSERT_EQ(r.exitStatus, 0) << step.event << ": " << r.err;
         EXPECT_EQ(modeAndState(step.dev, step.sd), step.shown) << step.event;
         EXPECT_EQ(sh(pathPipeline(step.dev)).out, step.listed) << step.event;
     }
@@ -437,26 +443,26 @@ TEST_F(Control, PathEventsShowInTheDisplayAndTheListedPaths) {
 TEST_F(Control, DevicesArriveAndLeaveAtTheNextConfig) {
     requireNodes();
     // An unconfigured device leaves at once.
-    ASSERT_EQ(powermt("control device remove emcpowerd").status, 0);
+    ASSERT_EQ(powermt("control device remove emcpowerd").exitStatus, 0);
     EXPECT_FALSE(contains(partitionsFile(), " sdd\n"));
     EXPECT_FALSE(exists(devRoot() + "/sdd1"));
-    ASSERT_EQ(powermt("control device add " + file("new.topo", kNewDevice)).status, 0);
+    ASSERT_EQ(powermt("control device add " + file("new.topo", kNewDevice)).exitStatus, 0);
     EXPECT_TRUE(contains(partitionsFile(), " sdk\n")) << "the kernel sees the new LUN's paths at once";
     EXPECT_TRUE(isBlock(devRoot() + "/sdk2", 8, 162));
-    EXPECT_EQ(powermt("display dev=emcpowerf").status, sim::kPowermtBadDevice) << "not before config";
-    ASSERT_EQ(powermt("config").status, 0);
+    EXPECT_EQ(powermt("display dev=emcpowerf").exitStatus, sim::kPowermtBadDevice) << "not before config";
+    ASSERT_EQ(powermt("config").exitStatus, 0);
     EXPECT_EQ(sh(pathPipeline("emcpowerf")).out, "sdk\n");
     EXPECT_TRUE(isBlock(devRoot() + "/emcpowerf2", 120, 82));
 
     // A configured device that leaves keeps its block, with every path
     // dead, until config drops it with its events, paths and nodes.
-    ASSERT_EQ(powermt("control path sdl active").status, 0);
-    ASSERT_EQ(powermt("control device remove emcpowerf").status, 0);
+    ASSERT_EQ(powermt("control path sdl active").exitStatus, 0);
+    ASSERT_EQ(powermt("control device remove emcpowerf").exitStatus, 0);
     EXPECT_EQ(modeAndState("emcpowerf", "sdk") + modeAndState("emcpowerf", "sdl"), "active dead\nactive dead\n");
-    EXPECT_EQ(powermt("control path sdk alive").status, sim::kControlRefused);
-    EXPECT_EQ(powermt("control device remove emcpowerf").status, sim::kControlRefused);
+    EXPECT_EQ(powermt("control path sdk alive").exitStatus, sim::kControlRefused);
+    EXPECT_EQ(powermt("control device remove emcpowerf").exitStatus, sim::kControlRefused);
     const auto config = powermt("config");
-    ASSERT_EQ(config.status, 0) << config.err;
+    ASSERT_EQ(config.exitStatus, 0) << config.err;
     EXPECT_EQ(sh(kListPipeline).out, "emcpowera\nemcpowerb\nemcpoweraa\n");
     for (const char* gone : {"sdk", "sdk1", "sdl2", "sdd", "emcpowerf", "emcpowerf1", "disk/by-id/scsi-30999A"})
         EXPECT_FALSE(exists(devRoot() + "/" + gone)) << gone;
@@ -470,10 +476,10 @@ TEST_F(Control, AnAdditionWithinTheLimitsKeepsTheMachineWorking) {
     requireNodes();
     // 17 MB of topology: more than the other files of a state directory may have.
     const std::string big = file("big.topo", std::string(kNewDevice) + "# " + std::string(17000000, 'x') + "\n");
-    ASSERT_EQ(powermt("control device add " + big).status, 0);
-    ASSERT_EQ(powermt("config").status, 0);
+    ASSERT_EQ(powermt("control device add " + big).exitStatus, 0);
+    ASSERT_EQ(powermt("config").exitStatus, 0);
     EXPECT_EQ(sh(pathPipeline("emcpowerf")).out, "sdk\n");
-    EXPECT_EQ(powermt("control device remove emcpowerf").status, 0);
+    EXPECT_EQ(powermt("control device remove emcpowerf").exitStatus, 0);
 }
 
 TEST_F(Control, FaultsStandInForTheSubCommandUntilCleared) {
@@ -494,11 +500,11 @@ TEST_F(Control, FaultsStandInForTheSubCommandUntilCleared) {
         {"config fail 3", "config", 3, false, ""},
     };
     for (const auto& row : rows) {
-        ASSERT_EQ(powermt(std::string("control fault ") + row.fault).status, 0) << row.fault;
+        ASSERT_EQ(powermt(std::string("control fault ") + row.fault).exitStatus, 0) << row.fault;
         const auto start = Clock::now();
         const auto r = powermt(row.command);
         const auto took = Clock::now() - start;
-        EXPECT_EQ(r.status, row.status) << row.fault;
+        EXPECT_EQ(r.exitStatus, row.status) << row.fault;
         EXPECT_EQ(r.err, row.err) << row.fault;
         EXPECT_EQ(r.out == block, row.normalOutput) << row.fault << ": " << r.out;
         EXPECT_EQ(took >= std::chrono::seconds(1), contains(row.fault, "hang")) << row.fault;
@@ -508,13 +514,13 @@ TEST_F(Control, FaultsStandInForTheSubCommandUntilCleared) {
 }
 
 TEST_F(Control, AHangingCommandHoldsNoLock) {
-    ASSERT_EQ(powermt("control fault display hang 3").status, 0);
+    ASSERT_EQ(powermt("control fault display hang 3").exitStatus, 0);
     // The display sleeps in the background while the path dies; it then
     // shows the path dead, and the change did not wait for it.
     const auto r = sh("powermt display dev=emcpowera > " + (tmp / "shown") + " & sleep 0.5;"
                       " s=$(date +%s%N); powermt control path sdb dead; e=$(date +%s%N); wait;"
                       " echo $(( (e - s) / 1000000 ))");
-    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_LT(std::stol(r.out), 1500) << "ms the change waited";
     EXPECT_TRUE(contains(sim::readFile(tmp / "shown"), "sdb          FA  7eA   active  dead"));
 }
@@ -562,7 +568,7 @@ TEST_F(Powermt, ConcurrentRunsKeepTheStateWhole) {
         wait
         powermt config || echo "final config $?"
     )");
-    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(r.out, "") << "some runs failed";
     EXPECT_EQ(r.err, "");
     const sim::NameSet all = {"emcpowera", "emcpowerb", "emcpowerd", "emcpoweraa"};

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "render.h"
+#include "machine/render.h"
 
 #include "sim_test_util.h"
 

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 // mpio-sandbox, run as a program: what a command sees inside it, and what is
 // left behind after it.
-#include "loopdev.h"
-#include "render.h"
-#include "sandbox.h"
-#include "sysfiles.h"
-#include "treeremoval.h"
+#include "machine/checked_files.h"
+#include "machine/render.h"
+#include "machine/state_dir.h"
+#include "sandbox/launcher.h"
+#include "sandbox/loop_device.h"
+#include "mpio/tree_removal.h"
 
 #include "mpio/process.h"
 #include "processes.h"
@@ -44,25 +45,23 @@ constexpr unsigned kDiskLoop = 32; // emcpowerc: index 2
 
 std::string shipped(const std::string& name) { return std::string(SIM_TOPOLOGIES) + "/" + name; }
 
-sim::RunResult sandbox(const std::vector<std::string>& options, const std::string& script) {
-    std::vector<std::string> argv = {MPIO_SANDBOX};
-    argv.insert(argv.end(), options.begin(), options.end());
-    argv.insert(argv.end(), {"--", "/bin/sh", "-c", script});
-    return sim::runProgram(argv, "", 120000);
+process::ProgramRun sandbox(std::vector<std::string> options, const std::string& script) {
+    options.insert(options.end(), {"--", "/bin/sh", "-c", script});
+    return process::runProgram(MPIO_SANDBOX, options, {.timeout = std::chrono::minutes(2)});
 }
 
-sim::RunResult inSandbox(const std::string& topologyFile, const std::string& script) {
+process::ProgramRun inSandbox(const std::string& topologyFile, const std::string& script) {
     return sandbox({"--topology", topologyFile}, script);
 }
 
 // The script's standard output in a sandbox of the topology, where it must succeed.
 std::string outputOf(const std::string& topologyFile, const std::string& script) {
     const auto r = inSandbox(topologyFile, script);
-    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
     return r.out;
 }
 
-std::string losetupList() { return sim::runProgram({"losetup", "-a"}, "").out; }
+std::string losetupList() { return process::runProgram("losetup", {"-a"}).out; }
 
 // The processes anywhere on the machine that have `word` among their arguments.
 std::vector<pid_t> processesWithArgument(const std::string& word) {
@@ -109,8 +108,8 @@ const char* const kMountIntoScript =
     R"(mkdir "$1/t x" && mount -t tmpfs t "$1/t x" && mkdir "$1/t x/host" && mount --bind "$2" "$1/t x/host")";
 
 void mountInto(const std::string& dir, const std::string& folder) {
-    const auto r = sim::runProgram({"/bin/sh", "-c", kMountIntoScript, "sh", dir, folder}, "");
-    if (r.status != 0) throw std::runtime_error("cannot mount into " + dir + ": " + r.err);
+    const auto r = process::runProgram("/bin/sh", {"-c", kMountIntoScript, "sh", dir, folder});
+    if (r.exitStatus != 0) throw std::runtime_error("cannot mount into " + dir + ": " + r.err);
 }
 
 // DIR/d/d/.../d, `levels` deep, with a file at the bottom: made level by
@@ -262,14 +261,14 @@ TEST_F(Sandbox, StateDirectoryIsRemovedUnlessKept) {
     const std::string kept = tmp / "kept";
     const auto keep = sandbox({"--topology", shipped("small.topo"), "--keep-state", kept},
                               "echo \"$POWERMT_SIM_STATE\"; powermt remove force dev=emcpowerb && powermt save");
-    ASSERT_EQ(keep.status, 0) << keep.err;
+    ASSERT_EQ(keep.exitStatus, 0) << keep.err;
     EXPECT_EQ(keep.out, kept + "\n");
     const std::string saved = sim::readFile(kept + "/powermt.custom");
     EXPECT_TRUE(contains(saved, "emcpowera ")) << saved;
     EXPECT_FALSE(contains(saved, "emcpowerb")) << saved;
 
     const auto again = sandbox({"--topology", shipped("small.topo"), "--keep-state", kept}, "true");
-    EXPECT_EQ(again.status, sim::kSandboxFailed);
+    EXPECT_EQ(again.exitStatus, sim::kSandboxFailed);
     EXPECT_TRUE(contains(again.err, "must be an empty directory")) << again.err;
 }
 
@@ -281,7 +280,7 @@ TEST_F(Sandbox, RemovingATemporaryTreeNeverEntersAMount) {
     // The sandbox's temporary state directory, with mounts the command made in it.
     const auto r = inSandbox(shipped("small.topo"), std::string("set -- \"$POWERMT_SIM_STATE\" ") + folder.path() +
                                                         "; " + kMountIntoScript + " && echo \"$1\"");
-    ASSERT_EQ(r.status, 0) << r.err;
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_TRUE(folderIntact()) << "the sandbox's clean-up emptied a folder bound into its state directory";
     EXPECT_FALSE(std::filesystem::exists(simtest::lines(r.out).at(0)));
     EXPECT_EQ(r.err, "");
@@ -304,7 +303,7 @@ TEST_F(Sandbox, RemovingATemporaryTreeNeverEntersAMount) {
                   simtest::TempDir scratch;
                   mountInto(scratch.path(), folder.path());
                   sim::writeNewFile(scratch / "plain", "x");
-                  const std::string left = sim::removeTreeWithinItsMount(scratch.path());
+                  const std::string left = mpio::tree::removeTreeWithinItsMount(scratch.path());
                   const bool refused = left == scratch / "t x: a mount point, not entered";
                   return refused && !std::filesystem::exists(scratch / "plain") ? 0 : 1;
               }),
@@ -323,7 +322,7 @@ TEST_F(Sandbox, ATreeOfAnyDepthIsRemovedWithFewDescriptors) {
                   ::getrlimit(RLIMIT_NOFILE, &few);
                   few.rlim_cur = 64;
                   if (::setrlimit(RLIMIT_NOFILE, &few) != 0) return 97;
-                  const std::string left = sim::removeTreeWithinItsMount(scratch / "d");
+                  const std::string left = mpio::tree::removeTreeWithinItsMount(scratch / "d");
                   return left.empty() && !std::filesystem::exists(scratch / "d") ? 0 : 1;
               }),
               0);
@@ -332,14 +331,14 @@ TEST_F(Sandbox, ATreeOfAnyDepthIsRemovedWithFewDescriptors) {
 TEST_F(Sandbox, ExitStatusIsTheCommands) {
     const std::pair<const char*, int> cases[] = {
         {"exit 0", 0}, {"exit 7", 7}, {"kill -TERM $$", 128 + SIGTERM}, {"kill -KILL $$", 128 + SIGKILL}};
-    for (const auto& [script, status] : cases) EXPECT_EQ(inSandbox(shipped("small.topo"), script).status, status) << script;
+    for (const auto& [script, status] : cases) EXPECT_EQ(inSandbox(shipped("small.topo"), script).exitStatus, status) << script;
 
-    const auto missing = sim::runProgram({MPIO_SANDBOX, "--topology", shipped("small.topo"), "no-such-command-here"}, "");
-    EXPECT_EQ(missing.status, sim::kCommandNotFound);
+    const auto missing = process::runProgram(MPIO_SANDBOX, {"--topology", shipped("small.topo"), "no-such-command-here"});
+    EXPECT_EQ(missing.exitStatus, sim::kCommandNotFound);
     EXPECT_TRUE(contains(missing.err, "cannot run no-such-command-here")) << missing.err;
     const std::string notExecutable = tmp / "plain-file";
     sim::writeNewFile(notExecutable, "echo hi\n", 0644);
-    EXPECT_EQ(sim::runProgram({MPIO_SANDBOX, "--topology", shipped("small.topo"), notExecutable}, "").status,
+    EXPECT_EQ(process::runProgram(MPIO_SANDBOX, {"--topology", shipped("small.topo"), notExecutable}).exitStatus,
               sim::kCommandNotRunnable);
 }
 
@@ -347,8 +346,8 @@ TEST_F(Sandbox, ClearErrorsWhenTheSandboxCannotBeMade) {
     const std::string bad = topologyFile("device emcpowera symmetrix id=1 ldev=2\n  path sdb lpfc \"FA 1\" active\n");
     // An 8 MiB MBR image whose second partition claims 4294967280 sectors.
     const std::string hostileImage = tmp / "hostile.img";
-    ASSERT_EQ(sim::runProgram({"truncate", "-s", "8M", hostileImage}, "").status, 0);
-    ASSERT_EQ(sim::runProgram({"sfdisk", "-q", hostileImage}, "label: dos\nsize=2MiB\nsize=2MiB\n").status, 0);
+    ASSERT_EQ(process::runProgram("truncate", {"-s", "8M", hostileImage}).exitStatus, 0);
+    ASSERT_EQ(process::runProgram("sfdisk", {"-q", hostileImage}, {.input = "label: dos\nsize=2MiB\nsize=2MiB\n"}).exitStatus, 0);
     const unsigned char size[4] = {0xf0, 0xff, 0xff, 0xff}; // little-endian sector count of entry 2
     const int fd = ::open(hostileImage.c_str(), O_WRONLY | O_CLOEXEC);
     ASSERT_GE(fd, 0);
@@ -361,7 +360,7 @@ TEST_F(Sandbox, ClearErrorsWhenTheSandboxCannotBeMade) {
     const std::string plainRoot = tmp / "root-file";
     sim::writeNewFile(plainRoot, "");
     const std::string shellless = tmp / "root-without-sh";
-    ASSERT_EQ(sim::runProgram({"mkdir", "-p", shellless + "/dev", shellless + "/proc", shellless + "/run"}, "").status, 0);
+    ASSERT_EQ(process::runProgram("mkdir", {"-p", shellless + "/dev", shellless + "/proc", shellless + "/run"}).exitStatus, 0);
     const std::string bare = tmp / "root-bare";
     std::filesystem::create_directory(bare);
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
@@ -381,10 +380,8 @@ TEST_F(Sandbox, ClearErrorsWhenTheSandboxCannotBeMade) {
          "cannot enter the root " + bare + ": it has no directory /dev to lay the simulated one over"},
     };
     for (const auto& [args, message] : cases) {
-        std::vector<std::string> argv = {MPIO_SANDBOX};
-        argv.insert(argv.end(), args.begin(), args.end());
-        const auto r = sim::runProgram(argv, "");
-        EXPECT_EQ(r.status, sim::kSandboxFailed) << message;
+        const auto r = process::runProgram(MPIO_SANDBOX, args);
+        EXPECT_EQ(r.exitStatus, sim::kSandboxFailed) << message;
         EXPECT_TRUE(contains(r.err, "mpio-sandbox: " + message)) << r.err;
         EXPECT_EQ(r.out, "");
     }
@@ -394,16 +391,16 @@ TEST_F(Sandbox, ClearErrorsWhenTheSandboxCannotBeMade) {
 // those of the simulator, which has some in sanitizer builds), and the
 // directories that --root lays the simulated machine over.
 void makeShellRoot(const std::string& root) {
-    const auto r = sim::runProgram({"/bin/sh", "-c", R"(set -e
+    const auto r = process::runProgram("/bin/sh", {"-c", R"(set -e
         mkdir -p "$1/bin" "$1/dev" "$1/proc" "$1/run" && cp -L /bin/sh "$1/bin/sh"
         for lib in $( (ldd /bin/sh; ldd "$2" || true) | grep -o '/[^ ]*'); do cp -L --parents "$lib" "$1"; done)",
-                                    "sh", root, POWERMT_SIM}, "");
-    if (r.status != 0) throw std::runtime_error("cannot make a root in " + root + ": " + r.err);
+                                    "sh", root, POWERMT_SIM});
+    if (r.exitStatus != 0) throw std::runtime_error("cannot make a root in " + root + ": " + r.err);
 }
 
 // Every entry below dir with its type, mode, size and modification time.
 std::string treeListing(const std::string& dir) {
-    return sim::runProgram({"/bin/sh", "-c", "find \"$1\" -printf '%p %y %m %s %T@\\n' | sort", "sh", dir}, "").out;
+    return process::runProgram("/bin/sh", {"-c", "find \"$1\" -printf '%p %y %m %s %T@\\n' | sort", "sh", dir}).out;
 }
 
 TEST_F(Sandbox, RootIsTheCommandsFileSystemAndStaysAsItWas) {
@@ -431,7 +428,7 @@ TEST_F(Sandbox, RootIsTheCommandsFileSystemAndStaysAsItWas) {
     // Refused once everything is mounted: /bin/sh no longer executable.
     ASSERT_EQ(::chmod((root + "/bin/sh").c_str(), 0644), 0);
     const std::string beforeRefusal = treeListing(root);
-    EXPECT_EQ(sandbox({"--topology", shipped("small.topo"), "--root", root}, "true").status, sim::kSandboxFailed);
+    EXPECT_EQ(sandbox({"--topology", shipped("small.topo"), "--root", root}, "true").exitStatus, sim::kSandboxFailed);
     EXPECT_EQ(treeListing(root), beforeRefusal);
     ASSERT_EQ(::chmod((root + "/bin/sh").c_str(), 0755), 0);
     EXPECT_EQ(treeListing(root), before);
@@ -472,9 +469,9 @@ TEST_F(Sandbox, DiskBackedDeviceHasARealPartitionTable) {
 
 TEST_F(Sandbox, GivenImageFileIsAttachedAsItIs) {
     const std::string image = tmp / "given.img";
-    ASSERT_EQ(sim::runProgram({"truncate", "-s", "8M", image}, "").status, 0);
-    const auto made = sim::runProgram({"sfdisk", "-q", image}, "label: gpt\nsize=2MiB\nsize=2MiB\n");
-    ASSERT_EQ(made.status, 0) << made.err;
+    ASSERT_EQ(process::runProgram("truncate", {"-s", "8M", image}).exitStatus, 0);
+    const auto made = process::runProgram("sfdisk", {"-q", image}, {.input = "label: gpt\nsize=2MiB\nsize=2MiB\n"});
+    ASSERT_EQ(made.exitStatus, 0) << made.err;
     EXPECT_EQ(outputOf(topologyFile("device emcpowerc symmetrix id=1 ldev=2\n"
                                     "  path sdb lpfc \"FA 1\" active alive\n"
                                     "  image file=given.img\n"),
@@ -529,7 +526,7 @@ TEST_F(Sandbox, NothingStartedInsideOutlivesIt) {
         EXPECT_TRUE(gone([&] { return std::filesystem::is_empty(stateParent); })) << "the state directory was left";
         EXPECT_FALSE(contains(losetupList(), "emcpowerc.img")) << losetupList();
         const auto next = inSandbox(topo, "true");
-        EXPECT_EQ(next.status, 0) << next.err;
+        EXPECT_EQ(next.exitStatus, 0) << next.err;
         for (pid_t pid : processesWithArgument(stray)) ::kill(pid, SIGKILL);
         eventually([] { return !sim::loopAttached(kDiskLoop); });
     }
@@ -602,7 +599,7 @@ TEST_F(Sandbox, BusyLoopNumberIsAClearError) {
     Background first({MPIO_SANDBOX, "--topology", topo, "--", "/bin/sh", "-c", "echo ready; exec sleep 60"});
     ASSERT_TRUE(first.waitFor("ready\n")) << first.seen();
     const auto second = inSandbox(topo, "echo should not run");
-    EXPECT_EQ(second.status, sim::kSandboxFailed);
+    EXPECT_EQ(second.exitStatus, sim::kSandboxFailed);
     EXPECT_EQ(second.out, "");
     EXPECT_TRUE(contains(second.err, "loop device /dev/loop32, needed for emcpowerc, is already in use")) << second.err;
     first.signal(SIGTERM);

@@ -4,12 +4,13 @@
 #ifndef TESTS_SIM_SIM_TEST_UTIL_H
 #define TESTS_SIM_SIM_TEST_UTIL_H
 
-#include "subprocess.h"
+#include "mpio/process.h"
 #include "temp_dir.h"
 #include "text.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -20,12 +21,11 @@ using testkit::contains;
 using testkit::lines;
 using testkit::TempDir;
 
-// Runs /bin/sh -c SCRIPT with extra environment settings before it.
-inline sim::RunResult shell(const std::string& script, const std::vector<std::string>& env = {}) {
-    std::vector<std::string> argv = {"env"};
-    argv.insert(argv.end(), env.begin(), env.end());
-    argv.insert(argv.end(), {"/bin/sh", "-c", script});
-    return sim::runProgram(argv, "", 120000);
+// Runs /bin/sh -c SCRIPT with extra environment settings before it
+// (env's arguments: NAME=VALUE, -u NAME).
+inline mpio::process::ProgramRun shell(const std::string& script, std::vector<std::string> env = {}) {
+    env.insert(env.end(), {"/bin/sh", "-c", script});
+    return mpio::process::runProgram("env", env, {.timeout = std::chrono::minutes(2)});
 }
 
 } // namespace simtest

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "topology.h"
+#include "machine/topology.h"
 
-#include "diskimage.h"
-#include "names.h"
+#include "machine/device_names.h"
+#include "sandbox/disk_image.h"
 
 #include "sim_test_util.h"
-#include "sysfiles.h"
+#include "machine/checked_files.h"
 
 #include <gtest/gtest.h>
 

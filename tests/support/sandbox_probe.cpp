@@ -4,7 +4,7 @@
 #include <map>
 #include <regex>
 
-#include "run_program.h"
+#include "mpio/process.h"
 
 namespace testkit {
 
@@ -22,7 +22,8 @@ bool namesAMissingFacility(const std::string& message) {
 }
 
 std::string probe(const std::string& launcher, const std::string& topology) {
-    const ProgramRun run = runProgram(launcher, {"--topology", topology, "--", "true"}, {}, 120);
+    const mpio::process::ProgramRun run = mpio::process::runProgram(
+        launcher, {"--topology", topology, "--", "true"}, {.timeout = std::chrono::minutes(2)});
     return run.exitStatus == kSandboxFailed && namesAMissingFacility(run.err) ? run.err : std::string();
 }
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "treeremoval.h"
+#include "mpio/tree_removal.h"
 
 namespace testkit {
 
@@ -16,6 +16,6 @@ TempDir::TempDir() {
     path_ = pattern;
 }
 
-TempDir::~TempDir() { sim::removeTemporaryTree(path_); }
+TempDir::~TempDir() { mpio::tree::removeTemporaryTree(path_); }
 
 } // namespace testkit

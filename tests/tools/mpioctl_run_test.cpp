@@ -9,12 +9,14 @@
 
 #include "TmMPIOVersion.h"
 #include "commands.h"
-#include "run_program.h"
+#include "mpio/process.h"
 #include "temp_dir.h"
 #include "text.h"
 
 namespace {
 
+using mpio::process::ProgramRun;
+using mpio::process::runProgram;
 using nlohmann::json;
 using testkit::contains;
 
@@ -51,7 +53,7 @@ protected:
     // mpioctl with the mock plug-in, its switches and its trace file.
     ProgramRun mock(std::vector<std::string> args, const std::string& flags = "") {
         args.insert(args.begin(), {"--plugin", kMock});
-        return runProgram(MPIOCTL_PATH, args, {{"MOCK_MPIO", flags}, {"MOCK_MPIO_TRACE", tracePath_}});
+        return runProgram(MPIOCTL_PATH, args, {.environment = {{"MOCK_MPIO", flags}, {"MOCK_MPIO_TRACE", tracePath_}}});
     }
 
     json mockJson(std::vector<std::string> args, int exitStatus,
@@ -467,7 +469,7 @@ TEST(MpioctlPluginChoice, TheInstalledProgramNeverLooksInTheBuildTree) {
     for (const char* buildPath : {MPIOCTL_BUILD_BINDIR, MPIOCTL_BUILD_LIBDIR})
         EXPECT_FALSE(contains(program, buildPath)) << buildPath;
     const ProgramRun run = runProgram(MPIOCTL_INSTALLED_PATH, {"--json", "vendor"},
-                                      {{"LD_LIBRARY_PATH", MPIOCTL_BUILD_LIBDIR}});
+                                      {.environment = {{"LD_LIBRARY_PATH", MPIOCTL_BUILD_LIBDIR}}});
     EXPECT_EQ(run.exitStatus, 3) << run.out << run.err;
     EXPECT_FALSE(contains(run.out, MPIOCTL_BUILD_LIBDIR "/libTmMPIO_EMCPowerPath.so")) << run.out;
 }
@@ -501,7 +503,7 @@ TEST(MpioctlRealPlugin, VendorOfTheBuiltPluginFoundBesideTheProgram) {
     EXPECT_TRUE(doc.at("plugin").get<std::string>().ends_with("/lib/libTmMPIO_EMCPowerPath.so"));
     // The environment variable comes before the built plug-in, --plugin before both.
     const auto chosen = [](const std::vector<std::string>& args) {
-        const ProgramRun run = runProgram(MPIOCTL_PATH, args, {{"MPIOCTL_PLUGIN", kMock}});
+        const ProgramRun run = runProgram(MPIOCTL_PATH, args, {.environment = {{"MPIOCTL_PLUGIN", kMock}}});
         return json::parse(run.out).at("plugin").get<std::string>();
     };
     EXPECT_EQ(chosen({"--json", "vendor"}), kMock);

@@ -198,21 +198,6 @@ void makeNonBlocking(const Fd& fd) {
     if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags | O_NONBLOCK);
 }
 
-std::size_t writeSome(const Fd& fd, std::string_view text, int& error) {
-    std::size_t done = 0;
-    error = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd.get(), text.data() + done, text.size() - done);
-        if (n > 0) {
-            done += static_cast<std::size_t>(n);
-        } else if (n < 0 && errno != EINTR) {
-            if (errno != EAGAIN) error = errno;
-            break;
-        }
-    }
-    return done;
-}
-
 int pollTimeout(Clock::duration left) {
     const auto ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
     return static_cast<int>(std::clamp<decltype(ms)>(ms, 0, INT_MAX));

@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: Apache-2.0
 // Starting programs and capturing what they write: the one process runner
-// that the host stand-in, the simulator, the tests and the benchmarks share.
+// that the host stand-in, the simulator, the tools, the tests and the
+// benchmarks share.
 //
 // run(launch) starts a program, feeds its standard input, captures or drains
 // its standard output and standard error together in one poll loop (so
 // neither stream can fill up and stall the other), enforces a time limit by
 // killing the whole process group, and reaps it. spawn(launch) is the first
-// half alone, for callers that read a long-running program themselves.
+// half alone, for callers that read a long-running program themselves;
+// runProgram(program, arguments) the whole of it for callers that want no
+// more than the exit status and the output, a failure to run it thrown.
 //
 // The child side is posix_spawn: everything it needs (argument and
 // environment arrays, the resolved program path, descriptor actions) is
@@ -94,6 +97,10 @@ std::string signalText(int signal);
 void appendEscaped(std::string& line, std::string_view text);
 // text escaped as appendEscaped does.
 std::string escaped(std::string_view text);
+
+// Writes all of text to the blocking descriptor fd, retrying short writes
+// and EINTR. Result: 0, or the errno value of the write that failed.
+int writeAll(int fd, std::string_view text);
 
 // Gives sig the disposition handler (SIG_DFL, SIG_IGN or a function), with
 // no flags and nothing blocked while the handler runs. Result: 0, or the
@@ -242,6 +249,34 @@ Child spawn(const Launch& launch, Result& failure);
 // Runs launch's program to its end. Throws only std::bad_alloc (memory for the
 // capture), after killing and reaping the child.
 Result run(const Launch& launch);
+
+// What runProgram does besides running the program; every member has an
+// initializer, so that a caller names only those it sets:
+// runProgram("sfdisk", {"--dump", image}, {.timeout = std::chrono::seconds(10)}).
+struct RunOptions {
+    std::string input{};                  // its standard input; empty: none
+    std::vector<EnvChange> environment{}; // changes to the caller's environment
+    std::chrono::milliseconds timeout{60000}; // then its process group is killed
+    std::size_t outputLimit = std::numeric_limits<std::size_t>::max(); // bytes kept of each stream
+};
+
+// A program run to its end, as the shell tells it.
+struct ProgramRun {
+    int exitStatus = -1;   // its exit status, 128 + the signal that ended it, or -1 when it timed out
+    bool timedOut = false; // it was killed after RunOptions::timeout; the output until then is kept
+    std::string out;
+    std::string err;
+    bool outTruncated = false; // bytes past RunOptions::outputLimit were dropped
+    bool errTruncated = false;
+};
+
+// Runs program (a path, or a name looked up on PATH and then in /usr/sbin
+// and /sbin) with arguments, in a process group of its own, capturing both
+// output streams. Throws std::runtime_error naming the program when it
+// cannot be started or read or its exit status is lost, and std::bad_alloc
+// as run() does. The one runner for helper programs (sfdisk) and the tests.
+ProgramRun runProgram(const std::string& program, const std::vector<std::string>& arguments,
+                      const RunOptions& options = {});
 
 } // namespace mpio::process
 
