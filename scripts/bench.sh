@@ -15,7 +15,6 @@
 #     scale.sh       the simulator's start-up and powermt display dev=all
 #                    at 100, 1,000 and 10,000 devices (bench/scale.sh)
 #  3. runner_bench   the process runner beside a bare posix_spawn + waitpid
-#  4. capture_bench  the runner's capture throughput, 1 MiB to 1 GiB
 #
 # Everything printed is also written to build/default/bench.log (BENCH_LOG
 # names another file). REPETITIONS (default 5) sets the repetitions of
@@ -34,7 +33,7 @@ repetitions=${REPETITIONS:-5}
 runner_repetitions=${RUNNER_REPETITIONS:-15}
 rounds=${ROUNDS:-30}
 
-for program in parse_bench call_bench runner_bench capture_bench mpio-sandbox powermt-sim; do
+for program in parse_bench call_bench runner_bench mpio-sandbox powermt-sim; do
     if [ ! -x "$bin/$program" ]; then
         echo "bench.sh: $bin/$program is missing: build first (cmake --preset default && cmake --build --preset default)" >&2
         exit 1
@@ -84,7 +83,6 @@ step "scale.sh" bench/scale.sh
 step "runner_bench" "$bin/runner_bench" --benchmark_repetitions="$runner_repetitions" \
     --benchmark_min_time=0.1 --benchmark_enable_random_interleaving=true \
     --benchmark_report_aggregates_only=true
-step "capture_bench" "$bin/capture_bench" --repetitions 5
 
 {
     echo

@@ -12,9 +12,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <memory>
+#include <span>
 #include <string_view>
 
-#include "capture_buffer.h"
 #include "mpio/process.h"
 #include "spawn_internal.h"
 
@@ -38,11 +38,24 @@ constexpr int kLargePipe = 1024 * 1024; // asked for; the kernel may refuse
 constexpr std::size_t kTrickle = kScratch;
 constexpr auto kBatchWait = std::chrono::milliseconds(1);
 
+// What run() keeps of one captured stream: its first limit bytes.
+struct Captured {
+    explicit Captured(std::size_t bytes) : limit(bytes) {}
+    void append(const char* data, std::size_t n) {
+        const std::size_t room = limit - text.size();
+        if (n > room) truncated = true;
+        text.append(data, std::min(n, room));
+    }
+    std::size_t limit;
+    std::string text;
+    bool truncated = false;
+};
+
 // One output stream of the child: the read end of its pipe and where its
 // bytes go (nowhere without a buffer).
 struct Stream {
     Fd* fd;
-    CaptureBuffer* keep;
+    Captured* keep;
     std::size_t received = 0;
     bool largePipe = false; // grown to kLargePipe
 };
@@ -157,11 +170,11 @@ private:
 
     bool readFrom(int fd) {
         Stream& s = *streams_[0].fd && streams_[0].fd->get() == fd ? streams_[0] : streams_[1];
-        const std::span<char> into = s.keep ? s.keep->space(scratch()) : scratch();
+        const std::span<char> into = scratch();
         const ssize_t got = ::read(fd, into.data(), into.size());
         if (got > 0) {
             const auto n = static_cast<std::size_t>(got);
-            if (s.keep) s.keep->commit(into, n);
+            if (s.keep) s.keep->append(into.data(), n);
             if (s.received < kLargeStream && s.received + n >= kLargeStream)
                 s.largePipe = ::fcntl(fd, F_SETPIPE_SZ, kLargePipe) >= kLargePipe;
             s.received += n;
@@ -203,7 +216,7 @@ Result run(const Launch& launch) {
     if (!child) return result;
     const auto started = Clock::now();
 
-    CaptureBuffer out(launch.outputLimit), err(launch.outputLimit);
+    Captured out(launch.outputLimit), err(launch.outputLimit);
     Stream streams[2] = {{&child.output, launch.output == Sink::Capture ? &out : nullptr},
                          {&child.errors, launch.errors == Sink::Capture ? &err : nullptr}};
     for (const Stream& s : streams)
@@ -242,10 +255,10 @@ Result run(const Launch& launch) {
     } else {
         result.outcome = outcomeOf(*status, result.code);
     }
-    result.out = out.take();
-    result.err = err.take();
-    result.outTruncated = out.truncated();
-    result.errTruncated = err.truncated();
+    result.out = std::move(out.text);
+    result.err = std::move(err.text);
+    result.outTruncated = out.truncated;
+    result.errTruncated = err.truncated;
     return result;
 }
 
