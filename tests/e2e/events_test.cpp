@@ -159,9 +159,9 @@ TEST(Events, AHangingDisplayIsCutOffByTheHostsTimeout) {
     control("fault display clear");
     EXPECT_EQ(result, -tmhost::kTimedOut);
     EXPECT_EQ(out.err, tmhost::kTimedOut);
-    EXPECT_TRUE(testkit::contains(out.text(), "timed out")) << out.text();
+    EXPECT_TRUE(contains(out.text(), "timed out")) << out.text();
     EXPECT_LT(took, std::chrono::seconds(10));
-    EXPECT_TRUE(kit::holds(array, {}));
+    EXPECT_TRUE(holds(array, {}));
     EXPECT_EQ(underlyingDevices("/dev/emcpowera").paths, (std::vector<std::string>{"/dev/sdb", "/dev/sdc"}))
         << "the display works again";
 }

@@ -9,9 +9,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "gtest_layer.h"
 #include "processes.h"
 #include "run_program.h"
-#include "sandbox_probe.h"
 #include "text.h"
 #include "topology_facts.h"
 
@@ -21,8 +21,8 @@ using e2e::DeviceFacts;
 using e2e::nodesOf;
 using nlohmann::json;
 using e2e::TopologyFacts;
-using testkit::contains;
-using testkit::lines;
+using mpiotest::contains;
+using mpiotest::lines;
 
 const std::string kDir = E2E_DIR;
 const std::string kMachine = kDir + "/e2e.topo";
@@ -322,7 +322,7 @@ public:
     void TearDown() override {
         for (const DeviceFacts* d : facts(kMachine).diskBacked()) {
             const std::string backing = "/sys/block/loop" + std::to_string(16 * d->index) + "/loop/backing_file";
-            EXPECT_TRUE(testkit::eventually([&] { return !std::filesystem::exists(backing); }))
+            EXPECT_TRUE(mpiotest::eventually([&] { return !std::filesystem::exists(backing); }))
                 << backing << ": the loop device is still attached";
         }
     }

@@ -44,7 +44,7 @@ Listing listDevices(int capacity) {
     l.result = api().getMPIODevices(nullptr, array.data(), &l.count, &out.err, out.errbuf());
     EXPECT_TRUE(out.untouched());
     for (int i = 0; i < l.count; ++i) l.paths.emplace_back(array.data()[i]);
-    EXPECT_TRUE(kit::holds(array, l.paths));
+    EXPECT_TRUE(holds(array, l.paths));
     return l;
 }
 
@@ -57,7 +57,7 @@ int expectPaths(const std::string& path, int capacity, int result, const std::ve
     ErrorOut out;
     EXPECT_EQ(api().getUnderlyingDevices(nullptr, path.c_str(), array.data(), &count, &out.err, out.errbuf()),
               result);
-    EXPECT_TRUE(kit::holds(array, expected));
+    EXPECT_TRUE(holds(array, expected));
     EXPECT_TRUE(out.untouched());
     return count;
 }
@@ -93,7 +93,7 @@ TEST(Frame, InitTakesTheAdminMajorFromProcDevices) {
     const int major = adminMajorFromProcDevices();
     ASSERT_GT(major, 0) << "the sandbox's /proc/devices has no power2 line";
 
-    const testkit::TempDir dir;
+    const TempDir dir;
     const std::string logName = dir / "init.log";
     std::string why;
     ASSERT_TRUE(tmhost::configureLog(tmhost::LogSink::File, 0, logName, &why)) << why;
@@ -215,7 +215,7 @@ TEST(Partitions, RecognisedByDeviceNumber) {
         for (int p : d->partitions) rows.push_back({"/dev/" + d->paths.front().sd + std::to_string(p), ""});
     for (const Row& r : rows) {
         SCOPED_TRACE(r.path);
-        kit::Bytes parent;
+        Bytes parent;
         ErrorOut out;
         const int result = api().isPartitionDevice(nullptr, r.path.c_str(), parent.data(), &out.err, out.errbuf());
         EXPECT_EQ(result, r.parent.empty() ? 0 : 1);
@@ -231,7 +231,7 @@ TEST(Partitions, RecognisedByDeviceNumber) {
     const std::string missing = "/dev/emcpowera99";
     ErrorOut out;
     EXPECT_EQ(api().isPartitionDevice(nullptr, missing.c_str(), nullptr, &out.err, out.errbuf()), 0);
-    EXPECT_TRUE(kit::holds(out, ENOENT, "Stat " + missing + " failed:" + std::to_string(ENOENT)));
+    EXPECT_TRUE(holds(out, ENOENT, "Stat " + missing + " failed:" + std::to_string(ENOENT)));
 }
 
 TEST(Partitions, ParentNodeMissing) {
@@ -247,7 +247,7 @@ TEST(Partitions, ParentNodeMissing) {
     ErrorOut out;
     EXPECT_EQ(api().isPartitionDevice(nullptr, orphan.c_str(), parent, &out.err, out.errbuf()), 0);
     EXPECT_EQ(std::string(parent), "/dev/" + parentName);
-    EXPECT_TRUE(kit::holds(out, ENOENT, "pdev stat failed " + orphan + "(parent:/dev/" + parentName +
+    EXPECT_TRUE(holds(out, ENOENT, "pdev stat failed " + orphan + "(parent:/dev/" + parentName +
                                       ") :" + std::to_string(ENOENT)));
     // Without a parent buffer the parent is not looked for.
     ErrorOut unasked;
@@ -269,7 +269,7 @@ TEST(Partitions, RecordsMatchTheImageTable) {
         // Names are made from the path as given; numbers from the node it leads to.
         for (const std::string& dev : {d->node(), d->byId()}) {
             SCOPED_TRACE(dev);
-            kit::RecordArray records(table.size() + 2);
+            RecordArray records(table.size() + 2);
             int count = static_cast<int>(records.capacity());
             ErrorOut out;
             const int result = api().getPartitionDevices(nullptr, dev.c_str(), records.data(), &count, 0,
@@ -304,7 +304,7 @@ TEST(Partitions, RecordsCutToCapacity) {
     ASSERT_GT(table.size(), 2u);
     for (const int capacity : {0, 2}) {
         SCOPED_TRACE("capacity " + std::to_string(capacity));
-        kit::RecordArray records(capacity);
+        RecordArray records(capacity);
         int count = capacity;
         ErrorOut out;
         EXPECT_EQ(api().getPartitionDevices(nullptr, d.node().c_str(), records.data(), &count, 0, &out.err,
@@ -325,12 +325,12 @@ TEST(Partitions, RefusedDevices) {
                                    "/dev/" + d.paths.front().sd, "/dev/emcpowerzz", "/dev/null"};
     for (const std::string& dev : refused) {
         SCOPED_TRACE(dev);
-        kit::RecordArray record(1);
+        RecordArray record(1);
         int count = 1;
         ErrorOut out;
         EXPECT_EQ(api().getPartitionDevices(nullptr, dev.c_str(), record.data(), &count, 0, &out.err, out.errbuf()), -1);
         EXPECT_EQ(count, 0);
-        EXPECT_TRUE(kit::holds(out, -1, dev));
+        EXPECT_TRUE(holds(out, -1, dev));
         EXPECT_TRUE(record.untouched(0) && record.intact());
     }
 }
@@ -432,8 +432,8 @@ TEST(Injected, FailuresReachTheEntryPoints) {
         ErrorOut out;
         EXPECT_EQ(call(array.data(), &count, out), -display->status);
         EXPECT_EQ(count, 8);
-        EXPECT_TRUE(kit::holds(array, {}));
-        EXPECT_TRUE(kit::holds(out, display->status, textOf(*display)));
+        EXPECT_TRUE(holds(array, {}));
+        EXPECT_TRUE(holds(out, display->status, textOf(*display)));
     };
     {
         SCOPED_TRACE("getMPIODevices");
@@ -468,7 +468,7 @@ TEST(Injected, FailuresReachTheEntryPoints) {
         const auto config = t.failureOf("config");
         EXPECT_EQ(api().refreshMPIO(nullptr, &out.err, out.errbuf()), config ? config->status : 0);
         if (config) {
-            EXPECT_TRUE(kit::holds(out, config->status, textOf(*config)));
+            EXPECT_TRUE(holds(out, config->status, textOf(*config)));
         } else {
             EXPECT_TRUE(out.untouched());
         }
@@ -485,7 +485,7 @@ TEST(Injected, FailuresReachTheEntryPoints) {
         EXPECT_EQ(api().deleteMPIODevice(nullptr, first.node().c_str(), &out.err, out.errbuf()),
                   save ? save->status : 0);
         if (last) {
-            EXPECT_TRUE(kit::holds(out, last->status, textOf(*last)));
+            EXPECT_TRUE(holds(out, last->status, textOf(*last)));
         } else {
             EXPECT_TRUE(out.untouched());
         }

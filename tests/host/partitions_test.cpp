@@ -19,8 +19,7 @@
 
 namespace {
 
-using testkit::readFile;
-using testkit::TempDir;
+using namespace mpiotest;
 
 struct Part {
     int partNo;

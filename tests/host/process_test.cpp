@@ -24,11 +24,11 @@
 
 namespace {
 
-using testkit::eventually;
-using testkit::groupRuns;
-using testkit::noChildren;
+using mpiotest::eventually;
+using mpiotest::groupRuns;
+using mpiotest::noChildren;
 
-using kit::openDescriptors;
+using mpiotest::openDescriptors;
 
 struct Outcome {
     int status;

@@ -85,7 +85,7 @@ TEST_F(RunnerFaults, DirectCommandsHandOnTheRunnersCodeAndText) {
             if (runnerCode == 0) {
                 EXPECT_TRUE(out.untouched());
             } else {
-                EXPECT_TRUE(kit::holds(out, runnerCode, runnerText.substr(0, MAXMPIOERRORLEN - 1)));
+                EXPECT_TRUE(holds(out, runnerCode, runnerText.substr(0, MAXMPIOERRORLEN - 1)));
             }
         };
         auto start = Clock::now();
@@ -167,7 +167,7 @@ TEST_F(RunnerFaults, PipelinesReportTheRunAndParseWhatCameOut) {
                 EXPECT_EQ(result, -r.code);
                 EXPECT_EQ(count, 4);
                 if (r.text) {
-                    EXPECT_TRUE(kit::holds(out, r.code, *r.text));
+                    EXPECT_TRUE(holds(out, r.code, *r.text));
                 } else {
                     EXPECT_EQ(out.err, r.code);
                     EXPECT_NE(out.text(), "");

@@ -4,7 +4,6 @@
 // create the file PWNED in the working directory if it did.
 #include <gtest/gtest.h>
 
-#include "dev_fixture.h"
 #include "stub_machine.h"
 
 namespace integration {
@@ -55,7 +54,7 @@ TEST_F(UnsafeNames, KernelNamesAreCheckedTooBeforeTheDisplay) {
     for (const char* name : {"emcpowerb$(touch${IFS}PWNED)", "emcpowerc;touch${IFS}PWNED", "emcpowerd`touch${IFS}PWNED`"}) {
         table += " " + std::to_string(kStubMajor) + "  " + std::to_string(minor) + "  1048576 " + name + "\n";
         nodes.push_back("/dev/hostile" + std::to_string(minor));
-        devfixture::blockNode(nodes.back(), kStubMajor, minor);
+        privateDev.blockNode(nodes.back(), kStubMajor, minor);
         minor += 16;
     }
     ASSERT_TRUE(showProcPartitions(table));
@@ -67,7 +66,7 @@ TEST_F(UnsafeNames, KernelNamesAreCheckedTooBeforeTheDisplay) {
         EXPECT_EQ(getUnderlyingDevices(nullptr, node.c_str(), paths.data(), &count, &out.err, out.errbuf()), -1);
         EXPECT_EQ(out.err, -1);
         EXPECT_EQ(count, 1);
-        EXPECT_TRUE(kit::holds(paths, {}));
+        EXPECT_TRUE(holds(paths, {}));
         EXPECT_EQ(machine.calls(), std::vector<std::string>{});
         EXPECT_EQ(machine.workFiles(), std::vector<std::string>{});
     }
@@ -92,7 +91,7 @@ TEST_F(UnsafeNames, PlainNamesReachPowermtWithTheirExactArguments) {
     ErrorOut out;
     EXPECT_EQ(getUnderlyingDevices(nullptr, "/dev/emcpowera", paths.data(), &count, &out.err, out.errbuf()), 0);
     EXPECT_EQ(count, 1);
-    EXPECT_TRUE(kit::holds(paths, {"/dev/sdb"}));
+    EXPECT_TRUE(holds(paths, {"/dev/sdb"}));
     EXPECT_EQ(machine.calls(), std::vector<std::string>{"display dev=emcpowera"});
 }
 

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <functional>
 
-#include "plugin/plugin_internal.h"
 #include "plugin_fixtures.h"
 
+using namespace mpiotest;
 using namespace tmmpio;
 
 namespace {
@@ -21,19 +21,19 @@ protected:
 };
 
 TEST_F(InitTest, DiscoversTheAdminMajorAndLogsIt) {
-    fakehost::answer(kDiscovery, {0, "251\n", ""});
+    fakeHost.answer(kDiscovery, {0, "251\n", ""});
     ErrorOut e;
     const char* vendor = init(nullptr, &e.err, e.errbuf());
     EXPECT_EQ(vendor, _VendorName);
     EXPECT_STREQ(vendor, "Trelmaron: EMC PowerPath MPIO");
     EXPECT_EQ(admin_major.load(), 251);
     EXPECT_TRUE(e.untouched());
-    EXPECT_EQ(fakehost::commands(), std::vector<std::string>{kDiscovery});
-    const auto run = fakehost::runs().at(0);
+    EXPECT_EQ(fakeHost.commands(), std::vector<std::string>{kDiscovery});
+    const auto run = fakeHost.runs().at(0);
     EXPECT_EQ(run.timeout, 0);
     EXPECT_FALSE(run.flag);
     EXPECT_TRUE(run.outputEmptyOnEntry && run.errorEmptyOnEntry);
-    const auto logs = fakehost::logEntries();
+    const auto logs = fakeHost.logEntries();
     ASSERT_EQ(logs.size(), 1u);
     EXPECT_EQ(logs[0].tag, "init");
     EXPECT_FALSE(logs[0].leveled);
@@ -43,7 +43,7 @@ TEST_F(InitTest, DiscoversTheAdminMajorAndLogsIt) {
 
 struct DiscoveryCase {
     const char* name;
-    fakehost::Reply reply;
+    Reply reply;
     bool succeeds;
     int major;           // admin_major afterwards; it starts at 77
     const char* errText; // the error text with err -1; null: err and errbuf untouched
@@ -55,7 +55,7 @@ class InitDiscoveryTest : public InitTest, public ::testing::WithParamInterface<
 
 TEST_P(InitDiscoveryTest, OutcomeAndAdminMajor) {
     admin_major = 77;
-    fakehost::answer(kDiscovery, GetParam().reply);
+    fakeHost.answer(kDiscovery, GetParam().reply);
     ErrorOut e;
     const char* vendor = init(nullptr, &e.err, e.errbuf());
     EXPECT_EQ(vendor, GetParam().succeeds ? _VendorName : nullptr);
@@ -66,7 +66,7 @@ TEST_P(InitDiscoveryTest, OutcomeAndAdminMajor) {
         EXPECT_EQ(e.err, -1);
         EXPECT_EQ(e.text(), GetParam().errText);
     }
-    EXPECT_EQ(fakehost::logEntries().size(), GetParam().succeeds ? 1u : 0u);
+    EXPECT_EQ(fakeHost.logEntries().size(), GetParam().succeeds ? 1u : 0u);
 }
 
 // A major number must be positive: 0 or less fails init and keeps the old one.
@@ -88,19 +88,19 @@ INSTANTIATE_TEST_SUITE_P(
 #undef NO_MAJOR
 
 TEST_F(InitTest, RepeatedInitRunsAgainAndTheLastValueWins) {
-    fakehost::answerInTurn(kDiscovery, {{0, "251\n", ""}, {0, "252\n", ""}});
+    fakeHost.answerInTurn(kDiscovery, {{0, "251\n", ""}, {0, "252\n", ""}});
     ErrorOut e;
     ASSERT_NE(init(nullptr, &e.err, e.errbuf()), nullptr);
     ASSERT_NE(init(nullptr, &e.err, e.errbuf()), nullptr);
-    EXPECT_EQ(fakehost::commands().size(), 2u);
+    EXPECT_EQ(fakeHost.commands().size(), 2u);
     EXPECT_EQ(admin_major.load(), 252);
 }
 
 TEST_F(InitTest, PercentSignsInTheOutputAreLoggedAsText) {
-    fakehost::answer(kDiscovery, {0, "251 %s%n\n", ""});
+    fakeHost.answer(kDiscovery, {0, "251 %s%n\n", ""});
     ErrorOut e;
     ASSERT_NE(init(nullptr, &e.err, e.errbuf()), nullptr);
-    EXPECT_EQ(fakehost::logEntries().at(0).text, "Admin device major number :251 251 %s%n\n.");
+    EXPECT_EQ(fakeHost.logEntries().at(0).text, "Admin device major number :251 251 %s%n\n.");
 }
 
 TEST(VendorName, AvailableBeforeInitAndFollowsTheExportedPointer) {
@@ -192,7 +192,7 @@ TEST_F(FakeHostTest, EntryPointsGuardTheirArguments) {
         EXPECT_TRUE(noErr.untouched());
         EXPECT_EQ(g.call(&noErrbuf.err, nullptr), g.result);
         EXPECT_EQ(noErrbuf.err, -1);
-        EXPECT_TRUE(fakehost::commands().empty());
+        EXPECT_TRUE(fakeHost.commands().empty());
     }
     const Guarded refusals[] = {
         {"getMPIODevices: no device array given",
@@ -228,12 +228,12 @@ TEST_F(FakeHostTest, EntryPointsGuardTheirArguments) {
         EXPECT_EQ(g.call(&e.err, e.errbuf()), g.result);
         EXPECT_EQ(e.err, -1);
         EXPECT_EQ(e.text(), g.what);
-        EXPECT_TRUE(fakehost::commands().empty());
+        EXPECT_TRUE(fakeHost.commands().empty());
     }
     std::string name = "x";
     EXPECT_EQ(FindMpDeviceName(nullptr, name), 0);
     EXPECT_EQ(isPartitionDevice(nullptr, nullptr, nullptr, nullptr, nullptr), 0);
-    EXPECT_TRUE(fakehost::commands().empty());
+    EXPECT_TRUE(fakeHost.commands().empty());
     EXPECT_EQ(count, 1);
     EXPECT_EQ(partitionCount, 0);
     EXPECT_TRUE(paths.untouched(0));

@@ -22,10 +22,10 @@
 namespace {
 
 namespace process = mpio::process;
-using kit::openDescriptors;
+using mpiotest::openDescriptors;
 using process::Outcome;
-using testkit::noChildren;
-using testkit::runs;
+using mpiotest::noChildren;
+using mpiotest::runs;
 
 process::Launch argv(std::vector<std::string> args) {
     process::Launch launch;
@@ -126,7 +126,7 @@ TEST(Runner, ArgumentsInputEnvironmentStreamsAndCaps) {
     EXPECT_TRUE(noChildren());
 }
 
-bool eventually(const std::function<bool()>& condition) { return testkit::eventually(condition, std::chrono::seconds(2)); }
+bool eventually(const std::function<bool()>& condition) { return mpiotest::eventually(condition, std::chrono::seconds(2)); }
 
 TEST(Runner, TimeoutAndOwnerKillTheWholeGroup) {
     // The background sleeper is the shell's child: only a kill of the group

@@ -10,8 +10,10 @@
 #include <cstring>
 #include <optional>
 
-#include "invariants.h"
+#include "command_audit.h"
 #include "plugin_fixtures.h"
+
+using namespace mpiotest;
 
 namespace {
 
@@ -296,14 +298,14 @@ class BadInputTest : public DeviceNodeTest, public ::testing::WithParamInterface
 protected:
     void plant() override {
         plantPseudoDeviceC();
-        devfixture::blockNode("/dev/emcpowerd1", kAdminMajor, 49);
-        devfixture::blockNode("/dev/emcpowere", kAdminMajor, 64);
-        fakehost::answer(kPartitionListing, {0, kListing, ""});
-        fakehost::answer(kPseudoListing, {0, "emcpowera\nemcpowerc\n", ""});
-        fakehost::answer(pathQuery("emcpowerc"), {0, "sdb\nsdc\n", ""});
-        fakehost::answer(kDiscovery, {0, "120\n", ""});
-        fakehost::answerOthers({0, "", ""});
-        fakehost::scriptPartitions("/dev/emcpowerc", 3, threePartitions());
+        privateDev.blockNode("/dev/emcpowerd1", kAdminMajor, 49);
+        privateDev.blockNode("/dev/emcpowere", kAdminMajor, 64);
+        fakeHost.answer(kPartitionListing, {0, kListing, ""});
+        fakeHost.answer(kPseudoListing, {0, "emcpowera\nemcpowerc\n", ""});
+        fakeHost.answer(pathQuery("emcpowerc"), {0, "sdb\nsdc\n", ""});
+        fakeHost.answer(kDiscovery, {0, "120\n", ""});
+        fakeHost.answerOthers({0, "", ""});
+        fakeHost.scriptPartitions("/dev/emcpowerc", 3, threePartitions());
     }
 };
 
@@ -312,10 +314,10 @@ TEST_P(BadInputTest, NothingWrittenOutOfBoundsAndFailuresReported) {
     const Expect& x = row.expect;
     const unsigned nulls = row.nulls;
     const char* path = (nulls & kNullPath) ? nullptr : row.path.c_str();
-    kit::Int err(kUntouchedInt);
-    kit::Int count(row.count);
-    kit::Bytes errbuf(MAXMPIOERRORLEN);
-    kit::Bytes parent(MAXMPIOPATHLEN);
+    Int err(kUntouchedInt);
+    Int count(row.count);
+    Bytes errbuf(MAXMPIOERRORLEN);
+    Bytes parent(MAXMPIOPATHLEN);
     const std::size_t capacity = row.count > 0 ? static_cast<std::size_t>(row.count) : 0;
     const bool wantsPaths = row.entry == Entry::GetMPIODevices || row.entry == Entry::GetUnderlyingDevices;
     const bool wantsRecords = row.entry == Entry::GetPartitionDevices;
@@ -407,11 +409,11 @@ TEST_P(BadInputTest, NothingWrittenOutOfBoundsAndFailuresReported) {
     }
 
     // Commands: none where none may run, and never an unsafe name.
-    const auto commands = fakehost::commands();
+    const auto commands = fakeHost.commands();
     if (!x.commandsRun) {
         EXPECT_EQ(commands, std::vector<std::string>{});
     }
-    EXPECT_EQ(reliability::commandFaults(commands), std::vector<std::string>{});
+    EXPECT_EQ(commandFaults(commands), std::vector<std::string>{});
     if (!x.commands.empty()) {
         EXPECT_EQ(commands, x.commands);
     }

@@ -6,7 +6,7 @@
 #include "sysfiles.h"
 #include "topology.h"
 
-#include "sandbox_probe.h"
+#include "gtest_layer.h"
 #include "sim_test_util.h"
 
 #include <gtest/gtest.h>

@@ -16,9 +16,9 @@
 
 namespace simtest {
 
-using testkit::contains;
-using testkit::lines;
-using testkit::TempDir;
+using mpiotest::contains;
+using mpiotest::lines;
+using mpiotest::TempDir;
 
 // Runs /bin/sh -c SCRIPT with extra environment settings before it.
 inline sim::RunResult shell(const std::string& script, const std::vector<std::string>& env = {}) {

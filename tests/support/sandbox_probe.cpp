@@ -6,7 +6,7 @@
 
 #include "run_program.h"
 
-namespace testkit {
+namespace mpiotest {
 
 namespace {
 
@@ -36,4 +36,4 @@ const std::string& whyNoSandbox(const std::string& launcher, const std::string& 
     return found->second;
 }
 
-} // namespace testkit
+} // namespace mpiotest
