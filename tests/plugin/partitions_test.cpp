@@ -234,14 +234,6 @@ TEST_F(EnumerationTest, CapacityBoundsTheRecordsButNotTheCount) {
     }
 }
 
-TEST_F(EnumerationTest, NullCountOrArrayWritesNoRecord) {
-    EXPECT_EQ(getPartitionDevices(nullptr, "/dev/emcpowerc", records.data(), nullptr, 0, nullptr, nullptr), 3);
-    EXPECT_TRUE(untouched(0));
-    int count = 16;
-    EXPECT_EQ(getPartitionDevices(nullptr, "/dev/emcpowerc", nullptr, &count, 0, nullptr, nullptr), 3);
-    EXPECT_EQ(count, 3);
-}
-
 TEST_F(EnumerationTest, NoRecordWithoutPartitionsOrWhenTheReaderFails) {
     for (const int reader : {0, -5}) {
         SCOPED_TRACE(reader);
