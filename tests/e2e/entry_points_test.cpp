@@ -6,7 +6,7 @@
 // answers come from the topology file the sandbox was made from and from the
 // sandbox itself (stat, /proc, sfdisk).
 //
-// Usage: e2e_sandbox_tests [GoogleTest options] TOPOLOGY
+// Usage: e2e_plugin_tests [GoogleTest options] TOPOLOGY
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
