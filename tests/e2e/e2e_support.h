@@ -35,6 +35,20 @@ const std::string& topologyFile();
 // Calls init once for the tests that need the admin major number.
 ::testing::AssertionResult initialised();
 
+// What a call that fills a caller's path array left: its result and count,
+// the paths written, and what was wrong (empty: nothing): buffers written out
+// of order or past the array, err or errbuf set, or on success a count other
+// than the paths written.
+struct Listing {
+    int result;
+    int count;
+    std::vector<std::string> paths;
+    std::string fault;
+};
+// getMPIODevices and getUnderlyingDevices with `capacity` fresh buffers.
+Listing listDevices(int capacity);
+Listing underlyingDevices(const std::string& device, int capacity = 8);
+
 // One partition of a table as sfdisk --dump prints it.
 struct TableEntry {
     int number;

@@ -29,22 +29,10 @@ constexpr const char* kVendor = "Trelmaron: EMC PowerPath MPIO";
 std::string partitionNode(const DeviceFacts& d, int p) { return d.node() + std::to_string(p); }
 std::string partitionLink(const DeviceFacts& d, int p) { return d.byId() + "-part" + std::to_string(p); }
 
-struct Listing {
-    int result;
-    int count;
-    std::vector<std::string> paths;
-};
-
-// getMPIODevices with a fresh array of the given capacity; the buffers and
-// the error out-parameters are checked for what must stay untouched.
-Listing listDevices(int capacity) {
-    PathArray array(capacity);
-    ErrorOut out;
-    Listing l{0, capacity, {}};
-    l.result = api().getMPIODevices(nullptr, array.data(), &l.count, &out.err, out.errbuf());
-    EXPECT_TRUE(out.untouched());
-    for (int i = 0; i < l.count; ++i) l.paths.emplace_back(array.data()[i]);
-    EXPECT_TRUE(holds(array, l.paths));
+// getMPIODevices with a fresh array of the given capacity, which must show no fault.
+Listing checkedListing(int capacity) {
+    const Listing l = listDevices(capacity);
+    EXPECT_EQ(l.fault, "");
     return l;
 }
 
@@ -52,14 +40,11 @@ Listing listDevices(int capacity) {
 // must return `result`, store exactly `expected` and leave err and errbuf
 // untouched. The count it leaves is returned.
 int expectPaths(const std::string& path, int capacity, int result, const std::vector<std::string>& expected) {
-    PathArray array(static_cast<std::size_t>(std::max(capacity, 0)));
-    int count = capacity;
-    ErrorOut out;
-    EXPECT_EQ(api().getUnderlyingDevices(nullptr, path.c_str(), array.data(), &count, &out.err, out.errbuf()),
-              result);
-    EXPECT_TRUE(holds(array, expected));
-    EXPECT_TRUE(out.untouched());
-    return count;
+    const Listing l = underlyingDevices(path, capacity);
+    EXPECT_EQ(l.result, result);
+    EXPECT_EQ(l.paths, expected);
+    EXPECT_EQ(l.fault, "");
+    return l.count;
 }
 
 // isMPIODevice must answer `result` and leave err and errbuf untouched.
@@ -128,7 +113,7 @@ TEST(Inventory, ListingNegotiatesCapacity) {
     // only an array larger than n is enough, and a result of n + 1 asks for one.
     for (const int capacity : {0, 1, n - 1, n, n + 1, 4 * n}) {
         SCOPED_TRACE("capacity " + std::to_string(capacity));
-        const Listing l = listDevices(capacity);
+        const Listing l = checkedListing(capacity);
         const int stored = std::min(capacity, n);
         EXPECT_EQ(l.result, capacity > n ? 0 : n + 1);
         EXPECT_EQ(l.count, stored);
@@ -363,7 +348,7 @@ TEST(Changes, DeleteThenRefreshBringsDevicesBack) {
     std::vector<std::string> remaining;
     for (const DeviceFacts* d : t.configured())
         if (d != &victim) remaining.push_back(d->node());
-    const Listing afterRemoval = listDevices(n);
+    const Listing afterRemoval = checkedListing(n);
     EXPECT_EQ(afterRemoval.result, 0);
     EXPECT_EQ(afterRemoval.paths, remaining);
     EXPECT_FALSE(listed(victim.name));
@@ -397,7 +382,7 @@ TEST(Changes, DeleteThenRefreshBringsDevicesBack) {
     // Every device of the topology now: the removed one and the unconfigured ones too.
     std::vector<const DeviceFacts*> everyDevice;
     for (const DeviceFacts& d : t.devices) everyDevice.push_back(&d);
-    const Listing afterRescan = listDevices(n + 1);
+    const Listing afterRescan = checkedListing(n + 1);
     EXPECT_EQ(afterRescan.result, 0);
     EXPECT_EQ(afterRescan.paths, nodesOf(everyDevice));
     for (const DeviceFacts& d : t.devices) {
@@ -442,7 +427,7 @@ TEST(Injected, FailuresReachTheEntryPoints) {
                 return api().getMPIODevices(nullptr, paths, count, &out.err, out.errbuf());
             });
         } else {
-            const Listing l = listDevices(n + 1);
+            const Listing l = checkedListing(n + 1);
             EXPECT_EQ(l.result, 0);
             EXPECT_EQ(l.paths, nodesOf(t.configured()));
         }
@@ -491,7 +476,7 @@ TEST(Injected, FailuresReachTheEntryPoints) {
         }
         // A removal that failed removed nothing.
         if (t.failureOf("remove") && !displayFails) {
-            EXPECT_EQ(listDevices(n + 1).paths, nodesOf(t.configured()));
+            EXPECT_EQ(checkedListing(n + 1).paths, nodesOf(t.configured()));
         }
     }
 }

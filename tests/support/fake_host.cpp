@@ -139,18 +139,16 @@ EvDebug::~EvDebug() { fileOf.erase(this); }
 int EvDebug::Debug(const char* tag, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    std::string text = vformat(format, args);
+    record(this, tag, 0, false, vformat(format, args));
     va_end(args);
-    record(this, tag, 0, false, std::move(text));
     return 0;
 }
 
 int EvDebug::DebugLvl(const char* tag, int level, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    std::string text = vformat(format, args);
+    record(this, tag, level, true, vformat(format, args));
     va_end(args);
-    record(this, tag, level, true, std::move(text));
     return 0;
 }
 
