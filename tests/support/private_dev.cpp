@@ -41,22 +41,18 @@ void node(const std::string& path, mode_t type, int major, int minor) {
 
 } // namespace
 
-void PrivateDev::enter() const {
-    if (::unshare(CLONE_NEWNS) != 0) {
-        reason = failure("unshare(CLONE_NEWNS)");
-        return;
-    }
+std::string hideUnderEmptyTmpfs(const std::string& directory) {
+    if (::unshare(CLONE_NEWNS) != 0) return failure("unshare(CLONE_NEWNS)");
     // Keep every mount made from here on inside this namespace.
-    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-        reason = failure("making / private");
-        return;
-    }
-    if (::mount("testdev", "/dev", "tmpfs", MS_NOSUID | MS_NOEXEC, "mode=0755,size=64m") != 0) {
-        reason = failure("mounting tmpfs on /dev");
-        return;
-    }
-    inPlace = true;
-    reason.clear();
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return failure("making / private");
+    if (::mount("mpiotest", directory.c_str(), "tmpfs", MS_NOSUID | MS_NOEXEC, "mode=0755,size=64m") != 0)
+        return failure("mounting tmpfs on " + directory);
+    return {};
+}
+
+void PrivateDev::enter() const {
+    reason = hideUnderEmptyTmpfs("/dev");
+    inPlace = reason.empty();
 }
 
 bool PrivateDev::available() const { return inPlace; }

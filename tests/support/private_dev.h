@@ -15,6 +15,11 @@ namespace mpiotest {
 // fuzz targets make.
 inline constexpr int kAdminMajor = 120;
 
+// Enters a mount namespace of this process's own and mounts an empty tmpfs
+// on the directory there: a child that breaks its machine on purpose hides
+// /bin so, and the private /dev is made so. Empty on success, else why not.
+std::string hideUnderEmptyTmpfs(const std::string& directory);
+
 // The private /dev of this process. The object holds no state of its own:
 // it names the operations, which all act on the one namespace.
 class PrivateDev {
