@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 // The GoogleTest layer over the support library: the caller kit's checks as
 // assertion results, skips for a missing private /dev or sandbox, and the
-// program's main (test_main.cpp), which every test program of the project
-// links instead of GoogleTest's own.
+// main of the test programs (test_main.cpp), which they take instead of
+// GoogleTest's own unless they have one of their own.
 #ifndef TESTS_SUPPORT_GTEST_LAYER_H
 #define TESTS_SUPPORT_GTEST_LAYER_H
 
