@@ -48,9 +48,9 @@
 namespace {
 
 // The pipelines the plug-in runs, exactly as it builds them.
-using pinned::kPartitionListing;
-using pinned::kPseudoListing;
-using pinned::pathQuery;
+using mpiotest::kPartitionListing;
+using mpiotest::kPseudoListing;
+using mpiotest::pathQuery;
 
 constexpr double kShareTarget = 0.05;
 // A whole call against the same pipelines run bare, output to /dev/null.

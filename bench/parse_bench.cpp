@@ -30,8 +30,9 @@ using namespace tmmpio;
 namespace {
 
 // The pipelines the plug-in runs, exactly as it builds them.
-using pinned::kPartitionListing;
-using pinned::kPseudoListing;
+using mpiotest::fakeHost;
+using mpiotest::kPartitionListing;
+using mpiotest::kPseudoListing;
 
 constexpr int kPartitionsPerDevice = 3;
 
@@ -66,8 +67,8 @@ void perLine(benchmark::State& state, long lines) {
 
 void BM_PartitionListing(benchmark::State& state) {
     const long n = state.range(0);
-    fakehost::reset();
-    fakehost::answer(kPartitionListing, {0, partitionListing(n), ""});
+    fakeHost.reset();
+    fakeHost.answer(kPartitionListing, {0, partitionListing(n), ""});
     for (auto _ : state) {
         MpDevMap devices;
         benchmark::DoNotOptimize(listMPIODevices(devices));
@@ -80,8 +81,8 @@ void BM_PartitionListing(benchmark::State& state) {
 // walked for the key of the last partition, the worst case.
 void BM_ListedDeviceLookup(benchmark::State& state) {
     const long n = state.range(0);
-    fakehost::reset();
-    fakehost::answer(kPartitionListing, {0, partitionListing(n), ""});
+    fakeHost.reset();
+    fakeHost.answer(kPartitionListing, {0, partitionListing(n), ""});
     const MpDev last(120, static_cast<int>((n - 1) * 16 + kPartitionsPerDevice));
     const std::string expected = "emcpower" + getAAName(n - 1) + std::to_string(kPartitionsPerDevice);
     for (auto _ : state) {
@@ -107,8 +108,8 @@ struct CallerArray {
 
 void BM_PseudoDeviceListing(benchmark::State& state) {
     const long n = state.range(0);
-    fakehost::reset();
-    fakehost::answer(kPseudoListing, {0, pseudoNames(n), ""});
+    fakeHost.reset();
+    fakeHost.answer(kPseudoListing, {0, pseudoNames(n), ""});
     CallerArray array(n);
     int err = 0;
     char errbuf[MAXMPIOERRORLEN];
@@ -136,8 +137,8 @@ void BM_CallerBufferFill(benchmark::State& state) {
 // counted but only four stored.
 void BM_PseudoDeviceCounting(benchmark::State& state) {
     const long n = state.range(0);
-    fakehost::reset();
-    fakehost::answer(kPseudoListing, {0, pseudoNames(n), ""});
+    fakeHost.reset();
+    fakeHost.answer(kPseudoListing, {0, pseudoNames(n), ""});
     char buffers[4][MAXMPIOPATHLEN];
     char* pointers[4] = {buffers[0], buffers[1], buffers[2], buffers[3]};
     int err = 0;

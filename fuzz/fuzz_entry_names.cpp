@@ -29,10 +29,10 @@ bool isParentPath(const std::string& text) {
 // Runs a call, then checks the command lines it ran.
 template <typename Call>
 auto audited(Call call) {
-    const std::size_t before = fakehost::commands().size();
+    const std::size_t before = fakeHost.commands().size();
     auto result = call();
     checkCommands();
-    return std::make_pair(result, fakehost::commands().size() - before);
+    return std::make_pair(result, fakeHost.commands().size() - before);
 }
 
 } // namespace
@@ -54,15 +54,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int readerResult = readerSelector < 192 ? static_cast<int>(slices.size()) + readerSelector % 3
                                                   : -static_cast<int>(readerSelector % 40) - 1;
 
-    fakehost::reset();
+    fakeHost.reset();
     admin_major = (flags & 1) ? kAdminMajor : 0;
-    fakehost::respondWith([&](const std::string& command) -> fakehost::Reply {
+    fakeHost.respondWith([&](const std::string& command) -> Reply {
         if (command == kPartitionListing) return {0, listing, ""};
         if (command != kPseudoListing && command.find("powermt display dev=") != std::string::npos)
             return {0, pathOutput, ""};
         return {0, "", ""};
     });
-    fakehost::scriptPartitions(path, readerResult, slices);
+    fakeHost.scriptPartitions(path, readerResult, slices);
     const char* p = path.c_str();
     const std::size_t room = capacity > 0 ? static_cast<std::size_t>(capacity) : 0;
 
@@ -115,7 +115,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(errbuf.intact(), "written past errbuf");
         if (r == 0) {
             FUZZ_CHECK(ran == 3 && err == kUntouched && errbuf.untouched(), "remove, release, save");
-            const auto commands = fakehost::commands();
+            const auto commands = fakeHost.commands();
             FUZZ_CHECK(commands[commands.size() - 2] == "powermt release" && commands.back() == "powermt save",
                        commands.back());
         } else {
@@ -151,9 +151,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         int count = capacity;
         int err = kUntouched;
         Bytes errbuf(MAXMPIOERRORLEN);
-        const int reads = static_cast<int>(fakehost::partitionReads().size());
+        const int reads = static_cast<int>(fakeHost.partitionReads().size());
         const int r = getPartitionDevices(nullptr, p, records.data(), &count, 0, &err, errbuf.data());
-        const bool readerAsked = static_cast<int>(fakehost::partitionReads().size()) == reads + 1;
+        const bool readerAsked = static_cast<int>(fakeHost.partitionReads().size()) == reads + 1;
         FUZZ_CHECK(records.intact() && errbuf.intact(), "written past the records or errbuf");
         std::size_t written = 0;
         for (std::size_t i = 0; i < room; ++i) written += records.untouched(i) ? 0 : 1;

@@ -16,17 +16,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int status = statusFrom(in.byte());
     const std::string output = in.rest();
 
-    fakehost::reset();
+    fakeHost.reset();
     constexpr int kBefore = 4242;
     admin_major = kBefore;
-    fakehost::answer(kDiscovery, {status, output, "cat: /proc/devices: failed"});
+    fakeHost.answer(kDiscovery, {status, output, "cat: /proc/devices: failed"});
 
     ErrorOut out;
     const char* vendor = init(nullptr, &out.err, out.errbuf());
 
     FUZZ_CHECK(out.buffer.intact(), "written past errbuf");
-    FUZZ_CHECK(fakehost::commands() == std::vector<std::string>{kDiscovery}, "one discovery run");
-    const auto logs = fakehost::logEntries();
+    FUZZ_CHECK(fakeHost.commands() == std::vector<std::string>{kDiscovery}, "one discovery run");
+    const auto logs = fakeHost.logEntries();
     const int major = leadingInt(output);
     if (status != 0 || major <= 0) {
         FUZZ_CHECK(vendor == nullptr, "a failed discovery gives null");
@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         TmPartInfo records[2];
         int count = 2;
-        fakehost::scriptPartitions("/dev/emcpowerc", 0, {});
+        fakeHost.scriptPartitions("/dev/emcpowerc", 0, {});
         const int listed = getPartitionDevices(nullptr, "/dev/emcpowerc", records, &count, 0, nullptr, nullptr);
         FUZZ_CHECK(listed == (major == 120 ? 0 : -1), std::to_string(listed));
     }

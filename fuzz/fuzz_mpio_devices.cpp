@@ -14,8 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string error = errorText(in);
     const std::string output = in.rest();
 
-    fakehost::reset();
-    fakehost::answer(kPseudoListing, {status, output, error});
+    fakeHost.reset();
+    fakeHost.answer(kPseudoListing, {status, output, error});
 
     PathArray slots(capacity > 0 ? static_cast<std::size_t>(capacity) : 0);
     int count = capacity;
@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int r = getMPIODevices(nullptr, slots.data(), &count, &out.err, out.errbuf());
 
     FUZZ_CHECK(slots.intact() && out.buffer.intact(), "written past a buffer or the array");
-    FUZZ_CHECK(fakehost::commands() == std::vector<std::string>{kPseudoListing}, "one listing run");
+    FUZZ_CHECK(fakeHost.commands() == std::vector<std::string>{kPseudoListing}, "one listing run");
     if (status != 0) {
         FUZZ_CHECK(r == failureResult(status), std::to_string(r));
         FUZZ_CHECK(out.err == status, std::to_string(out.err));

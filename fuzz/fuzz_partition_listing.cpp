@@ -49,15 +49,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int status = statusFrom(in.byte());
     const std::string output = in.rest();
 
-    fakehost::reset();
-    fakehost::answer(kPartitionListing, {status, output, "cat: /proc/partitions: failed"});
+    fakeHost.reset();
+    fakeHost.answer(kPartitionListing, {status, output, "cat: /proc/partitions: failed"});
 
     const MpDevMap before = {{MpDev(-7, -7), "kept"}, {MpDev(120, 0), "old"}};
     MpDevMap map = before;
     const int r = listMPIODevices(map);
 
     long leveled0 = 0, leveledMinus1 = 0;
-    for (const auto& e : fakehost::logEntries()) {
+    for (const auto& e : fakeHost.logEntries()) {
         FUZZ_CHECK(e.tag == "EMCPowerPath::listMPIODvices" && e.leveled, e.tag);
         (e.level == 0 ? leveled0 : leveledMinus1) += 1;
     }
@@ -74,19 +74,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (const auto& [key, name] : map)
             FUZZ_CHECK(name.find(' ') == std::string::npos && name.find('\n') == std::string::npos, name);
     }
-    FUZZ_CHECK(fakehost::commands() == std::vector<std::string>{kPartitionListing}, "one listing run");
+    FUZZ_CHECK(fakeHost.commands() == std::vector<std::string>{kPartitionListing}, "one listing run");
 
     // The lookup's own walk of the listing answers as the map does, and logs
     // what the listing logs, for every listed key and one that is not listed.
     if (listed) {
         const MpDevMap ref = expected(output, MpDevMap{}).map;
-        const std::size_t logsOfOneListing = fakehost::logEntries().size();
+        const std::size_t logsOfOneListing = fakeHost.logEntries().size();
         std::vector<MpDev> keys = {MpDev(120, 0), MpDev(-1, -1)};
         for (const auto& entry : ref) keys.push_back(entry.first);
         if (keys.size() > 34) keys.resize(34);
         for (const MpDev key : keys) {
-            fakehost::reset();
-            fakehost::answer(kPartitionListing, {status, output, ""});
+            fakeHost.reset();
+            fakeHost.answer(kPartitionListing, {status, output, ""});
             std::string name = "untouched";
             const int found = findListedDevice(key, name);
             const auto hit = ref.find(key);
@@ -95,10 +95,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             } else {
                 FUZZ_CHECK(found == 0 && name == "untouched", name);
             }
-            FUZZ_CHECK(fakehost::logEntries().size() == logsOfOneListing, "the lookup logs as the listing");
+            FUZZ_CHECK(fakeHost.logEntries().size() == logsOfOneListing, "the lookup logs as the listing");
         }
-        fakehost::reset();
-        fakehost::answer(kPartitionListing, {status, output, "cat: /proc/partitions: failed"});
+        fakeHost.reset();
+        fakeHost.answer(kPartitionListing, {status, output, "cat: /proc/partitions: failed"});
     }
 
     // Lookups of the nodes go by device number through the same listing; only

@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "dev_fixture.h"
 #include "fake_host.h"
 
 namespace fuzzsupport {
@@ -16,10 +15,10 @@ bool nodesInPlace = false;
 std::vector<std::string> paths;
 
 void makeNodes() {
-    devfixture::enterPrivateDev();
-    if (!devfixture::available()) {
+    privateDev.enter();
+    if (!privateDev.available()) {
         std::fprintf(stderr, "note: no private /dev, the node part is skipped: %s\n",
-                     devfixture::whyUnavailable().c_str());
+                     privateDev.whyUnavailable().c_str());
         return;
     }
     try {
@@ -30,13 +29,13 @@ void makeNodes() {
                      {"/dev/emcpowerc2", 120, 34}, {"/dev/emcpowerd1", 120, 49}, {"/dev/emcpowerb", 121, 16},
                      {"/dev/emcpowerb1", 121, 17}, {"/dev/sdb", 8, 16},          {"/dev/sdc", 8, 32}};
         for (const auto& n : nodes) {
-            devfixture::blockNode(n.path, n.major, n.minor);
+            privateDev.blockNode(n.path, n.major, n.minor);
             paths.push_back(n.path);
         }
-        devfixture::charNode("/dev/chr", 1, 3);
-        devfixture::symlink("../../emcpowerc", "/dev/disk/by-id/wwn-1");
-        devfixture::regularFile("/dev/file");
-        devfixture::directory("/dev/dir");
+        privateDev.charNode("/dev/chr", 1, 3);
+        privateDev.symlink("../../emcpowerc", "/dev/disk/by-id/wwn-1");
+        privateDev.regularFile("/dev/file");
+        privateDev.directory("/dev/dir");
         for (const char* p : {"/dev/chr", "/dev/disk/by-id/wwn-1", "/dev/file", "/dev/dir"}) paths.push_back(p);
         nodesInPlace = true;
     } catch (const std::exception& e) {
@@ -112,7 +111,7 @@ int leadingInt(const std::string& text) {
 }
 
 void checkCommands() {
-    const auto faults = reliability::commandFaults(fakehost::commands());
+    const auto faults = commandFaults(fakeHost.commands());
     FUZZ_CHECK(faults.empty(), faults.empty() ? "" : faults.front());
 }
 

@@ -12,11 +12,15 @@
 #include <vector>
 
 #include "TmMPIO_EMCPowerPath.h"
-#include "dev_fixture.h" // kAdminMajor (120)
-#include "invariants.h"
-#include "short_names.h"
+#include "caller_kit.h"
+#include "command_audit.h"
+#include "pinned_commands.h"
+#include "private_dev.h" // kAdminMajor (120)
 
 namespace fuzzsupport {
+
+// The tests' caller kit, command lines, audit and private /dev.
+using namespace mpiotest;
 
 [[noreturn]] void fail(const char* condition, const char* file, int line, const std::string& detail);
 

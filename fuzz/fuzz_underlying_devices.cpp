@@ -42,10 +42,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string error = errorText(in);
     const std::string output = in.rest();
 
-    fakehost::reset();
+    fakeHost.reset();
     admin_major = kAdminMajor;
-    fakehost::answer(kPartitionListing, {0, "120 32 emcpowerc\n120 33 emcpowerc1\n120 49 emcpowerd1\n", ""});
-    if (device.asked) fakehost::answer(pathQuery(device.asked), {status, output, error});
+    fakeHost.answer(kPartitionListing, {0, "120 32 emcpowerc\n120 33 emcpowerc1\n120 49 emcpowerd1\n", ""});
+    if (device.asked) fakeHost.answer(pathQuery(device.asked), {status, output, error});
 
     PathArray slots(capacity > 0 ? static_cast<std::size_t>(capacity) : 0);
     int count = capacity;
@@ -61,7 +61,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(out.untouched(), "nothing reported for a non-pseudo device");
         return 0;
     }
-    FUZZ_CHECK(fakehost::commands() ==
+    FUZZ_CHECK(fakeHost.commands() ==
                    (std::vector<std::string>{kPartitionListing, pathQuery(device.asked)}),
                "the listing, then the path query about " + std::string(device.asked));
     if (status != 0) {

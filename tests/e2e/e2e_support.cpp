@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
+#include <algorithm>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -25,7 +26,32 @@ Api load() {
     return loaded.plugin->entryPoints();
 }
 
+template <class Call>
+Listing filled(int capacity, Call call) {
+    PathArray array(static_cast<std::size_t>(std::max(capacity, 0)));
+    ErrorOut out;
+    Listing l{0, capacity, {}, {}};
+    l.result = call(array.data(), &l.count, out);
+    l.paths = array.written();
+    l.fault = array.fault(l.paths);
+    if (!out.untouched()) l.fault += " error set: [" + out.text() + "]";
+    if (l.result == 0 && l.count != static_cast<int>(l.paths.size())) l.fault += " count differs";
+    return l;
+}
+
 } // namespace
+
+Listing listDevices(int capacity) {
+    return filled(capacity, [](char** paths, int* count, ErrorOut& out) {
+        return api().getMPIODevices(nullptr, paths, count, &out.err, out.errbuf());
+    });
+}
+
+Listing underlyingDevices(const std::string& device, int capacity) {
+    return filled(capacity, [&](char** paths, int* count, ErrorOut& out) {
+        return api().getUnderlyingDevices(nullptr, device.c_str(), paths, count, &out.err, out.errbuf());
+    });
+}
 
 void setTopologyFile(const std::string& path) { topologyPath = path; }
 

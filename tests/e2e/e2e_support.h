@@ -11,12 +11,15 @@
 #include <vector>
 
 #include "TmMPIO_EMCPowerPath.h"
-#include "caller_kit_gtest.h"
+#include "gtest_layer.h"
 #include "mpio/loader.h"
 #include "text.h"
 #include "topology_facts.h"
 
 namespace e2e {
+
+// The caller's buffers (holds checks them), text utilities, temporary directories.
+using namespace mpiotest;
 
 // The nine entry points and _VendorName of the built library, found by name.
 using Api = mpio::loader::EntryPoints;
@@ -32,9 +35,19 @@ const std::string& topologyFile();
 // Calls init once for the tests that need the admin major number.
 ::testing::AssertionResult initialised();
 
-// The caller's buffers (kit::holds checks them).
-using kit::ErrorOut;
-using kit::PathArray;
+// What a call that fills a caller's path array left: its result and count,
+// the paths written, and what was wrong (empty: nothing): buffers written out
+// of order or past the array, err or errbuf set, or on success a count other
+// than the paths written.
+struct Listing {
+    int result;
+    int count;
+    std::vector<std::string> paths;
+    std::string fault;
+};
+// getMPIODevices and getUnderlyingDevices with `capacity` fresh buffers.
+Listing listDevices(int capacity);
+Listing underlyingDevices(const std::string& device, int capacity = 8);
 
 // One partition of a table as sfdisk --dump prints it.
 struct TableEntry {
@@ -49,8 +62,6 @@ std::pair<int, int> deviceNumbers(const std::string& path);
 
 // The major number that /proc/devices gives the power2 block class; -1 when none.
 int adminMajorFromProcDevices();
-
-using testkit::readFile;
 
 } // namespace e2e
 

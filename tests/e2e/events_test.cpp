@@ -10,6 +10,7 @@
 
 #include "e2e_support.h"
 #include "mpio/process.h"
+#include "processes.h"
 #include "tmhost/TmHost.h"
 
 namespace e2e {
@@ -20,25 +21,6 @@ using Clock = std::chrono::steady_clock;
 void control(const std::string& args) {
     const mpio::process::ProgramRun r = mpio::process::runProgram("/bin/sh", {"-c", "powermt control " + args});
     ASSERT_EQ(r.exitStatus, 0) << args << ": " << r.err;
-}
-
-struct Answer {
-    int result;
-    std::vector<std::string> paths;
-    std::string fault; // what was wrong with the buffers, or empty
-};
-
-Answer underlyingDevices(const std::string& device) {
-    PathArray array(8);
-    int count = 8;
-    ErrorOut out;
-    Answer a;
-    a.result = api().getUnderlyingDevices(nullptr, device.c_str(), array.data(), &count, &out.err, out.errbuf());
-    a.paths = array.written();
-    a.fault = array.fault(a.paths);
-    if (a.result == 0 && static_cast<std::size_t>(count) != a.paths.size()) a.fault += " count differs";
-    if (!out.untouched()) a.fault += " error set: " + out.text();
-    return a;
 }
 
 // A host thread that keeps asking for the paths of one device.
@@ -54,11 +36,8 @@ public:
         return answers_.size();
     }
     // Waits until `n` answers came (at most 20 s).
-    void awaitCount(std::size_t n) {
-        const auto until = Clock::now() + std::chrono::seconds(20);
-        while (count() < n && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    std::vector<Answer> answers() {
+    void awaitCount(std::size_t n) { eventually([&] { return count() >= n; }, std::chrono::seconds(20)); }
+    std::vector<Listing> answers() {
         std::lock_guard lock(mutex_);
         return answers_;
     }
@@ -66,7 +45,7 @@ public:
 private:
     void run() {
         while (!stop_) {
-            Answer a = underlyingDevices(device_);
+            Listing a = underlyingDevices(device_);
             std::lock_guard lock(mutex_);
             answers_.push_back(std::move(a));
         }
@@ -75,7 +54,7 @@ private:
     std::string device_;
     std::atomic<bool> stop_{false};
     std::mutex mutex_;
-    std::vector<Answer> answers_;
+    std::vector<Listing> answers_;
     std::thread thread_;
 };
 
@@ -84,7 +63,7 @@ TEST(Events, APathDiesAndMovesWhileAHostAsks) {
     const std::vector<std::string> first = {"/dev/sdb"};
     std::size_t died = 0;  // answers begun before sdc died
     std::size_t moved = 0; // ... and before it moved to standby
-    std::vector<Answer> answers;
+    std::vector<Listing> answers;
     {
         Asker asker("/dev/emcpowera");
         asker.awaitCount(3);
@@ -100,7 +79,7 @@ TEST(Events, APathDiesAndMovesWhileAHostAsks) {
     // A dead active path is still a path of the device; a standby one is not.
     for (std::size_t i = 0; i < answers.size(); ++i) {
         SCOPED_TRACE("answer " + std::to_string(i));
-        const Answer& a = answers[i];
+        const Listing& a = answers[i];
         EXPECT_EQ(a.result, 0);
         EXPECT_EQ(a.fault, "");
         if (i < died) {
@@ -122,11 +101,10 @@ TEST(Events, AnAddedDeviceAppearsAfterRefresh) {
         return api().isMPIODevice(nullptr, added.c_str(), &out.err, out.errbuf());
     };
     auto listed = [&] {
-        PathArray array(8);
-        int count = 8;
-        ErrorOut out;
-        EXPECT_EQ(api().getMPIODevices(nullptr, array.data(), &count, &out.err, out.errbuf()), 0);
-        return array.written();
+        const Listing l = listDevices(8);
+        EXPECT_EQ(l.result, 0);
+        EXPECT_EQ(l.fault, "");
+        return l.paths;
     };
     const std::string& topo = topologyFile();
     control("device add " + topo.substr(0, topo.rfind('/') + 1) + "events-added.topo");
@@ -139,7 +117,7 @@ TEST(Events, AnAddedDeviceAppearsAfterRefresh) {
     }
     EXPECT_EQ(isMpio(), 1);
     EXPECT_EQ(listed(), (std::vector<std::string>{"/dev/emcpowera", "/dev/emcpowerb", added}));
-    const Answer a = underlyingDevices(added);
+    const Listing a = underlyingDevices(added);
     EXPECT_EQ(a.result, 0);
     EXPECT_EQ(a.fault, "");
     EXPECT_EQ(a.paths, (std::vector<std::string>{"/dev/sdk", "/dev/sdm"}));
@@ -159,9 +137,9 @@ TEST(Events, AHangingDisplayIsCutOffByTheHostsTimeout) {
     control("fault display clear");
     EXPECT_EQ(result, -tmhost::kTimedOut);
     EXPECT_EQ(out.err, tmhost::kTimedOut);
-    EXPECT_TRUE(testkit::contains(out.text(), "timed out")) << out.text();
+    EXPECT_TRUE(contains(out.text(), "timed out")) << out.text();
     EXPECT_LT(took, std::chrono::seconds(10));
-    EXPECT_TRUE(kit::holds(array, {}));
+    EXPECT_TRUE(holds(array, {}));
     EXPECT_EQ(underlyingDevices("/dev/emcpowera").paths, (std::vector<std::string>{"/dev/sdb", "/dev/sdc"}))
         << "the display works again";
 }

@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "gtest_layer.h"
 #include "processes.h"
 #include "mpio/process.h"
 #include "sandbox_probe.h"
@@ -23,8 +24,8 @@ using nlohmann::json;
 using e2e::TopologyFacts;
 using mpio::process::ProgramRun;
 using mpio::process::runProgram;
-using testkit::contains;
-using testkit::lines;
+using mpiotest::contains;
+using mpiotest::lines;
 
 const std::string kDir = E2E_DIR;
 const std::string kMachine = kDir + "/e2e.topo";
@@ -325,7 +326,7 @@ public:
     void TearDown() override {
         for (const DeviceFacts* d : facts(kMachine).diskBacked()) {
             const std::string backing = "/sys/block/loop" + std::to_string(16 * d->index) + "/loop/backing_file";
-            EXPECT_TRUE(testkit::eventually([&] { return !std::filesystem::exists(backing); }))
+            EXPECT_TRUE(mpiotest::eventually([&] { return !std::filesystem::exists(backing); }))
                 << backing << ": the loop device is still attached";
         }
     }

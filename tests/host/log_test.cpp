@@ -22,9 +22,7 @@
 
 namespace {
 
-using testkit::lines;
-using testkit::readFile;
-using testkit::TempDir;
+using namespace mpiotest;
 
 class LogTest : public ::testing::Test {
 protected:

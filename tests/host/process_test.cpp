@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The process runner against real shell commands.
 #include <fcntl.h>
-#include <sched.h>
 #include <signal.h>
-#include <sys/mount.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,16 +17,13 @@
 
 #include "TmHostServices.h"
 #include "caller_kit.h"
+#include "private_dev.h"
 #include "processes.h"
 #include "tmhost/TmHost.h"
 
 namespace {
 
-using testkit::eventually;
-using testkit::groupRuns;
-using testkit::noChildren;
-
-using kit::openDescriptors;
+using namespace mpiotest;
 
 struct Outcome {
     int status;
@@ -134,11 +129,7 @@ int expectFailure(int status, const char* text) {
 
 TEST_F(ProcessTest, ShellThatCannotStartIsReported) {
     const int code = inChild([] {
-        // Hide /bin/sh under an empty tmpfs in a mount namespace of our own.
-        if (::unshare(CLONE_NEWNS) != 0 ||
-            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            ::mount("none", "/bin", "tmpfs", 0, "size=1m") != 0)
-            return 77;
+        if (!hideUnderEmptyTmpfs("/bin").empty()) return 77;
         return expectFailure(tmhost::kSpawnFailed,
                              "could not start /bin/sh: No such file or directory");
     });

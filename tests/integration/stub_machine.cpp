@@ -12,8 +12,10 @@
 #include <fstream>
 #include <stdexcept>
 
-#include "dev_fixture.h"
 #include "text.h"
+
+// The stub machine shows its own /proc/partitions and nodes in a private /dev.
+MPIOTEST_PROGRAM_USES_PRIVATE_DEV();
 
 namespace integration {
 namespace {
@@ -39,7 +41,7 @@ StubMachine::StubMachine() {
         if (::access(system, F_OK) == 0) throw std::runtime_error(std::string(system) + " exists: not a test machine");
     // The private /dev starts empty; shells want /dev/null (for the input
     // of a background job, for one).
-    if (devfixture::available()) devfixture::charNode("/dev/null", 1, 3);
+    if (privateDev.available()) privateDev.charNode("/dev/null", 1, 3);
     ::setenv("PATH", (dir_ / "bin:/usr/bin:/bin").c_str(), 1);
     std::filesystem::current_path(dir_ / "work");
     powermt("exit 0");
@@ -63,7 +65,7 @@ void StubMachine::powermtOrNone(const std::string& body) {
         powermt(body);
 }
 
-std::vector<std::string> StubMachine::calls() const { return testkit::lines(testkit::readFile(dir_ / "calls")); }
+std::vector<std::string> StubMachine::calls() const { return lines(readFile(dir_ / "calls")); }
 
 void StubMachine::clearCalls() { writeFile(dir_ / "calls", ""); }
 
@@ -75,12 +77,12 @@ std::vector<std::string> StubMachine::workFiles() const {
 }
 
 ::testing::AssertionResult showProcPartitions(const std::string& text) {
-    if (!devfixture::available())
-        return ::testing::AssertionFailure() << "no private mount namespace: " << devfixture::whyUnavailable();
+    if (!privateDev.available())
+        return ::testing::AssertionFailure() << "no private mount namespace: " << privateDev.whyUnavailable();
     // The file lies in the private /dev, so that it goes with the namespace.
     static const std::string shown = [] {
         const std::string file = "/dev/.proc-partitions";
-        devfixture::regularFile(file);
+        privateDev.regularFile(file);
         if (::mount(file.c_str(), "/proc/partitions", nullptr, MS_BIND, nullptr) != 0)
             return std::string("bind mount over /proc/partitions: ") + std::strerror(errno);
         return std::string();
@@ -95,9 +97,9 @@ std::vector<std::string> StubMachine::workFiles() const {
 }
 
 ::testing::AssertionResult stubPseudoDevice() {
-    if (!devfixture::available())
-        return ::testing::AssertionFailure() << "no private /dev: " << devfixture::whyUnavailable();
-    devfixture::blockNode("/dev/emcpowera", kStubMajor, 0);
+    if (!privateDev.available())
+        return ::testing::AssertionFailure() << "no private /dev: " << privateDev.whyUnavailable();
+    privateDev.blockNode("/dev/emcpowera", kStubMajor, 0);
     return showProcPartitions("major minor  #blocks  name\n\n " + std::to_string(kStubMajor) +
                               "        0    1048576 emcpowera\n");
 }

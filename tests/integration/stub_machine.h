@@ -2,7 +2,7 @@
 // The plug-in over the real process runner, with a powermt of the test's own
 // making: a small shell script, first on PATH, that logs its arguments and
 // then does what the test wrote. The program runs in a private mount
-// namespace (tests/support/test_main.cpp) with its own /dev, where a test can
+// namespace with its own /dev (entered by the tests' main), where a test can
 // also show its own /proc/partitions, so that getUnderlyingDevices finds a
 // pseudo device without a real one on the machine.
 #ifndef TESTS_INTEGRATION_STUB_MACHINE_H
@@ -15,12 +15,13 @@
 #include <vector>
 
 #include "TmMPIO_EMCPowerPath.h"
-#include "caller_kit_gtest.h"
+#include "gtest_layer.h"
 #include "processes.h"
-#include "short_names.h"
 #include "temp_dir.h"
 
 namespace integration {
+
+using namespace mpiotest;
 
 // A temporary directory with bin/powermt, the log of its calls and a working
 // directory that becomes the current one; PATH is bin:/usr/bin:/bin; the
@@ -43,7 +44,7 @@ public:
     const std::string& dir() const { return dir_.path(); }
 
 private:
-    testkit::TempDir dir_;
+    TempDir dir_;
     std::string oldPath_;
     std::string oldCwd_;
 };
@@ -57,11 +58,6 @@ private:
 // shown /proc/partitions.
 constexpr int kStubMajor = 120;
 ::testing::AssertionResult stubPseudoDevice();
-
-// The open-descriptor count.
-using kit::openDescriptors;
-
-using testkit::childrenLeft;
 
 } // namespace integration
 

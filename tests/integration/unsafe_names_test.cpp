@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 // Device names go into shell command lines unquoted, so a name that is not a
-// plain device name must never reach the shell: each attempt below would
-// create the file PWNED in the working directory if it did.
+// plain device name must never reach the shell: most of the unsafe names of
+// tests/support would create the file PWNED in the working directory if one did.
 #include <gtest/gtest.h>
 
-#include "dev_fixture.h"
 #include "stub_machine.h"
+#include "unsafe_names.h"
 
 namespace integration {
 namespace {
@@ -15,29 +15,11 @@ protected:
     StubMachine machine;
 };
 
-const std::vector<std::string> kInjections = {
-    "emcpowera;touch PWNED",
-    "emcpowera$(touch PWNED)",
-    "emcpowera`touch PWNED`",
-    "emcpowera && touch PWNED",
-    "emcpowera || touch PWNED",
-    "emcpowera|touch PWNED",
-    "emcpowera>PWNED",
-    "emcpowera&touch PWNED",
-    "emcpowera;touch${IFS}PWNED",
-    "emcpowera'$(touch PWNED)'",
-    "emcpowera\"$(touch PWNED)\"",
-    "$(touch PWNED)emcpowera",
-    "emcpowera\ntouch PWNED\n", // only the last newline is cut
-    "emcpowera\ttouch PWNED",
-    "-emcpowera", // would be taken as an option
-};
-
 TEST_F(UnsafeNames, DeleteRefusesThemBeforeAnyCommandRuns) {
-    for (const std::string& name : kInjections) {
-        SCOPED_TRACE(name);
+    for (const UnsafeName& name : unsafeNames()) {
+        SCOPED_TRACE(name.label);
         ErrorOut out;
-        EXPECT_EQ(deleteMPIODevice(nullptr, name.c_str(), &out.err, out.errbuf()), -1);
+        EXPECT_EQ(deleteMPIODevice(nullptr, name.text.c_str(), &out.err, out.errbuf()), -1);
         EXPECT_EQ(out.err, -1);
         EXPECT_NE(out.errbuf()[0], '\0') << "refused without saying why";
         EXPECT_EQ(machine.calls(), std::vector<std::string>{});
@@ -52,10 +34,10 @@ TEST_F(UnsafeNames, KernelNamesAreCheckedTooBeforeTheDisplay) {
     std::string table = "major minor  #blocks  name\n\n";
     std::vector<std::string> nodes;
     int minor = 16;
-    for (const char* name : {"emcpowerb$(touch${IFS}PWNED)", "emcpowerc;touch${IFS}PWNED", "emcpowerd`touch${IFS}PWNED`"}) {
-        table += " " + std::to_string(kStubMajor) + "  " + std::to_string(minor) + "  1048576 " + name + "\n";
+    for (const UnsafeName& name : unsafeKernelNames()) {
+        table += " " + std::to_string(kStubMajor) + "  " + std::to_string(minor) + "  1048576 " + name.bare + "\n";
         nodes.push_back("/dev/hostile" + std::to_string(minor));
-        devfixture::blockNode(nodes.back(), kStubMajor, minor);
+        privateDev.blockNode(nodes.back(), kStubMajor, minor);
         minor += 16;
     }
     ASSERT_TRUE(showProcPartitions(table));
@@ -67,7 +49,7 @@ TEST_F(UnsafeNames, KernelNamesAreCheckedTooBeforeTheDisplay) {
         EXPECT_EQ(getUnderlyingDevices(nullptr, node.c_str(), paths.data(), &count, &out.err, out.errbuf()), -1);
         EXPECT_EQ(out.err, -1);
         EXPECT_EQ(count, 1);
-        EXPECT_TRUE(kit::holds(paths, {}));
+        EXPECT_TRUE(holds(paths, {}));
         EXPECT_EQ(machine.calls(), std::vector<std::string>{});
         EXPECT_EQ(machine.workFiles(), std::vector<std::string>{});
     }
@@ -92,7 +74,7 @@ TEST_F(UnsafeNames, PlainNamesReachPowermtWithTheirExactArguments) {
     ErrorOut out;
     EXPECT_EQ(getUnderlyingDevices(nullptr, "/dev/emcpowera", paths.data(), &count, &out.err, out.errbuf()), 0);
     EXPECT_EQ(count, 1);
-    EXPECT_TRUE(kit::holds(paths, {"/dev/sdb"}));
+    EXPECT_TRUE(holds(paths, {"/dev/sdb"}));
     EXPECT_EQ(machine.calls(), std::vector<std::string>{"display dev=emcpowera"});
 }
 

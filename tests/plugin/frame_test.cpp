@@ -1,13 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
-// The frame: command table, vendor name, init, the shared helpers and the
-// argument guards of every entry point.
+// The frame: command table, vendor name, init and the shared helpers. The
+// argument guards of every entry point are a table of the reliability tests.
 #include <climits>
 #include <cstring>
-#include <functional>
 
-#include "plugin/plugin_internal.h"
 #include "plugin_fixtures.h"
 
+using namespace mpiotest;
 using namespace tmmpio;
 
 namespace {
@@ -21,19 +20,19 @@ protected:
 };
 
 TEST_F(InitTest, DiscoversTheAdminMajorAndLogsIt) {
-    fakehost::answer(kDiscovery, {0, "251\n", ""});
+    fakeHost.answer(kDiscovery, {0, "251\n", ""});
     ErrorOut e;
     const char* vendor = init(nullptr, &e.err, e.errbuf());
     EXPECT_EQ(vendor, _VendorName);
     EXPECT_STREQ(vendor, "Trelmaron: EMC PowerPath MPIO");
     EXPECT_EQ(admin_major.load(), 251);
     EXPECT_TRUE(e.untouched());
-    EXPECT_EQ(fakehost::commands(), std::vector<std::string>{kDiscovery});
-    const auto run = fakehost::runs().at(0);
+    EXPECT_EQ(fakeHost.commands(), std::vector<std::string>{kDiscovery});
+    const auto run = fakeHost.runs().at(0);
     EXPECT_EQ(run.timeout, 0);
     EXPECT_FALSE(run.flag);
     EXPECT_TRUE(run.outputEmptyOnEntry && run.errorEmptyOnEntry);
-    const auto logs = fakehost::logEntries();
+    const auto logs = fakeHost.logEntries();
     ASSERT_EQ(logs.size(), 1u);
     EXPECT_EQ(logs[0].tag, "init");
     EXPECT_FALSE(logs[0].leveled);
@@ -43,7 +42,7 @@ TEST_F(InitTest, DiscoversTheAdminMajorAndLogsIt) {
 
 struct DiscoveryCase {
     const char* name;
-    fakehost::Reply reply;
+    Reply reply;
     bool succeeds;
     int major;           // admin_major afterwards; it starts at 77
     const char* errText; // the error text with err -1; null: err and errbuf untouched
@@ -55,7 +54,7 @@ class InitDiscoveryTest : public InitTest, public ::testing::WithParamInterface<
 
 TEST_P(InitDiscoveryTest, OutcomeAndAdminMajor) {
     admin_major = 77;
-    fakehost::answer(kDiscovery, GetParam().reply);
+    fakeHost.answer(kDiscovery, GetParam().reply);
     ErrorOut e;
     const char* vendor = init(nullptr, &e.err, e.errbuf());
     EXPECT_EQ(vendor, GetParam().succeeds ? _VendorName : nullptr);
@@ -66,7 +65,7 @@ TEST_P(InitDiscoveryTest, OutcomeAndAdminMajor) {
         EXPECT_EQ(e.err, -1);
         EXPECT_EQ(e.text(), GetParam().errText);
     }
-    EXPECT_EQ(fakehost::logEntries().size(), GetParam().succeeds ? 1u : 0u);
+    EXPECT_EQ(fakeHost.logEntries().size(), GetParam().succeeds ? 1u : 0u);
 }
 
 // A major number must be positive: 0 or less fails init and keeps the old one.
@@ -88,19 +87,19 @@ INSTANTIATE_TEST_SUITE_P(
 #undef NO_MAJOR
 
 TEST_F(InitTest, RepeatedInitRunsAgainAndTheLastValueWins) {
-    fakehost::answerInTurn(kDiscovery, {{0, "251\n", ""}, {0, "252\n", ""}});
+    fakeHost.answerInTurn(kDiscovery, {{0, "251\n", ""}, {0, "252\n", ""}});
     ErrorOut e;
     ASSERT_NE(init(nullptr, &e.err, e.errbuf()), nullptr);
     ASSERT_NE(init(nullptr, &e.err, e.errbuf()), nullptr);
-    EXPECT_EQ(fakehost::commands().size(), 2u);
+    EXPECT_EQ(fakeHost.commands().size(), 2u);
     EXPECT_EQ(admin_major.load(), 252);
 }
 
 TEST_F(InitTest, PercentSignsInTheOutputAreLoggedAsText) {
-    fakehost::answer(kDiscovery, {0, "251 %s%n\n", ""});
+    fakeHost.answer(kDiscovery, {0, "251 %s%n\n", ""});
     ErrorOut e;
     ASSERT_NE(init(nullptr, &e.err, e.errbuf()), nullptr);
-    EXPECT_EQ(fakehost::logEntries().at(0).text, "Admin device major number :251 251 %s%n\n.");
+    EXPECT_EQ(fakeHost.logEntries().at(0).text, "Admin device major number :251 251 %s%n\n.");
 }
 
 TEST(VendorName, AvailableBeforeInitAndFollowsTheExportedPointer) {
@@ -155,89 +154,6 @@ TEST(CallerBuffers, FormattedMessageIsBoundedAndClearsEarlierText) {
     formatToCallerBuffer(e.errbuf(), "%s", std::string(3000, 'z').c_str());
     EXPECT_EQ(e.text(), std::string(1023, 'z'));
     EXPECT_EQ(e.errbuf()[1023], '\0');
-}
-
-// ---- Guards of the entry points ---------------------------------------------
-
-// An entry point's call with the err and errbuf it is given.
-struct Guarded {
-    const char* what; // the entry point; for a refusal, its text
-    std::function<int(int* err, char* errbuf)> call;
-    int result; // of the refused call
-};
-
-// Without err a call writes nothing; without errbuf it sets err to -1; a
-// missing argument is refused with err -1 and a text. No command runs.
-TEST_F(FakeHostTest, EntryPointsGuardTheirArguments) {
-    PathArray paths(1);
-    RecordArray records(4);
-    int count = 1, partitionCount = 4;
-    const Guarded outParams[] = {
-        {"init", [](int* err, char* buf) { return init(nullptr, err, buf) == nullptr ? 0 : 1; }, 0},
-        {"getMPIODevices", [&](int* err, char* buf) { return getMPIODevices(nullptr, paths.data(), &count, err, buf); },
-         -1},
-        {"isMPIODevice", [](int* err, char* buf) { return isMPIODevice(nullptr, "/dev/emcpowera", err, buf); }, -1},
-        {"getUnderlyingDevices",
-         [&](int* err, char* buf) {
-             return getUnderlyingDevices(nullptr, "/dev/emcpowerc", paths.data(), &count, err, buf);
-         },
-         -1},
-        {"refreshMPIO", [](int* err, char* buf) { return refreshMPIO(nullptr, err, buf); }, -1},
-        {"deleteMPIODevice", [](int* err, char* buf) { return deleteMPIODevice(nullptr, "emcpowera", err, buf); }, -1},
-    };
-    for (const Guarded& g : outParams) {
-        SCOPED_TRACE(g.what);
-        ErrorOut noErr, noErrbuf;
-        EXPECT_EQ(g.call(nullptr, noErr.errbuf()), g.result);
-        EXPECT_TRUE(noErr.untouched());
-        EXPECT_EQ(g.call(&noErrbuf.err, nullptr), g.result);
-        EXPECT_EQ(noErrbuf.err, -1);
-        EXPECT_TRUE(fakehost::commands().empty());
-    }
-    const Guarded refusals[] = {
-        {"getMPIODevices: no device array given",
-         [&](int* err, char* buf) { return getMPIODevices(nullptr, nullptr, &count, err, buf); }, -1},
-        {"getMPIODevices: no device count given",
-         [&](int* err, char* buf) { return getMPIODevices(nullptr, paths.data(), nullptr, err, buf); }, -1},
-        {"isMPIODevice: no device path given",
-         [](int* err, char* buf) { return isMPIODevice(nullptr, nullptr, err, buf); }, -1},
-        {"getUnderlyingDevices: no device path given",
-         [&](int* err, char* buf) { return getUnderlyingDevices(nullptr, nullptr, paths.data(), &count, err, buf); },
-         -1},
-        {"getUnderlyingDevices: no path array given",
-         [&](int* err, char* buf) {
-             return getUnderlyingDevices(nullptr, "/dev/emcpowerc", nullptr, &count, err, buf);
-         },
-         -1},
-        {"getUnderlyingDevices: no path count given",
-         [&](int* err, char* buf) {
-             return getUnderlyingDevices(nullptr, "/dev/emcpowerc", paths.data(), nullptr, err, buf);
-         },
-         -1},
-        {"isPartitionDevice: no device path given",
-         [](int* err, char* buf) { return isPartitionDevice(nullptr, nullptr, nullptr, err, buf); }, 0},
-        {"getPartitionDevices: no device path given",
-         [&](int* err, char* buf) {
-             return getPartitionDevices(nullptr, nullptr, records.data(), &partitionCount, 0, err, buf);
-         },
-         -1},
-    };
-    for (const Guarded& g : refusals) {
-        SCOPED_TRACE(g.what);
-        ErrorOut e;
-        EXPECT_EQ(g.call(&e.err, e.errbuf()), g.result);
-        EXPECT_EQ(e.err, -1);
-        EXPECT_EQ(e.text(), g.what);
-        EXPECT_TRUE(fakehost::commands().empty());
-    }
-    std::string name = "x";
-    EXPECT_EQ(FindMpDeviceName(nullptr, name), 0);
-    EXPECT_EQ(isPartitionDevice(nullptr, nullptr, nullptr, nullptr, nullptr), 0);
-    EXPECT_TRUE(fakehost::commands().empty());
-    EXPECT_EQ(count, 1);
-    EXPECT_EQ(partitionCount, 0);
-    EXPECT_TRUE(paths.untouched(0));
-    EXPECT_TRUE(records.untouchedFrom(0));
 }
 
 } // namespace

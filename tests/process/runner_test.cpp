@@ -21,12 +21,12 @@
 namespace {
 
 namespace process = mpio::process;
-using kit::openDescriptors;
+using mpiotest::openDescriptors;
 using process::Outcome;
 using process::ProgramRun;
 using process::runProgram;
-using testkit::noChildren;
-using testkit::runs;
+using mpiotest::noChildren;
+using mpiotest::runs;
 
 process::Launch argv(std::vector<std::string> args) {
     process::Launch launch;
@@ -127,7 +127,7 @@ TEST(Runner, ArgumentsInputEnvironmentStreamsAndCaps) {
     EXPECT_TRUE(noChildren());
 }
 
-bool eventually(const std::function<bool()>& condition) { return testkit::eventually(condition, std::chrono::seconds(2)); }
+bool eventually(const std::function<bool()>& condition) { return mpiotest::eventually(condition, std::chrono::seconds(2)); }
 
 TEST(Runner, TimeoutAndOwnerKillTheWholeGroup) {
     // The background sleeper is the shell's child: only a kill of the group

@@ -15,15 +15,13 @@
 #include <sstream>
 #include <thread>
 
-#include "invariants.h"
-#include "plugin/plugin_internal.h"
+#include "command_audit.h"
 #include "plugin_fixtures.h"
 
+using namespace mpiotest;
 using namespace tmmpio;
 
 namespace {
-
-using fakehost::Reply;
 
 constexpr int kThreads = 8;
 
@@ -148,11 +146,11 @@ class RaceTest : public DeviceNodeTest {
 protected:
     void plant() override {
         plantPseudoDeviceC();
-        devfixture::blockNode("/dev/emcpowerd", kAdminMajor, 48);
-        devfixture::blockNode("/dev/emcpowerd1", kAdminMajor, 49);
-        devfixture::symlink("../../emcpowerc", "/dev/disk/by-id/wwn-0x600601");
-        fakehost::respondWith(deterministicReply);
-        fakehost::scriptPartitions("/dev/emcpowerc", 3, threePartitions());
+        privateDev.blockNode("/dev/emcpowerd", kAdminMajor, 48);
+        privateDev.blockNode("/dev/emcpowerd1", kAdminMajor, 49);
+        privateDev.symlink("../../emcpowerc", "/dev/disk/by-id/wwn-0x600601");
+        fakeHost.respondWith(deterministicReply);
+        fakeHost.scriptPartitions("/dev/emcpowerc", 3, threePartitions());
     }
 
     // Runs the calls from kThreads threads, each in its own order, and
@@ -268,7 +266,7 @@ TEST_F(RaceTest, EveryEntryPointFromEightThreadsAnswersAsSingleThreaded) {
 
     const auto mismatches = hammer(calls, single, rounds(1000));
     EXPECT_EQ(mismatches, std::vector<std::string>{});
-    EXPECT_EQ(reliability::commandFaults(fakehost::commands()), std::vector<std::string>{});
+    EXPECT_EQ(commandFaults(fakeHost.commands()), std::vector<std::string>{});
 }
 
 // ---- init racing the partition entry points ---------------------------------------
@@ -279,11 +277,11 @@ protected:
 
     void plant() override {
         RaceTest::plant();
-        devfixture::blockNode("/dev/emcpowerb", kOther, 16);
-        devfixture::blockNode("/dev/emcpowerb1", kOther, 17);
-        fakehost::scriptPartitions("/dev/emcpowerb", 1, {{2048, 8192, 0, 1, 0}});
+        privateDev.blockNode("/dev/emcpowerb", kOther, 16);
+        privateDev.blockNode("/dev/emcpowerb1", kOther, 17);
+        fakeHost.scriptPartitions("/dev/emcpowerb", 1, {{2048, 8192, 0, 1, 0}});
         // init alternates between the two numbers, run after run.
-        fakehost::respondWith([this](const std::string& command) -> Reply {
+        fakeHost.respondWith([this](const std::string& command) -> Reply {
             if (command == kDiscovery)
                 return {0, (discoveries_++ % 2 == 0 ? std::to_string(kOther) : std::to_string(kAdminMajor)) + "\n",
                         ""};
@@ -299,7 +297,7 @@ protected:
         });
     }
 
-    void TearDown() override { fakehost::reset(); } // the responder refers to this test
+    void TearDown() override { fakeHost.reset(); } // the responder refers to this test
 
     std::atomic<long> discoveries_{0};
 };
@@ -377,7 +375,7 @@ TEST_F(InitRaceTest, PartitionReaderIsNeverAskedAboutAPartition) {
     for (auto& t : threads) t.join();
 
     std::vector<std::string> partitions;
-    for (const auto& read : fakehost::partitionReads())
+    for (const auto& read : fakeHost.partitionReads())
         if (read.device != "/dev/emcpowerc" && read.device != "/dev/emcpowerb")
             partitions.push_back(read.device);
     EXPECT_EQ(partitions.size(), 0u) << partitions.size() << " partitions read, first: " << (partitions.empty() ? "" : partitions[0]) << " of "

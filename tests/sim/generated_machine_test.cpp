@@ -6,7 +6,7 @@
 #include "machine/topology.h"
 #include "sandbox/topology_generator.h"
 
-#include "sandbox_probe.h"
+#include "gtest_layer.h"
 #include "sim_test_util.h"
 
 #include <gtest/gtest.h>

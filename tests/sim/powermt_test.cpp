@@ -144,8 +144,8 @@ protected:
 };
 
 // The two pipelines that the plug-in runs over powermt's output.
-const std::string& kListPipeline = pinned::kPseudoListing;
-std::string pathPipeline(const std::string& dev) { return pinned::pathQuery(dev); }
+const std::string& kListPipeline = mpiotest::kPseudoListing;
+std::string pathPipeline(const std::string& dev) { return mpiotest::pathQuery(dev); }
 
 TEST_F(Powermt, PipelinesGiveTheConfiguredDevicesAndTheirActivePaths) {
     const std::pair<std::string, const char*> cases[] = {

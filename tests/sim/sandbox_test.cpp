@@ -8,9 +8,9 @@
 #include "sandbox/loop_device.h"
 #include "mpio/tree_removal.h"
 
+#include "gtest_layer.h"
 #include "mpio/process.h"
 #include "processes.h"
-#include "sandbox_probe.h"
 #include "sim_test_util.h"
 
 #include <fcntl.h>
@@ -30,7 +30,7 @@ namespace {
 
 namespace process = mpio::process;
 using simtest::contains;
-using testkit::eventually;
+using mpiotest::eventually;
 
 const char* const kDiskTopology = R"(
 device emcpowera symmetrix id=000190300123 ldev=0123A size=8G

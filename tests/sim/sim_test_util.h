@@ -17,9 +17,9 @@
 
 namespace simtest {
 
-using testkit::contains;
-using testkit::lines;
-using testkit::TempDir;
+using mpiotest::contains;
+using mpiotest::lines;
+using mpiotest::TempDir;
 
 // Runs /bin/sh -c SCRIPT with extra environment settings before it
 // (env's arguments: NAME=VALUE, -u NAME).

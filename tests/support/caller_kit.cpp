@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace kit {
+namespace mpiotest {
 namespace {
 
 constexpr unsigned char kGuardByte = 0xA5;
@@ -153,4 +153,4 @@ int openDescriptors() {
     return n;
 }
 
-} // namespace kit
+} // namespace mpiotest

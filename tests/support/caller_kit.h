@@ -4,7 +4,7 @@
 // tell exactly what a call wrote, with guard bytes behind every buffer. A
 // buffer whose guard was overwritten aborts the program when it goes away,
 // unless a test already saw it through intact(). Free of GoogleTest so that
-// the fuzz targets can use it; caller_kit_gtest.h turns faults into
+// the fuzz targets can use it; gtest_layer.h turns faults into
 // assertion results.
 #ifndef TESTS_SUPPORT_CALLER_KIT_H
 #define TESTS_SUPPORT_CALLER_KIT_H
@@ -15,7 +15,7 @@
 
 #include "TmMPIO_EMCPowerPath.h"
 
-namespace kit {
+namespace mpiotest {
 
 constexpr char kMarker = '#';
 constexpr std::size_t kGuardBytes = 64;
@@ -144,6 +144,6 @@ private:
 // The entries of /proc/self/fd (the directory's own descriptor included).
 int openDescriptors();
 
-} // namespace kit
+} // namespace mpiotest
 
 #endif // TESTS_SUPPORT_CALLER_KIT_H

@@ -8,7 +8,7 @@
 #include <mutex>
 #include <optional>
 
-namespace fakehost {
+namespace mpiotest {
 namespace {
 
 struct Partitions {
@@ -21,7 +21,7 @@ struct Data {
     std::map<std::string, std::size_t> served;
     std::optional<Reply> others;
     std::function<Reply(const std::string&)> responder;
-    std::vector<Run> runs;
+    std::vector<HostRun> runs;
     std::vector<LogEntry> logs;
     std::map<std::string, Partitions> partitions;
     std::vector<PartitionRead> partitionReads;
@@ -83,48 +83,48 @@ void record(const EvDebug* log, const char* tag, int level, bool leveled, std::s
 
 } // namespace
 
-void reset() { locked([](Data& s) { s = Data{}; }); }
+void FakeHost::reset() const { locked([](Data& s) { s = Data{}; }); }
 
-void answer(const std::string& command, Reply reply) { answerInTurn(command, {std::move(reply)}); }
+void FakeHost::answer(const std::string& command, Reply reply) const { answerInTurn(command, {std::move(reply)}); }
 
-void answerInTurn(const std::string& command, std::vector<Reply> replies) {
+void FakeHost::answerInTurn(const std::string& command, std::vector<Reply> replies) const {
     locked([&](Data& s) {
         s.scripts[command] = std::move(replies);
         s.served[command] = 0;
     });
 }
 
-void answerOthers(Reply reply) { locked([&](Data& s) { s.others = std::move(reply); }); }
+void FakeHost::answerOthers(Reply reply) const { locked([&](Data& s) { s.others = std::move(reply); }); }
 
-void respondWith(std::function<Reply(const std::string&)> responder) {
+void FakeHost::respondWith(std::function<Reply(const std::string&)> responder) const {
     locked([&](Data& s) { s.responder = std::move(responder); });
 }
 
-std::vector<Run> runs() { return locked([](Data& s) { return s.runs; }); }
+std::vector<HostRun> FakeHost::runs() const { return locked([](Data& s) { return s.runs; }); }
 
-std::vector<std::string> commands() {
+std::vector<std::string> FakeHost::commands() const {
     std::vector<std::string> out;
-    for (const Run& r : runs()) out.push_back(r.command);
+    for (const HostRun& r : runs()) out.push_back(r.command);
     return out;
 }
 
-std::vector<LogEntry> logEntries() { return locked([](Data& s) { return s.logs; }); }
+std::vector<LogEntry> FakeHost::logEntries() const { return locked([](Data& s) { return s.logs; }); }
 
-void scriptPartitions(const std::string& device, int result, std::vector<slice> slices) {
+void FakeHost::scriptPartitions(const std::string& device, int result, std::vector<slice> slices) const {
     locked([&](Data& s) { s.partitions[device] = Partitions{result, std::move(slices)}; });
 }
 
-std::vector<PartitionRead> partitionReads() { return locked([](Data& s) { return s.partitionReads; }); }
+std::vector<PartitionRead> FakeHost::partitionReads() const { return locked([](Data& s) { return s.partitionReads; }); }
 
-} // namespace fakehost
+} // namespace mpiotest
 
-using namespace fakehost;
+using namespace mpiotest;
 
 int TmProcess::system(const char* command, std::string* output, std::string* error, int timeout,
                       bool flag) {
     const Reply reply = locked([&](Data& s) {
         const std::string text = command ? command : "";
-        s.runs.push_back(Run{text, timeout, flag, output && output->empty(), error && error->empty()});
+        s.runs.push_back(HostRun{text, timeout, flag, output && output->empty(), error && error->empty()});
         return replyFor(s, text);
     });
     if (output) *output = reply.output;
@@ -139,18 +139,16 @@ EvDebug::~EvDebug() { fileOf.erase(this); }
 int EvDebug::Debug(const char* tag, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    std::string text = vformat(format, args);
+    record(this, tag, 0, false, vformat(format, args));
     va_end(args);
-    record(this, tag, 0, false, std::move(text));
     return 0;
 }
 
 int EvDebug::DebugLvl(const char* tag, int level, const char* format, ...) {
     va_list args;
     va_start(args, format);
-    std::string text = vformat(format, args);
+    record(this, tag, level, true, vformat(format, args));
     va_end(args);
-    record(this, tag, level, true, std::move(text));
     return 0;
 }
 

@@ -1,8 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
-// A scripted stand-in for the host services, for unit tests of the plug-in.
-// It answers each command line from a script, records every command, every
-// log entry and every partition-table read, and serves scripted partitions.
-// All functions are safe to call from several threads at once.
+// A scripted stand-in for the host services, for unit tests of the plug-in,
+// the fuzz targets and the parsing benchmark. It answers each command line
+// from a script, records every command, every log entry and every
+// partition-table read, and serves scripted partitions. All functions are
+// safe to call from several threads at once.
+//
+// Its library defines the host services themselves (TmProcess::system,
+// EvDebug, getPartitions): a program links it instead of libTmHost, never
+// beside it.
 #ifndef TESTS_SUPPORT_FAKE_HOST_H
 #define TESTS_SUPPORT_FAKE_HOST_H
 
@@ -12,7 +17,7 @@
 
 #include "TmHostServices.h"
 
-namespace fakehost {
+namespace mpiotest {
 
 struct Reply {
     int status = 0;
@@ -20,7 +25,7 @@ struct Reply {
     std::string error;
 };
 
-struct Run {
+struct HostRun {
     std::string command;
     int timeout;
     bool flag;
@@ -41,28 +46,35 @@ struct PartitionRead {
     bool listEmptyOnEntry;
 };
 
-// Forgets every script and every record.
-void reset();
+// The scripted host of this process. The object holds no state of its own:
+// it names the operations, which all act on the one script and record.
+class FakeHost {
+public:
+    // Forgets every script and every record.
+    void reset() const;
 
-// Every run of exactly this command line gets this reply.
-void answer(const std::string& command, Reply reply);
-// Successive runs of this command line get these replies; the last repeats.
-void answerInTurn(const std::string& command, std::vector<Reply> replies);
-// Runs of command lines without a script of their own get this reply. Until
-// it is set they fail with status 127 and an error text naming the command.
-void answerOthers(Reply reply);
-// Computes the reply of every run; takes precedence over the scripts.
-void respondWith(std::function<Reply(const std::string& command)> responder);
+    // Every run of exactly this command line gets this reply.
+    void answer(const std::string& command, Reply reply) const;
+    // Successive runs of this command line get these replies; the last repeats.
+    void answerInTurn(const std::string& command, std::vector<Reply> replies) const;
+    // Runs of command lines without a script of their own get this reply. Until
+    // it is set they fail with status 127 and an error text naming the command.
+    void answerOthers(Reply reply) const;
+    // Computes the reply of every run; takes precedence over the scripts.
+    void respondWith(std::function<Reply(const std::string& command)> responder) const;
 
-std::vector<Run> runs();
-std::vector<std::string> commands();
-std::vector<LogEntry> logEntries();
+    std::vector<HostRun> runs() const;
+    std::vector<std::string> commands() const;
+    std::vector<LogEntry> logEntries() const;
 
-// getPartitions(device, ...) appends these slices and returns result.
-// Devices without a script give -ENOENT.
-void scriptPartitions(const std::string& device, int result, std::vector<slice> slices);
-std::vector<PartitionRead> partitionReads();
+    // getPartitions(device, ...) appends these slices and returns result.
+    // Devices without a script give -ENOENT.
+    void scriptPartitions(const std::string& device, int result, std::vector<slice> slices) const;
+    std::vector<PartitionRead> partitionReads() const;
+};
 
-} // namespace fakehost
+inline constexpr FakeHost fakeHost{};
 
-#endif
+} // namespace mpiotest
+
+#endif // TESTS_SUPPORT_FAKE_HOST_H

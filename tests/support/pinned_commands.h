@@ -7,7 +7,7 @@
 
 #include <string>
 
-namespace pinned {
+namespace mpiotest {
 
 // The admin major number's discovery, run by init.
 inline const std::string kDiscovery = "cat /proc/devices | grep 'power2' | awk '{print $1}'";
@@ -35,6 +35,6 @@ inline std::string pathQuery(const std::string& bareName) {
     return filteredPowermt("powermt display dev=" + bareName, kPathFilter);
 }
 
-} // namespace pinned
+} // namespace mpiotest
 
 #endif // TESTS_SUPPORT_PINNED_COMMANDS_H

@@ -11,7 +11,7 @@
 #include <string>
 #include <thread>
 
-namespace testkit {
+namespace mpiotest {
 
 std::vector<ProcessEntry> processTable() {
     std::vector<ProcessEntry> table;
@@ -64,4 +64,4 @@ bool eventually(const std::function<bool()>& condition, std::chrono::millisecond
     return true;
 }
 
-} // namespace testkit
+} // namespace mpiotest

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace testkit {
+namespace mpiotest {
 
 struct ProcessEntry {
     pid_t pid = 0;
@@ -38,6 +38,6 @@ bool groupRuns(pid_t group);
 // Polls condition every 20 ms until it holds or the limit has passed; the result is its last value.
 bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = std::chrono::seconds(10));
 
-} // namespace testkit
+} // namespace mpiotest
 
 #endif // TESTS_SUPPORT_PROCESSES_H

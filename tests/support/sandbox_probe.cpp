@@ -6,7 +6,7 @@
 
 #include "mpio/process.h"
 
-namespace testkit {
+namespace mpiotest {
 
 namespace {
 
@@ -37,4 +37,4 @@ const std::string& whyNoSandbox(const std::string& launcher, const std::string& 
     return found->second;
 }
 
-} // namespace testkit
+} // namespace mpiotest

@@ -3,11 +3,9 @@
 #ifndef TESTS_SUPPORT_SANDBOX_PROBE_H
 #define TESTS_SUPPORT_SANDBOX_PROBE_H
 
-#include <gtest/gtest.h>
-
 #include <string>
 
-namespace testkit {
+namespace mpiotest {
 
 // The launcher's own message when it cannot make a sandbox of `topology` here
 // (no root, no mount or PID namespace, no /dev/loop-control); empty when it
@@ -15,12 +13,6 @@ namespace testkit {
 // is no reason to skip: the tests that need the sandbox then report it.
 const std::string& whyNoSandbox(const std::string& launcher, const std::string& topology);
 
-} // namespace testkit
-
-#define REQUIRE_SANDBOX(launcher, topology)                                              \
-    do {                                                                                 \
-        const std::string& whyNot = testkit::whyNoSandbox(launcher, topology);           \
-        if (!whyNot.empty()) GTEST_SKIP() << "no sandbox here: " << whyNot;              \
-    } while (0)
+} // namespace mpiotest
 
 #endif // TESTS_SUPPORT_SANDBOX_PROBE_H

@@ -8,7 +8,7 @@
 
 #include "mpio/tree_removal.h"
 
-namespace testkit {
+namespace mpiotest {
 
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "mpio-test.XXXXXX").string();
@@ -18,4 +18,4 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() { mpio::tree::removeTemporaryTree(path_); }
 
-} // namespace testkit
+} // namespace mpiotest

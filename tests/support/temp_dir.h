@@ -7,7 +7,7 @@
 
 #include <string>
 
-namespace testkit {
+namespace mpiotest {
 
 class TempDir {
 public:
@@ -24,6 +24,6 @@ private:
     std::string path_;
 };
 
-} // namespace testkit
+} // namespace mpiotest
 
 #endif // TESTS_SUPPORT_TEMP_DIR_H

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace testkit {
+namespace mpiotest {
 
 // The whole file; empty when it cannot be read.
 inline std::string readFile(const std::string& path) {
@@ -28,6 +28,6 @@ inline std::vector<std::string> lines(const std::string& text) {
 
 inline bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-} // namespace testkit
+} // namespace mpiotest
 
 #endif // TESTS_SUPPORT_TEXT_H

@@ -18,7 +18,7 @@ namespace {
 using mpio::process::ProgramRun;
 using mpio::process::runProgram;
 using nlohmann::json;
-using testkit::contains;
+using mpiotest::contains;
 
 const std::string kMock = MOCK_PLUGIN_PATH;
 
@@ -78,13 +78,13 @@ protected:
     // The calls that the mock saw, one line each; the host's timeout only when
     // asked for, since the host's default is its own.
     std::vector<std::string> trace(bool withTimeout = false) const {
-        std::vector<std::string> lines = testkit::lines(testkit::readFile(tracePath_));
+        std::vector<std::string> lines = mpiotest::lines(mpiotest::readFile(tracePath_));
         if (!withTimeout)
             for (std::string& line : lines) line = line.substr(0, line.find(" timeout="));
         return lines;
     }
 
-    testkit::TempDir dir_;
+    mpiotest::TempDir dir_;
     const std::string tracePath_ = dir_ / "trace"; // made by the mock's first call
     std::vector<std::string> documents_; // the --json documents, validated at the end
 };
@@ -420,7 +420,7 @@ TEST(MpioctlPluginTrust, RefusesAPluginThatOthersCouldReplace) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.setUp);
-        const testkit::TempDir dir;
+        const mpiotest::TempDir dir;
         const ProgramRun made = runProgram(
             "/bin/sh", {"-c", "umask 022 && cd \"$0\" && mkdir -p a/b && cp \"$1\" a/b/p.so && chmod 0644 a/b/p.so && " +
                                   (c.setUp.empty() ? "true" : c.setUp),
@@ -442,7 +442,7 @@ TEST(MpioctlPluginTrust, RefusesAPluginThatOthersCouldReplace) {
 // Without /proc mpioctl cannot learn its own path; it then takes the
 // configured plug-in directory, never the current one.
 TEST(MpioctlPluginChoice, NeverLoadsFromTheCurrentDirectory) {
-    const testkit::TempDir dir;
+    const mpiotest::TempDir dir;
     const auto withoutProc = [&](const std::string& argument) {
         return runProgram("/bin/sh",
                           {"-c",
@@ -464,7 +464,7 @@ TEST(MpioctlPluginChoice, NeverLoadsFromTheCurrentDirectory) {
 // The installed program holds no path of the build tree (RPATH included) and
 // does not look there for a plug-in, even when run from it.
 TEST(MpioctlPluginChoice, TheInstalledProgramNeverLooksInTheBuildTree) {
-    const std::string program = testkit::readFile(MPIOCTL_INSTALLED_PATH);
+    const std::string program = mpiotest::readFile(MPIOCTL_INSTALLED_PATH);
     ASSERT_FALSE(program.empty());
     for (const char* buildPath : {MPIOCTL_BUILD_BINDIR, MPIOCTL_BUILD_LIBDIR})
         EXPECT_FALSE(contains(program, buildPath)) << buildPath;

@@ -6,7 +6,7 @@
 // answers come from the topology file the sandbox was made from and from the
 // sandbox itself (stat, /proc, sfdisk).
 //
-// Usage: e2e_sandbox_tests [GoogleTest options] TOPOLOGY
+// Usage: e2e_plugin_tests [GoogleTest options] TOPOLOGY
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -29,22 +29,10 @@ constexpr const char* kVendor = "Trelmaron: EMC PowerPath MPIO";
 std::string partitionNode(const DeviceFacts& d, int p) { return d.node() + std::to_string(p); }
 std::string partitionLink(const DeviceFacts& d, int p) { return d.byId() + "-part" + std::to_string(p); }
 
-struct Listing {
-    int result;
-    int count;
-    std::vector<std::string> paths;
-};
-
-// getMPIODevices with a fresh array of the given capacity; the buffers and
-// the error out-parameters are checked for what must stay untouched.
-Listing listDevices(int capacity) {
-    PathArray array(capacity);
-    ErrorOut out;
-    Listing l{0, capacity, {}};
-    l.result = api().getMPIODevices(nullptr, array.data(), &l.count, &out.err, out.errbuf());
-    EXPECT_TRUE(out.untouched());
-    for (int i = 0; i < l.count; ++i) l.paths.emplace_back(array.data()[i]);
-    EXPECT_TRUE(kit::holds(array, l.paths));
+// getMPIODevices with a fresh array of the given capacity, which must show no fault.
+Listing checkedListing(int capacity) {
+    const Listing l = listDevices(capacity);
+    EXPECT_EQ(l.fault, "");
     return l;
 }
 
@@ -52,14 +40,11 @@ Listing listDevices(int capacity) {
 // must return `result`, store exactly `expected` and leave err and errbuf
 // untouched. The count it leaves is returned.
 int expectPaths(const std::string& path, int capacity, int result, const std::vector<std::string>& expected) {
-    PathArray array(static_cast<std::size_t>(std::max(capacity, 0)));
-    int count = capacity;
-    ErrorOut out;
-    EXPECT_EQ(api().getUnderlyingDevices(nullptr, path.c_str(), array.data(), &count, &out.err, out.errbuf()),
-              result);
-    EXPECT_TRUE(kit::holds(array, expected));
-    EXPECT_TRUE(out.untouched());
-    return count;
+    const Listing l = underlyingDevices(path, capacity);
+    EXPECT_EQ(l.result, result);
+    EXPECT_EQ(l.paths, expected);
+    EXPECT_EQ(l.fault, "");
+    return l.count;
 }
 
 // isMPIODevice must answer `result` and leave err and errbuf untouched.
@@ -93,7 +78,7 @@ TEST(Frame, InitTakesTheAdminMajorFromProcDevices) {
     const int major = adminMajorFromProcDevices();
     ASSERT_GT(major, 0) << "the sandbox's /proc/devices has no power2 line";
 
-    const testkit::TempDir dir;
+    const TempDir dir;
     const std::string logName = dir / "init.log";
     std::string why;
     ASSERT_TRUE(tmhost::configureLog(tmhost::LogSink::File, 0, logName, &why)) << why;
@@ -128,7 +113,7 @@ TEST(Inventory, ListingNegotiatesCapacity) {
     // only an array larger than n is enough, and a result of n + 1 asks for one.
     for (const int capacity : {0, 1, n - 1, n, n + 1, 4 * n}) {
         SCOPED_TRACE("capacity " + std::to_string(capacity));
-        const Listing l = listDevices(capacity);
+        const Listing l = checkedListing(capacity);
         const int stored = std::min(capacity, n);
         EXPECT_EQ(l.result, capacity > n ? 0 : n + 1);
         EXPECT_EQ(l.count, stored);
@@ -215,7 +200,7 @@ TEST(Partitions, RecognisedByDeviceNumber) {
         for (int p : d->partitions) rows.push_back({"/dev/" + d->paths.front().sd + std::to_string(p), ""});
     for (const Row& r : rows) {
         SCOPED_TRACE(r.path);
-        kit::Bytes parent;
+        Bytes parent;
         ErrorOut out;
         const int result = api().isPartitionDevice(nullptr, r.path.c_str(), parent.data(), &out.err, out.errbuf());
         EXPECT_EQ(result, r.parent.empty() ? 0 : 1);
@@ -231,7 +216,7 @@ TEST(Partitions, RecognisedByDeviceNumber) {
     const std::string missing = "/dev/emcpowera99";
     ErrorOut out;
     EXPECT_EQ(api().isPartitionDevice(nullptr, missing.c_str(), nullptr, &out.err, out.errbuf()), 0);
-    EXPECT_TRUE(kit::holds(out, ENOENT, "Stat " + missing + " failed:" + std::to_string(ENOENT)));
+    EXPECT_TRUE(holds(out, ENOENT, "Stat " + missing + " failed:" + std::to_string(ENOENT)));
 }
 
 TEST(Partitions, ParentNodeMissing) {
@@ -247,7 +232,7 @@ TEST(Partitions, ParentNodeMissing) {
     ErrorOut out;
     EXPECT_EQ(api().isPartitionDevice(nullptr, orphan.c_str(), parent, &out.err, out.errbuf()), 0);
     EXPECT_EQ(std::string(parent), "/dev/" + parentName);
-    EXPECT_TRUE(kit::holds(out, ENOENT, "pdev stat failed " + orphan + "(parent:/dev/" + parentName +
+    EXPECT_TRUE(holds(out, ENOENT, "pdev stat failed " + orphan + "(parent:/dev/" + parentName +
                                       ") :" + std::to_string(ENOENT)));
     // Without a parent buffer the parent is not looked for.
     ErrorOut unasked;
@@ -269,7 +254,7 @@ TEST(Partitions, RecordsMatchTheImageTable) {
         // Names are made from the path as given; numbers from the node it leads to.
         for (const std::string& dev : {d->node(), d->byId()}) {
             SCOPED_TRACE(dev);
-            kit::RecordArray records(table.size() + 2);
+            RecordArray records(table.size() + 2);
             int count = static_cast<int>(records.capacity());
             ErrorOut out;
             const int result = api().getPartitionDevices(nullptr, dev.c_str(), records.data(), &count, 0,
@@ -304,7 +289,7 @@ TEST(Partitions, RecordsCutToCapacity) {
     ASSERT_GT(table.size(), 2u);
     for (const int capacity : {0, 2}) {
         SCOPED_TRACE("capacity " + std::to_string(capacity));
-        kit::RecordArray records(capacity);
+        RecordArray records(capacity);
         int count = capacity;
         ErrorOut out;
         EXPECT_EQ(api().getPartitionDevices(nullptr, d.node().c_str(), records.data(), &count, 0, &out.err,
@@ -325,12 +310,12 @@ TEST(Partitions, RefusedDevices) {
                                    "/dev/" + d.paths.front().sd, "/dev/emcpowerzz", "/dev/null"};
     for (const std::string& dev : refused) {
         SCOPED_TRACE(dev);
-        kit::RecordArray record(1);
+        RecordArray record(1);
         int count = 1;
         ErrorOut out;
         EXPECT_EQ(api().getPartitionDevices(nullptr, dev.c_str(), record.data(), &count, 0, &out.err, out.errbuf()), -1);
         EXPECT_EQ(count, 0);
-        EXPECT_TRUE(kit::holds(out, -1, dev));
+        EXPECT_TRUE(holds(out, -1, dev));
         EXPECT_TRUE(record.untouched(0) && record.intact());
     }
 }
@@ -363,7 +348,7 @@ TEST(Changes, DeleteThenRefreshBringsDevicesBack) {
     std::vector<std::string> remaining;
     for (const DeviceFacts* d : t.configured())
         if (d != &victim) remaining.push_back(d->node());
-    const Listing afterRemoval = listDevices(n);
+    const Listing afterRemoval = checkedListing(n);
     EXPECT_EQ(afterRemoval.result, 0);
     EXPECT_EQ(afterRemoval.paths, remaining);
     EXPECT_FALSE(listed(victim.name));
@@ -397,7 +382,7 @@ TEST(Changes, DeleteThenRefreshBringsDevicesBack) {
     // Every device of the topology now: the removed one and the unconfigured ones too.
     std::vector<const DeviceFacts*> everyDevice;
     for (const DeviceFacts& d : t.devices) everyDevice.push_back(&d);
-    const Listing afterRescan = listDevices(n + 1);
+    const Listing afterRescan = checkedListing(n + 1);
     EXPECT_EQ(afterRescan.result, 0);
     EXPECT_EQ(afterRescan.paths, nodesOf(everyDevice));
     for (const DeviceFacts& d : t.devices) {
@@ -432,8 +417,8 @@ TEST(Injected, FailuresReachTheEntryPoints) {
         ErrorOut out;
         EXPECT_EQ(call(array.data(), &count, out), -display->status);
         EXPECT_EQ(count, 8);
-        EXPECT_TRUE(kit::holds(array, {}));
-        EXPECT_TRUE(kit::holds(out, display->status, textOf(*display)));
+        EXPECT_TRUE(holds(array, {}));
+        EXPECT_TRUE(holds(out, display->status, textOf(*display)));
     };
     {
         SCOPED_TRACE("getMPIODevices");
@@ -442,7 +427,7 @@ TEST(Injected, FailuresReachTheEntryPoints) {
                 return api().getMPIODevices(nullptr, paths, count, &out.err, out.errbuf());
             });
         } else {
-            const Listing l = listDevices(n + 1);
+            const Listing l = checkedListing(n + 1);
             EXPECT_EQ(l.result, 0);
             EXPECT_EQ(l.paths, nodesOf(t.configured()));
         }
@@ -468,7 +453,7 @@ TEST(Injected, FailuresReachTheEntryPoints) {
         const auto config = t.failureOf("config");
         EXPECT_EQ(api().refreshMPIO(nullptr, &out.err, out.errbuf()), config ? config->status : 0);
         if (config) {
-            EXPECT_TRUE(kit::holds(out, config->status, textOf(*config)));
+            EXPECT_TRUE(holds(out, config->status, textOf(*config)));
         } else {
             EXPECT_TRUE(out.untouched());
         }
@@ -485,13 +470,13 @@ TEST(Injected, FailuresReachTheEntryPoints) {
         EXPECT_EQ(api().deleteMPIODevice(nullptr, first.node().c_str(), &out.err, out.errbuf()),
                   save ? save->status : 0);
         if (last) {
-            EXPECT_TRUE(kit::holds(out, last->status, textOf(*last)));
+            EXPECT_TRUE(holds(out, last->status, textOf(*last)));
         } else {
             EXPECT_TRUE(out.untouched());
         }
         // A removal that failed removed nothing.
         if (t.failureOf("remove") && !displayFails) {
-            EXPECT_EQ(listDevices(n + 1).paths, nodesOf(t.configured()));
+            EXPECT_EQ(checkedListing(n + 1).paths, nodesOf(t.configured()));
         }
     }
 }

@@ -1,15 +1,14 @@
 // SPDX-License-Identifier: Apache-2.0
 // The audit of the command lines the plug-in gave the host's process runner,
-// shared by the reliability tests and the fuzz targets. Free of GoogleTest
-// so that the fuzz targets can use it.
-#ifndef TESTS_RELIABILITY_INVARIANTS_H
-#define TESTS_RELIABILITY_INVARIANTS_H
+// shared by the reliability tests and the fuzz targets.
+#ifndef TESTS_SUPPORT_COMMAND_AUDIT_H
+#define TESTS_SUPPORT_COMMAND_AUDIT_H
 
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace reliability {
+namespace mpiotest {
 
 // A name that may follow "dev=" on a command line: made only of letters,
 // digits, ".", "_", "-" and "/", and not starting with "-".
@@ -22,6 +21,6 @@ std::vector<std::string> commandFaults(const std::vector<std::string>& commands)
 // The name after "dev=" of a path query or a removal; empty for the others.
 std::string deviceNameOf(const std::string& command);
 
-} // namespace reliability
+} // namespace mpiotest
 
-#endif
+#endif // TESTS_SUPPORT_COMMAND_AUDIT_H

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "invariants.h"
+#include "command_audit.h"
 
-#include "short_names.h"
+#include "pinned_commands.h"
 
-namespace reliability {
+namespace mpiotest {
 namespace {
 
 const std::string kRemovePrefix = "powermt remove force dev=";
@@ -66,4 +66,4 @@ std::vector<std::string> commandFaults(const std::vector<std::string>& commands)
     return faults;
 }
 
-} // namespace reliability
+} // namespace mpiotest

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "dev_fixture.h"
+#include "private_dev.h"
 
 #include <fcntl.h>
 #include <sched.h>
@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <stdexcept>
 
-namespace devfixture {
+namespace mpiotest {
 namespace {
 
 bool inPlace = false;
@@ -41,37 +41,33 @@ void node(const std::string& path, mode_t type, int major, int minor) {
 
 } // namespace
 
-void enterPrivateDev() {
-    if (::unshare(CLONE_NEWNS) != 0) {
-        reason = failure("unshare(CLONE_NEWNS)");
-        return;
-    }
+std::string hideUnderEmptyTmpfs(const std::string& directory) {
+    if (::unshare(CLONE_NEWNS) != 0) return failure("unshare(CLONE_NEWNS)");
     // Keep every mount made from here on inside this namespace.
-    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-        reason = failure("making / private");
-        return;
-    }
-    if (::mount("testdev", "/dev", "tmpfs", MS_NOSUID | MS_NOEXEC, "mode=0755,size=64m") != 0) {
-        reason = failure("mounting tmpfs on /dev");
-        return;
-    }
-    inPlace = true;
-    reason.clear();
+    if (::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) return failure("making / private");
+    if (::mount("mpiotest", directory.c_str(), "tmpfs", MS_NOSUID | MS_NOEXEC, "mode=0755,size=64m") != 0)
+        return failure("mounting tmpfs on " + directory);
+    return {};
 }
 
-bool available() { return inPlace; }
-const std::string& whyUnavailable() { return reason; }
+void PrivateDev::enter() const {
+    reason = hideUnderEmptyTmpfs("/dev");
+    inPlace = reason.empty();
+}
 
-void clearDev() {
+bool PrivateDev::available() const { return inPlace; }
+const std::string& PrivateDev::whyUnavailable() const { return reason; }
+
+void PrivateDev::clear() const {
     requireInPlace("/dev/");
     for (const auto& entry : std::filesystem::directory_iterator("/dev"))
         std::filesystem::remove_all(entry.path());
 }
 
-void blockNode(const std::string& path, int major, int minor) { node(path, S_IFBLK, major, minor); }
-void charNode(const std::string& path, int major, int minor) { node(path, S_IFCHR, major, minor); }
+void PrivateDev::blockNode(const std::string& path, int major, int minor) const { node(path, S_IFBLK, major, minor); }
+void PrivateDev::charNode(const std::string& path, int major, int minor) const { node(path, S_IFCHR, major, minor); }
 
-void symlink(const std::string& target, const std::string& link) {
+void PrivateDev::symlink(const std::string& target, const std::string& link) const {
     requireInPlace(link);
     makeParents(link);
     ::unlink(link.c_str());
@@ -79,7 +75,7 @@ void symlink(const std::string& target, const std::string& link) {
         throw std::runtime_error(failure("symlink " + link));
 }
 
-void regularFile(const std::string& path) {
+void PrivateDev::regularFile(const std::string& path) const {
     requireInPlace(path);
     makeParents(path);
     const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC | O_CLOEXEC, 0600);
@@ -87,9 +83,9 @@ void regularFile(const std::string& path) {
     ::close(fd);
 }
 
-void directory(const std::string& path) {
+void PrivateDev::directory(const std::string& path) const {
     requireInPlace(path);
     std::filesystem::create_directories(path);
 }
 
-} // namespace devfixture
+} // namespace mpiotest
