@@ -8,7 +8,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     libgtest-dev libgmock-dev libbenchmark-dev
     libblkid-dev fdisk util-linux
-    clang libclang-rt-14-dev valgrind
+    clang libclang-rt-14-dev clang-format valgrind
     nlohmann-json3-dev
     groff-base dpkg-dev file abigail-tools python3-jsonschema
     rpm rpmlint lintian
