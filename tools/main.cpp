@@ -100,8 +100,8 @@ int finish(const mpioctl::Report& report, const mpioctl::Options& options) {
         failed.plugin = report.plugin;
         failed.argument = report.argument;
         failed.exitStatus = mpioctl::kExitFailure;
-        failed.failure = mpioctl::Problem{{}, std::nullopt, std::nullopt, std::nullopt,
-                                          "out of memory while writing the output"};
+        failed.failure =
+            mpioctl::Problem{{}, std::nullopt, std::nullopt, std::nullopt, "out of memory while writing the output"};
         return render(failed, options);
     } catch (const std::bad_alloc&) {
         writeAll(STDERR_FILENO, "mpioctl: out of memory\n");
@@ -126,13 +126,11 @@ mpioctl::Progress terminalProgress(const std::string& what) {
             if (state->showing) writeAll(STDERR_FILENO, "\r\x1b[K");
             return;
         }
-        if (now - state->start < std::chrono::seconds(1) ||
-            now - state->shown < std::chrono::milliseconds(100))
-            return;
+        if (now - state->start < std::chrono::seconds(1) || now - state->shown < std::chrono::milliseconds(100)) return;
         state->shown = now;
         state->showing = true;
-        writeAll(STDERR_FILENO, "\rmpioctl: " + what + ": " + std::to_string(done) + " of " +
-                                    std::to_string(total) + " devices");
+        writeAll(STDERR_FILENO,
+                 "\rmpioctl: " + what + ": " + std::to_string(done) + " of " + std::to_string(total) + " devices");
     };
 }
 
@@ -149,9 +147,8 @@ int main(int argc, char** argv) {
     }
     const Invocation& invocation = *parsed.invocation;
     const DefaultPlugin defaults{MPIOCTL_PLUGIN_FROM_BINDIR, MPIOCTL_INSTALLED_PLUGIN};
-    const PluginChoice plugin =
-        choosePlugin({invocation.options.plugin, environmentValue(kPluginEnvironmentVariable),
-                      executablePath(), defaults.fromProgramDir, defaults.whenProgramUnknown});
+    const PluginChoice plugin = choosePlugin({invocation.options.plugin, environmentValue(kPluginEnvironmentVariable),
+                                              executablePath(), defaults.fromProgramDir, defaults.whenProgramUnknown});
     const std::string& pluginPath = plugin.path;
 
     switch (invocation.help) {
@@ -166,12 +163,10 @@ int main(int argc, char** argv) {
     std::string logError;
     const bool logReady =
         invocation.options.logLevel
-            ? tmhost::configureLog(tmhost::LogSink::StandardError, *invocation.options.logLevel,
-                                   {}, &logError)
+            ? tmhost::configureLog(tmhost::LogSink::StandardError, *invocation.options.logLevel, {}, &logError)
             : tmhost::configureLog(tmhost::LogSink::Off, 0, {}, &logError);
     if (!logReady)
-        return finish(setupFailure(invocation, pluginPath,
-                                   {"cannot set up the host log: " + logError}),
+        return finish(setupFailure(invocation, pluginPath, {"cannot set up the host log: " + logError}),
                       invocation.options);
     tmhost::setDefaultTimeout(invocation.options.timeoutSeconds.value_or(kDefaultTimeoutSeconds));
 

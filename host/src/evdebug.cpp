@@ -38,8 +38,7 @@ int openForAppend(const std::string& path, std::string& why) {
         return -1;
     }
     int fd;
-    do fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
-                   0644);
+    do fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0644);
     while (fd < 0 && errno == EINTR);
     if (fd < 0) {
         why = "cannot open log file " + path + ": " + errnoText(errno);
@@ -117,14 +116,13 @@ void appendTimestamp(std::string& line) {
     tm t{};
     ::gmtime_r(&now.tv_sec, &t);
     char text[64];
-    const int n = std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ",
-                                t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min,
-                                t.tm_sec, static_cast<int>(now.tv_nsec / 1000000));
+    const int n =
+        std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", t.tm_year + 1900, t.tm_mon + 1,
+                      t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec, static_cast<int>(now.tv_nsec / 1000000));
     if (n > 0) line.append(text, static_cast<std::size_t>(n) < sizeof text ? n : sizeof text - 1);
 }
 
-__attribute__((format(printf, 2, 0))) bool appendFormatted(std::string& line, const char* format,
-                                                            va_list args) {
+__attribute__((format(printf, 2, 0))) bool appendFormatted(std::string& line, const char* format, va_list args) {
     char small[1024];
     va_list copy;
     va_copy(copy, args);
@@ -153,8 +151,8 @@ std::string_view withoutFinalNewline(std::string_view message) {
 // shares.
 using mpio::process::appendEscaped;
 
-__attribute__((format(printf, 4, 0))) int emit(const EvDebug* log, const char* tag, int level,
-                                                const char* format, va_list args) {
+__attribute__((format(printf, 4, 0))) int emit(const EvDebug* log, const char* tag, int level, const char* format,
+                                               va_list args) {
     if (!format) return -1;
     level = tmhost::clampLogLevel(level);
     if (level < settings().lowestLevel.load(std::memory_order_relaxed)) return 0;
@@ -192,9 +190,7 @@ private:
 
 } // namespace
 
-EvDebugFileInstance::EvDebugFileInstance(const std::string& path) : path_(path) {
-    fd_ = openForAppend(path_, error_);
-}
+EvDebugFileInstance::EvDebugFileInstance(const std::string& path) : path_(path) { fd_ = openForAppend(path_, error_); }
 
 EvDebugFileInstance::~EvDebugFileInstance() {
     if (fd_ >= 0) ::close(fd_);
@@ -209,8 +205,7 @@ EvDebug::EvDebug(EvDebugFileInstance* file) {
     if (!file) return;
     Settings& s = settings();
     std::lock_guard lock(s.instancesMutex);
-    if (s.instances.insert_or_assign(this, file).second)
-        s.instanceCount.fetch_add(1, std::memory_order_release);
+    if (s.instances.insert_or_assign(this, file).second) s.instanceCount.fetch_add(1, std::memory_order_release);
 }
 
 EvDebug::~EvDebug() {
@@ -244,11 +239,8 @@ bool configureLog(LogSink sink, int lowestLevel, const std::string& file, std::s
     std::shared_ptr<Sink> next;
     std::string why;
     switch (sink) {
-    case LogSink::Off:
-        break;
-    case LogSink::StandardError:
-        next = std::make_shared<Sink>(STDERR_FILENO, false);
-        break;
+    case LogSink::Off: break;
+    case LogSink::StandardError: next = std::make_shared<Sink>(STDERR_FILENO, false); break;
     case LogSink::File: {
         const int fd = openForAppend(file, why);
         if (fd < 0) {

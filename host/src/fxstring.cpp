@@ -3,8 +3,8 @@
 #include "TmHostServices.h"
 #include "tmhost/TmHost.h"
 
-int FXString::Split(const std::string& text, const std::string& separator,
-                    std::vector<std::string>& tokens, unsigned flags) {
+int FXString::Split(const std::string& text, const std::string& separator, std::vector<std::string>& tokens,
+                    unsigned flags) {
     tokens.clear();
     const bool skipEmpty = (flags & tmhost::kSplitSkipEmpty) != 0;
     auto add = [&](std::size_t from, std::size_t to) {
@@ -15,8 +15,7 @@ int FXString::Split(const std::string& text, const std::string& separator,
         return static_cast<int>(tokens.size());
     }
     std::size_t from = 0;
-    for (std::size_t at; (at = text.find(separator, from)) != std::string::npos;
-         from = at + separator.size())
+    for (std::size_t at; (at = text.find(separator, from)) != std::string::npos; from = at + separator.size())
         add(from, at);
     add(from, text.size());
     return static_cast<int>(tokens.size());

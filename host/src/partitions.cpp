@@ -36,9 +36,12 @@ int failure() { return errno > 0 ? -errno : -EIO; }
 // sectors; the sum is formed so that it cannot overflow.
 bool fitsOnDevice(const slice& s, std::int64_t deviceSectors, const char* device) {
     const char* why = nullptr;
-    if (s.size <= 0) why = "its size is not positive";
-    else if (s.start < 0) why = "its start is negative";
-    else if (s.start > deviceSectors || s.size > deviceSectors - s.start) why = "it ends beyond the device";
+    if (s.size <= 0)
+        why = "its size is not positive";
+    else if (s.start < 0)
+        why = "its start is negative";
+    else if (s.start > deviceSectors || s.size > deviceSectors - s.start)
+        why = "it ends beyond the device";
     if (why == nullptr) return true;
     EvDebug(nullptr).DebugLvl("getPartitions", 0,
                               "%s: partition %d (start %lld, %lld sectors) ignored: %s; the device has %lld sectors",
@@ -60,7 +63,7 @@ int getPartitions(const char* device, std::list<slice>* slices) {
     if (raw < 0) return -errno;
     const tmhost::detail::Fd fd(raw);
 
-    struct stat st{};
+    struct stat st {};
     if (::fstat(fd.get(), &st) != 0) return -errno;
     if (S_ISDIR(st.st_mode)) return -EISDIR;
     if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) return -ENOTBLK;

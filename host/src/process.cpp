@@ -24,26 +24,21 @@ int fail(std::string* error, int result, const std::string& text) {
 // The runner's outcome as the host's result, and how the run ended.
 int resultOf(const process::Result& r, int limit, std::string& how) {
     switch (r.outcome) {
-    case process::Outcome::Exited:
-        how = "exit status " + std::to_string(r.code);
-        return r.code;
+    case process::Outcome::Exited: how = "exit status " + std::to_string(r.code); return r.code;
     case process::Outcome::Signalled:
         how = "killed by signal " + std::to_string(r.code) + " (" + tmhost::detail::signalText(r.code) + ")";
         return tmhost::kKilledBySignal + r.code;
     case process::Outcome::TimedOut:
         how = "timed out after " + std::to_string(limit) + " s; process group killed";
         return tmhost::kTimedOut;
-    case process::Outcome::NoPipe:
-        how = "could not create a pipe: " + errnoText(r.code);
-        return tmhost::kCaptureFailed;
+    case process::Outcome::NoPipe: how = "could not create a pipe: " + errnoText(r.code); return tmhost::kCaptureFailed;
     case process::Outcome::NotStarted:
         how = "could not start /bin/sh: " + errnoText(r.code);
         return tmhost::kSpawnFailed;
     case process::Outcome::CaptureFailed:
         how = std::string(r.call) + " failed while capturing output: " + errnoText(r.code);
         return tmhost::kCaptureFailed;
-    case process::Outcome::StatusLost:
-        break;
+    case process::Outcome::StatusLost: break;
     }
     how = "exit status lost: the shell was reaped elsewhere (is SIGCHLD ignored?)";
     return tmhost::kCaptureFailed;
@@ -67,8 +62,8 @@ int run(const char* command, std::string* output, std::string* error, int limit,
 
 } // namespace
 
-int TmProcess::system(const char* command, std::string* output, std::string* error,
-                      int timeoutSeconds, bool mergeErrors) {
+int TmProcess::system(const char* command, std::string* output, std::string* error, int timeoutSeconds,
+                      bool mergeErrors) {
     if (output) output->clear();
     if (error) error->clear();
     if (output && output == error) { // one string for both: it takes both streams
@@ -76,9 +71,7 @@ int TmProcess::system(const char* command, std::string* output, std::string* err
         error = nullptr;
     }
     if (!command) return fail(error, tmhost::kSpawnFailed, "no command given");
-    const int limit = timeoutSeconds > 0    ? timeoutSeconds
-                      : timeoutSeconds == 0 ? tmhost::defaultTimeout()
-                                            : 0;
+    const int limit = timeoutSeconds > 0 ? timeoutSeconds : timeoutSeconds == 0 ? tmhost::defaultTimeout() : 0;
     try {
         return run(command, output, error, limit, mergeErrors);
     } catch (const std::bad_alloc&) {

@@ -55,15 +55,13 @@ std::string whyReplaceable(const std::string& path) {
     bool belowIsDirectory = false; // the entry checked before, just below this one
     for (bool first = true;; first = false) {
         struct stat node {};
-        if (::lstat(entry.c_str(), &node) != 0)
-            return "cannot examine " + entry.string() + ": " + std::strerror(errno);
+        if (::lstat(entry.c_str(), &node) != 0) return "cannot examine " + entry.string() + ": " + std::strerror(errno);
         const bool link = S_ISLNK(node.st_mode);
         const bool directory = S_ISDIR(node.st_mode);
         if (!link && (first ? !S_ISREG(node.st_mode) : !directory))
             return entry.string() + (first ? " is not a regular file" : " is not a directory");
         if (node.st_uid != 0 && node.st_uid != caller)
-            return entry.string() + " is owned by uid " + std::to_string(node.st_uid) +
-                   ", neither root nor the caller";
+            return entry.string() + " is owned by uid " + std::to_string(node.st_uid) + ", neither root nor the caller";
         // A link's own mode means nothing: its directory decides who may replace it.
         const mode_t writable = link ? 0 : node.st_mode & (S_IWGRP | S_IWOTH);
         const bool sticky = directory && node.st_uid == 0 && (node.st_mode & S_ISVTX);

@@ -26,7 +26,8 @@ std::string decodeMountinfoPath(std::string_view field) {
     for (std::size_t i = 0; i < field.size(); ++i) {
         const auto isOctal = [&](std::size_t k) { return k < field.size() && field[k] >= '0' && field[k] <= '7'; };
         if (field[i] == '\\' && isOctal(i + 1) && isOctal(i + 2) && isOctal(i + 3)) {
-            path.push_back(static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0')));
+            path.push_back(
+                static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0')));
             i += 3;
         } else {
             path.push_back(field[i]);
@@ -48,7 +49,8 @@ std::string_view mountPointField(std::string_view line) {
 }
 
 bool isAtOrBelow(const std::string& path, const std::string& dir) {
-    return path == dir || (path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 && path[dir.size()] == '/');
+    return path == dir ||
+           (path.size() > dir.size() && path.compare(0, dir.size(), dir) == 0 && path[dir.size()] == '/');
 }
 
 std::string canonicalOrAsGiven(const std::string& dir) {
@@ -228,7 +230,8 @@ std::vector<std::string> mountPointsAtOrBelow(std::string_view mountinfo, const 
     std::size_t pos = 0;
     while (pos < mountinfo.size()) {
         const std::size_t nl = mountinfo.find('\n', pos);
-        const std::string_view line = mountinfo.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
+        const std::string_view line =
+            mountinfo.substr(pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
         const std::string point = decodeMountinfoPath(mountPointField(line));
         if (!point.empty() && isAtOrBelow(point, dir)) points.push_back(point);
         if (nl == std::string_view::npos) break;
@@ -251,7 +254,8 @@ void detachMountsAtOrBelow(const std::string& dir) noexcept {
             const std::vector<std::string> points = mountPointsAtOrBelow(readMountinfo(), root);
             if (points.empty()) return;
             bool detached = false;
-            for (const std::string& point : points) detached |= ::umount2(point.c_str(), MNT_DETACH | UMOUNT_NOFOLLOW) == 0;
+            for (const std::string& point : points)
+                detached |= ::umount2(point.c_str(), MNT_DETACH | UMOUNT_NOFOLLOW) == 0;
             if (!detached) return;
         }
     } catch (...) {

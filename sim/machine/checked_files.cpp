@@ -152,7 +152,8 @@ void rewriteInPlace(const std::string& path, const std::string& content) {
         }
         done += static_cast<std::size_t>(n);
     }
-    if (::ftruncate(fd.get(), static_cast<off_t>(content.size())) != 0) throw SysError("cannot truncate " + path, errno);
+    if (::ftruncate(fd.get(), static_cast<off_t>(content.size())) != 0)
+        throw SysError("cannot truncate " + path, errno);
     closeReporting(fd, "cannot write " + path);
 }
 

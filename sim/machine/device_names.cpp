@@ -51,7 +51,9 @@ std::string pseudoName(unsigned long index) { return kPseudoPrefix + letterName(
 
 std::string sdName(unsigned long disk) { return "sd" + letterName(disk); }
 
-bool isSdMajor(int major) { return std::find(std::begin(kSdMajors), std::end(kSdMajors), major) != std::end(kSdMajors); }
+bool isSdMajor(int major) {
+    return std::find(std::begin(kSdMajors), std::end(kSdMajors), major) != std::end(kSdMajors);
+}
 
 DevNumber sdNumber(unsigned long disk) {
     return {kSdMajors[(disk & 0xf0) >> 4], static_cast<unsigned>(((disk & 0xf) << 4) | (disk & 0xfff00))};

@@ -15,7 +15,7 @@ inline constexpr const char* kPseudoPrefix = "emcpower";
 inline constexpr int kLoopMajor = 7;
 // The sd driver's sixteen block majors, in the order it uses them.
 inline constexpr int kSdMajors[16] = {8, 65, 66, 67, 68, 69, 70, 71, 128, 129, 130, 131, 132, 133, 134, 135};
-inline constexpr unsigned kMinorLimit = 1U << 20;   // the kernel's minor range
+inline constexpr unsigned kMinorLimit = 1U << 20; // the kernel's minor range
 // The sd driver puts the disk index's bits above the low eight into the
 // minor, so disks are numbered apart up to the 20-bit minor range.
 inline constexpr unsigned long kSdDiskLimit = kMinorLimit; // sda .. sdbgqcv

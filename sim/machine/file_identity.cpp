@@ -4,9 +4,13 @@
 namespace sim {
 
 FileIdentity identityOf(const struct stat& st) {
-    return {static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
-            static_cast<std::uint64_t>(st.st_size), st.st_mtim.tv_sec, st.st_ctim.tv_sec,
-            st.st_mtim.tv_nsec, st.st_ctim.tv_nsec};
+    return {static_cast<std::uint64_t>(st.st_dev),
+            static_cast<std::uint64_t>(st.st_ino),
+            static_cast<std::uint64_t>(st.st_size),
+            st.st_mtim.tv_sec,
+            st.st_ctim.tv_sec,
+            st.st_mtim.tv_nsec,
+            st.st_ctim.tv_nsec};
 }
 
 std::optional<FileIdentity> identityOf(const std::string& path) {

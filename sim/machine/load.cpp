@@ -33,7 +33,8 @@ void applyEvents(Topology& topology, const SimState& state) {
         }
     }
     if (pathsFound != state.pathEvents.size()) throw std::runtime_error("state names a path the topology lacks");
-    if (departedFound != state.departed.size()) throw std::runtime_error("state names a departed device the topology lacks");
+    if (departedFound != state.departed.size())
+        throw std::runtime_error("state names a departed device the topology lacks");
 }
 
 } // namespace
@@ -52,7 +53,8 @@ Loaded loadState(const StateDir& dir) {
     // The clock first: a write after it gets a change time of this tick or later.
     timespec now{};
     ::clock_gettime(CLOCK_REALTIME_COARSE, &now);
-    struct stat topologySeen {}, stateSeen {};
+    struct stat topologySeen {
+    }, stateSeen{};
     std::string text = readFile(dir.topology(), kMaxTopologyBytes, &topologySeen);
     const std::string stateText = readFile(dir.state(), kMaxTextFile, &stateSeen);
     Topology topology = parseTopology(text, dir.topology());

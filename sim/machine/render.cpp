@@ -65,8 +65,7 @@ std::string displayBlock(const Device& d) {
     out += "\n";
     out += format("state=%s; policy=%s; priority=0; queued-IOs=%" PRIu64 "\n", alive(d) ? "alive" : "dead",
                   symm ? "SymmOpt" : "CLAROpt", queued);
-    if (!symm)
-        out += format("Owner: default=SP %c, current=SP %c\tArray failover mode: 4\n", d.owner, d.currentOwner);
+    if (!symm) out += format("Owner: default=SP %c, current=SP %c\tArray failover mode: 4\n", d.owner, d.currentOwner);
     out += kRule + "\n";
     out += "--------------- Host ---------------   - Stor -   -- I/O Path --  -- Stats ---\n";
     out += "###  HW Path               I/O Paths    Interf.   Mode    State   Q-IOs Errors\n";
@@ -123,19 +122,18 @@ std::string procDevices(const Topology& topology) {
     for (const int major : kSdMajors) block[major] = "sd";
     block[kLoopMajor] = "loop";
     block[topology.adminMajor] = "power2"; // replaces loop when the pseudo devices are loop-backed
-    std::string out =
-        "Character devices:\n"
-        "  1 mem\n"
-        "  4 /dev/vc/0\n"
-        "  4 tty\n"
-        "  5 /dev/tty\n"
-        "  5 /dev/console\n"
-        "  5 /dev/ptmx\n"
-        " 10 misc\n"
-        " 21 sg\n"
-        "136 pts\n"
-        "\n"
-        "Block devices:\n";
+    std::string out = "Character devices:\n"
+                      "  1 mem\n"
+                      "  4 /dev/vc/0\n"
+                      "  4 tty\n"
+                      "  5 /dev/tty\n"
+                      "  5 /dev/console\n"
+                      "  5 /dev/ptmx\n"
+                      " 10 misc\n"
+                      " 21 sg\n"
+                      "136 pts\n"
+                      "\n"
+                      "Block devices:\n";
     for (const auto& [major, name] : block) out += format("%3d %s\n", major, name.c_str());
     return out;
 }
@@ -144,8 +142,8 @@ std::string savedConfiguration(const Topology& topology, const NameSet& configur
     std::string out = "# PowerPath configuration saved by powermt (simulated)\n";
     for (const auto& d : topology.devices) {
         if (!configured.count(d.name)) continue;
-        out += d.name + " " + arrayKindName(d.kind) + " id=" + d.arrayId + " ldev=" + d.ldev + " policy=" +
-               (d.kind == ArrayKind::Symmetrix ? "SymmOpt" : "CLAROpt") + " paths=";
+        out += d.name + " " + arrayKindName(d.kind) + " id=" + d.arrayId + " ldev=" + d.ldev +
+               " policy=" + (d.kind == ArrayKind::Symmetrix ? "SymmOpt" : "CLAROpt") + " paths=";
         for (std::size_t i = 0; i < d.paths.size(); ++i) out += (i ? "," : "") + d.paths[i].sd;
         out += "\n";
     }

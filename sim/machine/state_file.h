@@ -32,9 +32,9 @@ struct PathEvent {
 struct Fault {
     enum class Kind { Fail, Hang, Garbage };
     Kind kind = Kind::Fail;
-    int status = 1;          // Fail: 1..255
-    std::string message;     // Fail: one line, may be empty
-    unsigned seconds = 0;    // Hang
+    int status = 1;       // Fail: 1..255
+    std::string message;  // Fail: one line, may be empty
+    unsigned seconds = 0; // Hang
 };
 
 inline constexpr unsigned kMaxHangSeconds = 3600;
@@ -42,10 +42,10 @@ inline constexpr unsigned kMaxHangSeconds = 3600;
 struct SimState {
     std::string devRoot = "/dev";
     NameSet configured;
-    std::map<std::string, DiskLayout> disks;    // disk-backed devices
+    std::map<std::string, DiskLayout> disks;     // disk-backed devices
     std::map<std::string, PathEvent> pathEvents; // by sd name
     std::map<std::string, Fault> faults;         // by sub-command
-    NameSet departed; // configured devices that left the fabric; dropped at the next config
+    NameSet departed;                            // configured devices that left the fabric; dropped at the next config
 };
 
 std::string formatState(const SimState& state);

@@ -32,13 +32,13 @@ inline constexpr int kMaxPartition = 15;
 using NameSet = std::set<std::string>;
 
 struct Path {
-    std::string sd;          // sdb
-    unsigned long disk = 0;  // sd disk index (sdb -> 1)
-    std::string driver;      // qla2xxx
-    std::string port;        // "FA  7eA"
+    std::string sd;         // sdb
+    unsigned long disk = 0; // sd disk index (sdb -> 1)
+    std::string driver;     // qla2xxx
+    std::string port;       // "FA  7eA"
     PathMode mode = PathMode::Active;
     PathState state = PathState::Alive;
-    long hba = -1;           // number in the ### column; -1: the path's position
+    long hba = -1; // number in the ### column; -1: the path's position
     std::uint64_t queued = 0;
     std::uint64_t errors = 0;
     int line = 0;
@@ -46,8 +46,8 @@ struct Path {
 
 // A partition as /proc/partitions shows it.
 struct Partition {
-    int number = 0;          // 1..15
-    std::uint64_t kib = 0;   // 1 KiB blocks (1 for an MBR extended partition)
+    int number = 0;        // 1..15
+    std::uint64_t kib = 0; // 1 KiB blocks (1 for an MBR extended partition)
 };
 
 // A partition of a disk image the sandbox creates.
@@ -60,10 +60,10 @@ struct ImagePart {
 struct DiskImage {
     enum class Kind { None, Create, File };
     Kind kind = Kind::None;
-    std::uint64_t bytes = 0;        // Create: size of the image
-    std::string label;              // Create: "dos" or "gpt"
-    std::vector<ImagePart> parts;   // Create
-    std::string file;               // File: absolute path of an existing image
+    std::uint64_t bytes = 0;      // Create: size of the image
+    std::string label;            // Create: "dos" or "gpt"
+    std::vector<ImagePart> parts; // Create
+    std::string file;             // File: absolute path of an existing image
     int line = 0;
 };
 
@@ -72,15 +72,15 @@ struct Device {
     unsigned long index = 0; // 0 for emcpowera
     ArrayKind kind = ArrayKind::Symmetrix;
     std::string arrayId;
-    std::string group;       // CLARiiON / VNX storage group
-    std::string ldev;        // logical device id
-    long lun = -1;           // CLARiiON / VNX
-    char owner = 'A';        // CLARiiON / VNX: default owner SP
+    std::string group; // CLARiiON / VNX storage group
+    std::string ldev;  // logical device id
+    long lun = -1;     // CLARiiON / VNX
+    char owner = 'A';  // CLARiiON / VNX: default owner SP
     char currentOwner = 'A';
-    std::uint64_t kib = 0;   // size in 1 KiB blocks
+    std::uint64_t kib = 0;             // size in 1 KiB blocks
     std::vector<Partition> partitions; // sorted by number
     std::vector<Path> paths;
-    bool configured = true;  // false: present, but only `powermt config` adds it
+    bool configured = true; // false: present, but only `powermt config` adds it
     DiskImage image;
     int line = 0;
 };
@@ -93,7 +93,7 @@ struct Failure {
 };
 
 struct Topology {
-    int adminMajor = 120;     // the major on the power2 line and of the pseudo nodes
+    int adminMajor = 120;        // the major on the power2 line and of the pseudo nodes
     std::vector<Device> devices; // sorted by index
     std::vector<Failure> failures;
 
@@ -117,8 +117,8 @@ private:
 // these bound the memory and time of both and the size of /dev. The
 // devices are bounded by their names (kPseudoLimit, 65,536).
 inline constexpr std::uint64_t kMaxTopologyBytes = 32 * 1024 * 1024;
-inline constexpr std::uint64_t kMaxTopologyPaths = 262144;   // 4 a device at the most devices
-inline constexpr std::uint64_t kMaxTopologyNodes = 1048576;  // device nodes and by-id links
+inline constexpr std::uint64_t kMaxTopologyPaths = 262144;  // 4 a device at the most devices
+inline constexpr std::uint64_t kMaxTopologyNodes = 1048576; // device nodes and by-id links
 
 // The entries in /dev of a device with `paths` paths and `partitions`
 // partitions: a node for each path and for the device, and a by-id link
@@ -141,17 +141,16 @@ std::string limitPassed(const MachineCost& cost);
 // ("file:line: message"); relative image file names are taken relative to
 // `baseDir`. Throws TopologyError for the first fault found, a limit
 // above passed included.
-Topology parseTopology(std::string_view text, const std::string& source,
-                       const std::string& baseDir = ".");
+Topology parseTopology(std::string_view text, const std::string& source, const std::string& baseDir = ".");
 
 // Sizes: a number with an optional binary suffix K, M, G or T (KiB, MiB...);
 // without a suffix a number of 1 KiB blocks. Returns bytes; throws
 // std::invalid_argument on a bad size.
 std::uint64_t parseSize(std::string_view text);
 
-const char* arrayKindName(ArrayKind kind);   // as powermt shows it: "Symmetrix", "CLARiiON", "VNX"
-const char* pathModeName(PathMode mode);     // its word: "active", ...
-const char* pathStateName(PathState state);  // its word: "alive", "dead"
+const char* arrayKindName(ArrayKind kind);  // as powermt shows it: "Symmetrix", "CLARiiON", "VNX"
+const char* pathModeName(PathMode mode);    // its word: "active", ...
+const char* pathStateName(PathState state); // its word: "alive", "dead"
 
 // The sub-commands of powermt that a `fail` line may name.
 bool isFailableCommand(std::string_view command);

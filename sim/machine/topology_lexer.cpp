@@ -117,9 +117,8 @@ bool isPrintable(std::string_view text) {
 bool isDriverName(std::string_view text) {
     if (text.empty() || text.front() == ' ' || text.back() == ' ' || text.find("  ") != std::string_view::npos)
         return false;
-    return std::all_of(text.begin(), text.end(), [](char c) {
-        return isAlnumChar(c) || c == '_' || c == '-' || c == '.' || c == ' ';
-    });
+    return std::all_of(text.begin(), text.end(),
+                       [](char c) { return isAlnumChar(c) || c == '_' || c == '-' || c == '.' || c == ' '; });
 }
 
 } // namespace lex
@@ -129,7 +128,9 @@ std::uint64_t parseSize(std::string_view text) {
     const std::string_view digits = suffix ? text.substr(0, text.size() - 1) : text;
     const std::uint64_t multiplier = suffix ? suffix : 1024;
     const auto value = lex::parseNumber<std::uint64_t>(digits);
-    if (!value) throw std::invalid_argument("'" + std::string(text) + "' is not a size (NUMBER with K, M, G or T, or a number of KiB)");
+    if (!value)
+        throw std::invalid_argument("'" + std::string(text) +
+                                    "' is not a size (NUMBER with K, M, G or T, or a number of KiB)");
     if (*value > (1ULL << 50) / multiplier) throw std::invalid_argument("'" + std::string(text) + "' is too large");
     return *value * multiplier;
 }

@@ -62,8 +62,8 @@ std::optional<E> choice(std::string_view word, const char* const (&words)[N]) {
     return std::nullopt;
 }
 
-bool isAlnum(std::string_view text);      // one or more ASCII letters and digits
-bool isPrintable(std::string_view text);  // no control character
+bool isAlnum(std::string_view text);     // one or more ASCII letters and digits
+bool isPrintable(std::string_view text); // no control character
 // Words of letters, digits, '_', '-' and '.' separated by single blanks: an
 // HBA driver (qla2xxx) or an adapter as PowerPath 4 shows it (QLogic Fibre
 // Channel 2300).

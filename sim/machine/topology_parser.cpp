@@ -77,18 +77,17 @@ private:
     // A device is refused when it takes the machine past a limit.
     void countCost(const Device& d) {
         // An image file's table is read only when the sandbox starts: counted at its most.
-        const std::uint64_t partitions = d.image.kind == DiskImage::Kind::File   ? static_cast<std::uint64_t>(kMaxPartition)
+        const std::uint64_t partitions = d.image.kind == DiskImage::Kind::File
+                                             ? static_cast<std::uint64_t>(kMaxPartition)
                                          : d.image.kind == DiskImage::Kind::Create ? d.image.parts.size()
-                                                                                  : d.partitions.size();
+                                                                                   : d.partitions.size();
         cost_.paths += d.paths.size();
         cost_.nodes += devNodesOf(d.paths.size(), partitions);
         const std::string passed = limitPassed(cost_);
         if (!passed.empty()) fail(d.line, "with device " + d.name + " " + passed);
     }
 
-    [[noreturn]] void fail(int line, const std::string& message) const {
-        throw TopologyError(source_, line, message);
-    }
+    [[noreturn]] void fail(int line, const std::string& message) const { throw TopologyError(source_, line, message); }
 
     void handle(const Words& w, int line) {
         if (w.empty()) return;
@@ -111,7 +110,8 @@ private:
         if (adminLine_) fail(line, "admin-major given twice (first on line " + std::to_string(adminLine_) + ")");
         const auto major = parseNumber<int>(w[1]);
         if (!major || *major < 1 || *major > kMaxBlockMajor)
-            fail(line, "admin-major must be a number from 1 to " + std::to_string(kMaxBlockMajor) + ", not '" + w[1] + "'");
+            fail(line,
+                 "admin-major must be a number from 1 to " + std::to_string(kMaxBlockMajor) + ", not '" + w[1] + "'");
         if (isSdMajor(*major)) fail(line, "admin-major " + w[1] + " is a major of the sd driver");
         topo_.adminMajor = *major;
         adminLine_ = line;
@@ -202,7 +202,8 @@ private:
             d.group = value;
         } else if (key == "lun") {
             const auto lun = parseNumber<long>(value);
-            if (!lun || *lun < 0 || *lun > 65535) fail(line, "lun= must be a number from 0 to 65535, not '" + value + "'");
+            if (!lun || *lun < 0 || *lun > 65535)
+                fail(line, "lun= must be a number from 0 to 65535, not '" + value + "'");
             d.lun = *lun;
         } else if (key == "owner" || key == "current-owner") {
             if (value != "A" && value != "B") fail(line, key + "= must be A or B, not '" + value + "'");
@@ -229,14 +230,18 @@ private:
     }
 
     void path(const Words& w, int line) {
-        if (w.size() < 6) fail(line, "usage: path SD DRIVER \"PORT\" active|standby|unlic alive|dead [hba=N] [queued=N] [errors=N]");
+        if (w.size() < 6)
+            fail(line, "usage: path SD DRIVER \"PORT\" active|standby|unlic alive|dead [hba=N] [queued=N] [errors=N]");
         Path p;
         p.line = line;
         p.sd = w[1];
         p.disk = letteredIndex(w[1], "sd", kSdDiskLimit, "path", "the disks the sd driver numbers", line);
-        if (!lex::isDriverName(w[2])) fail(line, "HBA driver '" + w[2] + "' must be words of letters, digits, '_', '-' or '.' separated by single blanks");
+        if (!lex::isDriverName(w[2]))
+            fail(line, "HBA driver '" + w[2] +
+                           "' must be words of letters, digits, '_', '-' or '.' separated by single blanks");
         p.driver = w[2];
-        if (w[3].empty() || !lex::isPrintable(w[3]) || w[3].find('=') != std::string::npos || w[3].front() == ' ' || w[3].back() == ' ')
+        if (w[3].empty() || !lex::isPrintable(w[3]) || w[3].find('=') != std::string::npos || w[3].front() == ' ' ||
+            w[3].back() == ' ')
             fail(line, "storage port '" + w[3] + "' must be printable text without '=' or blanks at its ends");
         p.port = w[3];
         const auto mode = choice<PathMode>(w[4], kPathModeWords);
@@ -260,9 +265,12 @@ private:
             if (!seen.insert(key).second) fail(line, key + "= given twice");
             const auto value = parseNumber<std::uint64_t>(std::string_view(w[i]).substr(eq + 1));
             if (!value || *value > 999999) fail(line, key + "= must be a number from 0 to 999999");
-            if (key == "hba") p.hba = static_cast<long>(*value);
-            else if (key == "queued") p.queued = *value;
-            else p.errors = *value;
+            if (key == "hba")
+                p.hba = static_cast<long>(*value);
+            else if (key == "queued")
+                p.queued = *value;
+            else
+                p.errors = *value;
         }
     }
 
@@ -282,8 +290,7 @@ private:
 
     void partitions(const Words& w, int line) {
         if (w.size() != 2) fail(line, "usage: partitions COUNT");
-        if (equalLine_ || !current_->partitions.empty())
-            fail(line, "'partitions' given with other partition lines");
+        if (equalLine_ || !current_->partitions.empty()) fail(line, "'partitions' given with other partition lines");
         const auto count = parseNumber<int>(w[1]);
         if (!count || *count < 1 || *count > kMaxPartition)
             fail(line, "partition count must be from 1 to 15, not '" + w[1] + "'");
@@ -297,14 +304,18 @@ private:
             fail(line, "device " + current_->name + " has an image already (line " + std::to_string(img.line) + ")");
         img.line = line;
         if (w.size() == 2 && w[1].rfind("file=", 0) == 0) return imageFile(img, w[1].substr(5), line);
-        if (w.size() < 4) fail(line, "usage: image SIZE mbr|gpt COUNT | NUMBER:SIZE|rest|ext ...   or   image file=PATH");
+        if (w.size() < 4)
+            fail(line, "usage: image SIZE mbr|gpt COUNT | NUMBER:SIZE|rest|ext ...   or   image file=PATH");
         img.kind = DiskImage::Kind::Create;
         img.bytes = sizeBytes(w[1], line, "image size");
         if (img.bytes % kMiB != 0 || img.bytes < 2 * kMiB)
             fail(line, "image size must be a whole number of MiB, at least 2M");
-        if (w[2] == "mbr") img.label = "dos";
-        else if (w[2] == "gpt") img.label = "gpt";
-        else fail(line, "partition table must be mbr or gpt, not '" + w[2] + "'");
+        if (w[2] == "mbr")
+            img.label = "dos";
+        else if (w[2] == "gpt")
+            img.label = "gpt";
+        else
+            fail(line, "partition table must be mbr or gpt, not '" + w[2] + "'");
         // Room that no partition can use: 1 MiB in front, and for GPT the backup table.
         const std::uint64_t reserved = img.label == "dos" ? kMiB : 2 * kMiB;
         if (img.bytes <= reserved) fail(line, "image too small for a partition table");
@@ -333,7 +344,8 @@ private:
 
     ImagePart listedPart(PartList& list, const std::string& word, int line) const {
         const auto colon = word.find(':');
-        if (colon == std::string::npos) fail(line, "expected NUMBER:SIZE, NUMBER:rest or NUMBER:ext, found '" + word + "'");
+        if (colon == std::string::npos)
+            fail(line, "expected NUMBER:SIZE, NUMBER:rest or NUMBER:ext, found '" + word + "'");
         const auto number = parseNumber<int>(std::string_view(word).substr(0, colon));
         if (!number || *number < 1 || *number > kMaxPartition)
             fail(line, "partition number in '" + word + "' must be from 1 to 15");
@@ -347,12 +359,15 @@ private:
     // them; logical partitions follow it as 5, 6, ...
     void partOrder(PartList& list, int number, bool logical, int line) const {
         if (logical) {
-            if (!list.haveExtended) fail(line, "logical partition " + std::to_string(number) + " needs an extended partition before it");
+            if (!list.haveExtended)
+                fail(line, "logical partition " + std::to_string(number) + " needs an extended partition before it");
             if (number != list.lastLogical + 1) fail(line, "logical partitions must be numbered 5, 6, ... in order");
             list.lastLogical = number;
             return;
         }
-        if (list.haveExtended) fail(line, "primary partition " + std::to_string(number) + " after the extended one; the extended partition must be the last primary");
+        if (list.haveExtended)
+            fail(line, "primary partition " + std::to_string(number) +
+                           " after the extended one; the extended partition must be the last primary");
         if (number != list.lastPrimary + 1) fail(line, "partitions must be numbered 1, 2, ... in order");
         list.lastPrimary = number;
     }
@@ -366,7 +381,8 @@ private:
             list.restTaken = true;
         } else {
             part.bytes = sizeBytes(what, line, "partition size");
-            if (part.bytes == 0 || part.bytes % 512 != 0) fail(line, "partition size '" + what + "' must be a positive number of sectors");
+            if (part.bytes == 0 || part.bytes % 512 != 0)
+                fail(line, "partition size '" + what + "' must be a positive number of sectors");
             list.used += part.bytes + (logical ? kMiB : 0); // room for the logical's EBR, aligned
         }
         return part;
@@ -381,7 +397,9 @@ private:
         if (equalLine_) equalPartitions(d);
         std::uint64_t total = 0;
         for (const auto& p : d.partitions) total += p.kib;
-        if (total > d.kib) fail(partitionLines_.empty() ? d.line : partitionLines_.back(), "the partitions of " + d.name + " are larger than the device");
+        if (total > d.kib)
+            fail(partitionLines_.empty() ? d.line : partitionLines_.back(),
+                 "the partitions of " + d.name + " are larger than the device");
         std::sort(d.partitions.begin(), d.partitions.end(),
                   [](const Partition& a, const Partition& b) { return a.number < b.number; });
         if (hasImage) d.kib = d.image.kind == DiskImage::Kind::Create ? d.image.bytes / 1024 : 0;
@@ -420,14 +438,17 @@ private:
         const std::size_t name = position(byName_, d.index);
         const std::size_t ldev = position(byLdev_, d.ldev);
         if (name < topo_.devices.size() && name <= ldev)
-            fail(d.line, "device " + d.name + " given twice (first on line " + std::to_string(topo_.devices[name].line) + ")");
-        if (ldev < topo_.devices.size()) fail(d.line, "logical device id " + d.ldev + " used by " + topo_.devices[ldev].name + " too");
+            fail(d.line,
+                 "device " + d.name + " given twice (first on line " + std::to_string(topo_.devices[name].line) + ")");
+        if (ldev < topo_.devices.size())
+            fail(d.line, "logical device id " + d.ldev + " used by " + topo_.devices[ldev].name + " too");
     }
 
     void add(Device&& d) {
         for (const auto& p : d.paths) {
             const auto [it, fresh] = sdLines_.emplace(p.disk, p.line);
-            if (!fresh) fail(p.line, "path " + p.sd + " given twice (first on line " + std::to_string(it->second) + ")");
+            if (!fresh)
+                fail(p.line, "path " + p.sd + " given twice (first on line " + std::to_string(it->second) + ")");
         }
         byName_.emplace(d.index, topo_.devices.size());
         byLdev_.emplace(d.ldev, topo_.devices.size());

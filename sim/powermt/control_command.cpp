@@ -11,14 +11,13 @@
 
 namespace sim {
 
-const char* const kControlUsage =
-    "usage: powermt control path SD alive|dead|active|standby|unlic\n"
-    "       powermt control device add FILE\n"
-    "       powermt control device remove NAME\n"
-    "       powermt control fault COMMAND fail STATUS [MESSAGE]\n"
-    "       powermt control fault COMMAND hang SECONDS\n"
-    "       powermt control fault COMMAND garbage|clear\n"
-    "COMMAND is display, config, remove, release or save.\n";
+const char* const kControlUsage = "usage: powermt control path SD alive|dead|active|standby|unlic\n"
+                                  "       powermt control device add FILE\n"
+                                  "       powermt control device remove NAME\n"
+                                  "       powermt control fault COMMAND fail STATUS [MESSAGE]\n"
+                                  "       powermt control fault COMMAND hang SECONDS\n"
+                                  "       powermt control fault COMMAND garbage|clear\n"
+                                  "COMMAND is display, config, remove, release or save.\n";
 
 namespace {
 
@@ -42,9 +41,12 @@ Path* findPath(Topology& topology, const std::string& sd, const Device** owner) 
 
 // Sets the mode or the state of one path; the other stays as it is.
 void applyPathWord(PathEvent& event, const std::string& word) {
-    if (const auto state = lex::choice<PathState>(word, kPathStateWords)) event.state = *state;
-    else if (const auto mode = lex::choice<PathMode>(word, kPathModeWords)) event.mode = *mode;
-    else throw Refusal("path: '" + word + "' is not alive, dead, active, standby or unlic");
+    if (const auto state = lex::choice<PathState>(word, kPathStateWords))
+        event.state = *state;
+    else if (const auto mode = lex::choice<PathMode>(word, kPathModeWords))
+        event.mode = *mode;
+    else
+        throw Refusal("path: '" + word + "' is not alive, dead, active, standby or unlic");
 }
 
 void changePath(const StateDir& dir, const std::string& sd, const std::string& word) {
@@ -103,8 +105,10 @@ void changeFault(const StateDir& dir, const std::vector<std::string>& args) {
         throw Refusal("fault: unknown command '" + command + "' (display, config, remove, release or save)");
     const FairLock lock = lockState(dir, FairLock::Mode::Write);
     Loaded loaded = loadState(dir);
-    if (fault) loaded.state.faults[command] = *fault;
-    else loaded.state.faults.erase(command);
+    if (fault)
+        loaded.state.faults[command] = *fault;
+    else
+        loaded.state.faults.erase(command);
     writeFileAtomic(dir.state(), formatState(loaded.state));
 }
 
@@ -120,8 +124,7 @@ std::string deviceBlocks(const std::string& file) {
             const auto w = lex::tokenize(line, file, lineNo);
             if (!w.empty() && w[0] != "device" && w[0] != "path" && w[0] != "partition" && w[0] != "partitions")
                 throw Refusal("device add: " + file + ":" + std::to_string(lineNo) +
-                              ": only device, path, partition and partitions lines can be added, not '" + w[0] +
-                              "'");
+                              ": only device, path, partition and partitions lines can be added, not '" + w[0] + "'");
         });
     } catch (const Refusal&) {
         throw;
@@ -214,8 +217,7 @@ void dropDeparted(const StateDir& dir, Loaded& loaded) {
     dropDevices(dir, loaded, departed);
 }
 
-int runControl(const std::vector<std::string>& args, const StateDir& dir, std::string& /*out*/,
-               std::string& err) {
+int runControl(const std::vector<std::string>& args, const StateDir& dir, std::string& /*out*/, std::string& err) {
     try {
         dispatch(args, dir);
         return kPowermtOk;

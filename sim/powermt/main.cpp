@@ -29,8 +29,10 @@ int main(int argc, char** argv) {
         std::string text;
         std::istringstream lines(usage);
         for (std::string line; std::getline(lines, line);) {
-            if (line.starts_with("usage: ")) line.replace(0, 7, "Usage: ");
-            else if (line.starts_with("       powermt")) line.replace(0, 7, "  or:  ");
+            if (line.starts_with("usage: "))
+                line.replace(0, 7, "Usage: ");
+            else if (line.starts_with("       powermt"))
+                line.replace(0, 7, "  or:  ");
             text += line + "\n";
         }
         std::fputs(text.c_str(), stdout);

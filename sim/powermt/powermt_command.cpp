@@ -15,15 +15,14 @@
 namespace sim {
 namespace {
 
-const char* const kUsage =
-    "usage: powermt display dev=<device>|all\n"
-    "       powermt config\n"
-    "       powermt remove [force] dev=<device>|all\n"
-    "       powermt release\n"
-    "       powermt save [file=<path>]\n"
-    "       powermt help\n"
-    "<device> is a pseudo device: emcpowera or /dev/emcpowera.\n"
-    "powermt control ... changes the simulated machine (powermt control help).\n";
+const char* const kUsage = "usage: powermt display dev=<device>|all\n"
+                           "       powermt config\n"
+                           "       powermt remove [force] dev=<device>|all\n"
+                           "       powermt release\n"
+                           "       powermt save [file=<path>]\n"
+                           "       powermt help\n"
+                           "<device> is a pseudo device: emcpowera or /dev/emcpowera.\n"
+                           "powermt control ... changes the simulated machine (powermt control help).\n";
 
 // What a sub-command made to print garbage prints: no powermt output, but
 // control bytes, a header cut short, a path line with a broken name and a
@@ -101,9 +100,7 @@ const Device* configuredDevice(const Loaded& loaded, const std::string& dev) {
     return loaded.topology.find(*name);
 }
 
-std::string badDev(const std::string& dev) {
-    return "Bad dev value " + dev + ", or not under Powerpath control.\n";
-}
+std::string badDev(const std::string& dev) { return "Bad dev value " + dev + ", or not under Powerpath control.\n"; }
 
 FairLock::Mode access(const Command& c) {
     const bool changes = c.verb == "config" || c.verb == "remove" || c.verb == "save";
@@ -128,8 +125,10 @@ int perform(const Command& c, const StateDir& dir, Loaded& loaded, std::string& 
     if (c.verb == "release") return kPowermtOk;
     if (c.verb == "save") {
         const std::string saved = savedConfiguration(loaded.topology, loaded.state.configured);
-        if (c.file.empty()) writeFileAtomic(dir.custom(), saved);
-        else writeUserFile(c.file, saved);
+        if (c.file.empty())
+            writeFileAtomic(dir.custom(), saved);
+        else
+            writeUserFile(c.file, saved);
         return kPowermtOk;
     }
     if (c.verb == "config") {
@@ -202,8 +201,7 @@ int execute(const Command& c, const StateDir& dir, std::string& out, std::string
 
 } // namespace
 
-int runPowermt(const std::vector<std::string>& args, const std::string& stateDir, std::string& out,
-               std::string& err) {
+int runPowermt(const std::vector<std::string>& args, const std::string& stateDir, std::string& out, std::string& err) {
     const bool control = !args.empty() && args[0] == "control";
     if (control && args.size() == 2 && args[1] == "help") {
         out += kControlUsage;
@@ -219,8 +217,7 @@ int runPowermt(const std::vector<std::string>& args, const std::string& stateDir
         return kPowermtOk;
     }
     if (stateDir.empty()) {
-        err += std::string("powermt: ") + kStateEnv +
-               " is not set: this simulated powermt runs inside mpio-sandbox\n";
+        err += std::string("powermt: ") + kStateEnv + " is not set: this simulated powermt runs inside mpio-sandbox\n";
         return kPowermtNoState;
     }
     try {

@@ -12,13 +12,12 @@ namespace sim {
 inline constexpr int kPowermtOk = 0;
 inline constexpr int kPowermtBadDevice = 1; // also the status of a failed sub-command
 inline constexpr int kPowermtUsage = 2;
-inline constexpr int kPowermtNoState = 3;   // the state directory is missing or broken
+inline constexpr int kPowermtNoState = 3; // the state directory is missing or broken
 
 // Runs powermt with `args` (without the program name) on the state
 // directory `stateDir` (empty when the environment named none). What it
 // prints goes to `out` and `err`; returns the exit status.
-int runPowermt(const std::vector<std::string>& args, const std::string& stateDir, std::string& out,
-               std::string& err);
+int runPowermt(const std::vector<std::string>& args, const std::string& stateDir, std::string& out, std::string& err);
 
 } // namespace sim
 

@@ -2,8 +2,8 @@
 #include "sandbox/cleanup_guard.h"
 
 #include "machine/checked_files.h"
-#include "sandbox/command_line.h"
 #include "mpio/tree_removal.h"
+#include "sandbox/command_line.h"
 
 #include <fcntl.h>
 #include <linux/loop.h>
@@ -49,8 +49,10 @@ std::vector<std::string> readRecordsUntilEof(int fd) {
     char buffer[4096];
     for (;;) {
         const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n > 0) text.append(buffer, static_cast<std::size_t>(n));
-        else if (n == 0 || errno != EINTR) break;
+        if (n > 0)
+            text.append(buffer, static_cast<std::size_t>(n));
+        else if (n == 0 || errno != EINTR)
+            break;
     }
     std::vector<std::string> records;
     for (std::size_t pos = 0, end; (end = text.find('\0', pos)) != std::string::npos; pos = end + 1)

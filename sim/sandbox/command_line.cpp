@@ -36,9 +36,7 @@ const char* const kSandboxUsage =
 namespace {
 
 // Whether arg is the option `name`, alone or as "name=value".
-bool isOption(const std::string& arg, const std::string& name) {
-    return arg == name || arg.rfind(name + "=", 0) == 0;
-}
+bool isOption(const std::string& arg, const std::string& name) { return arg == name || arg.rfind(name + "=", 0) == 0; }
 
 // The value of the option `name` at args[i]: after its '=', or the next
 // argument (then i moves onto it).
@@ -60,12 +58,18 @@ SandboxOptions parseSandboxArgs(const std::vector<std::string>& args) {
             ++i;
             break;
         }
-        if (isOption(arg, "--topology")) o.topologyFile = optionValue(args, i, "--topology");
-        else if (isOption(arg, "--keep-state")) o.keepState = optionValue(args, i, "--keep-state");
-        else if (isOption(arg, "--powermt")) o.powermtProgram = optionValue(args, i, "--powermt");
-        else if (isOption(arg, "--root")) o.root = optionValue(args, i, "--root");
-        else if (arg.rfind("-", 0) == 0) throw std::invalid_argument("unknown option " + arg);
-        else break;
+        if (isOption(arg, "--topology"))
+            o.topologyFile = optionValue(args, i, "--topology");
+        else if (isOption(arg, "--keep-state"))
+            o.keepState = optionValue(args, i, "--keep-state");
+        else if (isOption(arg, "--powermt"))
+            o.powermtProgram = optionValue(args, i, "--powermt");
+        else if (isOption(arg, "--root"))
+            o.root = optionValue(args, i, "--root");
+        else if (arg.rfind("-", 0) == 0)
+            throw std::invalid_argument("unknown option " + arg);
+        else
+            break;
     }
     o.command.assign(args.begin() + static_cast<std::ptrdiff_t>(i), args.end());
     if (o.topologyFile.empty()) throw std::invalid_argument("--topology FILE is required");
@@ -77,9 +81,12 @@ int generateCommand(const std::vector<std::string>& args) {
     std::string machine, output;
     try {
         for (std::size_t i = 0; i < args.size(); ++i) {
-            if (isOption(args[i], "--generate")) machine = optionValue(args, i, "--generate");
-            else if (isOption(args[i], "--output")) output = optionValue(args, i, "--output");
-            else throw std::invalid_argument("--generate takes only --output FILE, not " + args[i]);
+            if (isOption(args[i], "--generate"))
+                machine = optionValue(args, i, "--generate");
+            else if (isOption(args[i], "--output"))
+                output = optionValue(args, i, "--output");
+            else
+                throw std::invalid_argument("--generate takes only --output FILE, not " + args[i]);
         }
         if (machine.empty()) throw std::invalid_argument("--generate needs a DESCRIPTION");
         const std::string text = generateTopology(parseMachineDescription(machine));

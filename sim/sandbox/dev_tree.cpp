@@ -34,7 +34,8 @@ void symlinkOrThrow(const std::string& target, const std::string& path) {
 namespace {
 
 void charNode(const std::string& path, unsigned major, unsigned minor, mode_t mode) {
-    if (::mknod(path.c_str(), S_IFCHR | mode, makedev(major, minor)) != 0) throw SysError("cannot create " + path, errno);
+    if (::mknod(path.c_str(), S_IFCHR | mode, makedev(major, minor)) != 0)
+        throw SysError("cannot create " + path, errno);
     if (::chmod(path.c_str(), mode) != 0) throw SysError("cannot set the mode of " + path, errno);
 }
 
@@ -43,8 +44,8 @@ void makeCharacterNodes(const std::string& dev, bool withLoopControl) {
         const char* name;
         unsigned major, minor;
     };
-    for (const Node& n : {Node{"null", 1, 3}, {"zero", 1, 5}, {"full", 1, 7}, {"random", 1, 8}, {"urandom", 1, 9},
-                          {"tty", 5, 0}})
+    for (const Node& n :
+         {Node{"null", 1, 3}, {"zero", 1, 5}, {"full", 1, 7}, {"random", 1, 8}, {"urandom", 1, 9}, {"tty", 5, 0}})
         charNode(dev + "/" + n.name, n.major, n.minor, 0666);
     if (withLoopControl) charNode(dev + "/loop-control", 10, 237, 0600);
 }
@@ -84,7 +85,8 @@ public:
     const char* name(std::string_view base, std::string_view middle = {}, int suffix = 0) {
         std::size_t n = 0;
         for (const std::string_view part : {base, middle}) {
-            if (n + part.size() + 4 > sizeof name_) throw std::runtime_error("device name too long: " + std::string(base));
+            if (n + part.size() + 4 > sizeof name_)
+                throw std::runtime_error("device name too long: " + std::string(base));
             part.copy(name_ + n, part.size());
             n += part.size();
         }
@@ -160,8 +162,8 @@ void moveOverDev(const std::string& dev) {
 
 void mountSimulatedProc(const StateDir& state, const std::string& proc) {
     mountOrThrow("proc", proc, "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr, "cannot mount " + proc);
-    for (const auto& [file, target] : {std::pair{state.partitions(), proc + "/partitions"},
-                                       std::pair{state.devices(), proc + "/devices"}}) {
+    for (const auto& [file, target] :
+         {std::pair{state.partitions(), proc + "/partitions"}, std::pair{state.devices(), proc + "/devices"}}) {
         mountOrThrow(file.c_str(), target, nullptr, MS_BIND, nullptr, "cannot bind " + file + " over " + target);
         mountOrThrow(nullptr, target, nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr,
                      "cannot make " + target + " read-only");

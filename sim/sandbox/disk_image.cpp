@@ -10,8 +10,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <charconv>
+#include <chrono>
 #include <sstream>
 
 namespace sim {
@@ -25,8 +25,8 @@ constexpr std::chrono::seconds kSfdiskTimeout{60};
 
 // sfdisk with `args`, fed `input`; throws when it cannot be run or does not finish in time.
 process::ProgramRun sfdisk(const std::vector<std::string>& args, const std::string& input) {
-    process::ProgramRun r =
-        process::runProgram("sfdisk", args, {.input = input, .timeout = kSfdiskTimeout, .outputLimit = kSfdiskOutputLimit});
+    process::ProgramRun r = process::runProgram(
+        "sfdisk", args, {.input = input, .timeout = kSfdiskTimeout, .outputLimit = kSfdiskOutputLimit});
     if (r.timedOut)
         throw std::runtime_error("sfdisk did not finish within " + std::to_string(kSfdiskTimeout.count()) + " s");
     return r;
@@ -98,7 +98,8 @@ std::vector<Partition> parseSfdiskDump(const std::string& dump, std::uint64_t im
             bool ok = false;
             const std::string rest = "sector-size=" + line.substr(12);
             sectorSize = fieldValue(rest, "sector-size", ok);
-            if (!ok || sectorSize == 0 || sectorSize % 512) throw std::runtime_error("sfdisk: bad sector size in '" + line + "'");
+            if (!ok || sectorSize == 0 || sectorSize % 512)
+                throw std::runtime_error("sfdisk: bad sector size in '" + line + "'");
             continue;
         }
         const auto colon = line.find(" : ");
@@ -107,7 +108,8 @@ std::vector<Partition> parseSfdiskDump(const std::string& dump, std::uint64_t im
         while (digits > 0 && line[digits - 1] >= '0' && line[digits - 1] <= '9') --digits;
         int number = 0;
         const auto [end, ec] = std::from_chars(line.data() + digits, line.data() + colon, number);
-        if (ec != std::errc() || end != line.data() + colon) throw std::runtime_error("sfdisk: no partition number in '" + line + "'");
+        if (ec != std::errc() || end != line.data() + colon)
+            throw std::runtime_error("sfdisk: no partition number in '" + line + "'");
         if (number < 1 || number > kMaxPartition)
             throw std::runtime_error("partition " + std::to_string(number) +
                                      " cannot be shown: a pseudo device has partitions 1 to 15");
@@ -115,7 +117,8 @@ std::vector<Partition> parseSfdiskDump(const std::string& dump, std::uint64_t im
         const std::uint64_t start = fieldValue(line, "start", hasStart);
         const std::uint64_t sectors = fieldValue(line, "size", hasSize);
         if (!hasStart || !hasSize)
-            throw std::runtime_error("partition " + std::to_string(number) + ": no start and size (in sectors) in '" + line + "'");
+            throw std::runtime_error("partition " + std::to_string(number) + ": no start and size (in sectors) in '" +
+                                     line + "'");
         checkFitsInImage(number, start, sectors, sectorSize, imageBytes);
         const std::string type = fieldText(line, "type");
         const bool extended = type == "5" || type == "f" || type == "85";
@@ -139,8 +142,8 @@ DiskLayout readLayout(const std::string& path) {
                                  std::to_string(r.exitStatus) + "): " + r.err);
     }
     if (r.outTruncated)
-        throw std::runtime_error("sfdisk's table of " + path + " is longer than " +
-                                 std::to_string(kSfdiskOutputLimit) + " bytes");
+        throw std::runtime_error("sfdisk's table of " + path + " is longer than " + std::to_string(kSfdiskOutputLimit) +
+                                 " bytes");
     try {
         layout.partitions = parseSfdiskDump(r.out, static_cast<std::uint64_t>(st.st_size));
     } catch (const std::runtime_error& e) {

@@ -7,13 +7,13 @@
 #include "machine/checked_files.h"
 #include "machine/load.h"
 #include "machine/publish.h"
+#include "mpio/tree_removal.h"
 #include "sandbox/cleanup_guard.h"
 #include "sandbox/dev_tree.h"
 #include "sandbox/disk_image.h"
 #include "sandbox/loop_device.h"
 #include "sandbox/namespace_init.h"
 #include "sandbox/root_dir.h"
-#include "mpio/tree_removal.h"
 
 #include <fcntl.h>
 #include <sched.h>
@@ -161,8 +161,7 @@ void Sandbox::prepareFiles(const std::string& topologyText) {
 }
 
 void Sandbox::enterNamespace() {
-    if (::unshare(CLONE_NEWNS) != 0)
-        throw SysError("cannot create a mount namespace (mpio-sandbox needs root)", errno);
+    if (::unshare(CLONE_NEWNS) != 0) throw SysError("cannot create a mount namespace (mpio-sandbox needs root)", errno);
     inNamespace_ = true;
     mountOrThrow(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr, "cannot make / private");
 }
@@ -185,8 +184,8 @@ void Sandbox::attachLoops(const std::string& dev) {
         const auto number = static_cast<unsigned>(d.index * 16);
         const bool missing = !loopExists(number);
         if (missing) guard_.loopAdding(number);
-        loops_.push_back(std::make_unique<LoopDevice>(loopControl_.get(), number, dev + "/.loop-scratch",
-                                                      image->second, d.name));
+        loops_.push_back(
+            std::make_unique<LoopDevice>(loopControl_.get(), number, dev + "/.loop-scratch", image->second, d.name));
         if (missing && !loops_.back()->added()) guard_.loopNotAdded(number);
     }
 }
@@ -216,7 +215,8 @@ void Sandbox::tearDown() noexcept {
         mpio::tree::detachMountsAtOrBelow(dir_.dir);
         if (removeDir_) {
             const std::string left = mpio::tree::removeTreeWithinItsMount(dir_.dir);
-            if (!left.empty()) std::fprintf(stderr, "mpio-sandbox: cannot remove %s: %s\n", dir_.dir.c_str(), left.c_str());
+            if (!left.empty())
+                std::fprintf(stderr, "mpio-sandbox: cannot remove %s: %s\n", dir_.dir.c_str(), left.c_str());
             removeDir_ = false;
         }
     }

@@ -35,8 +35,10 @@ LoopDevice::LoopDevice(int controlFd, unsigned number, const std::string& scratc
                        const std::string& forWhat)
     : controlFd_(controlFd), number_(number) {
     const int added = ::ioctl(controlFd, LOOP_CTL_ADD, static_cast<long>(number));
-    if (added >= 0) added_ = true;
-    else if (errno != EEXIST) throw SysError("cannot add loop device " + std::to_string(number), errno);
+    if (added >= 0)
+        added_ = true;
+    else if (errno != EEXIST)
+        throw SysError("cannot add loop device " + std::to_string(number), errno);
 
     try {
         ::unlink(scratchNode.c_str());

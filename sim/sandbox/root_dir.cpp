@@ -67,7 +67,8 @@ bool hasShell() {
 std::string checkedRootDir(const std::string& dir) {
     const std::string given = std::filesystem::absolute(dir).lexically_normal().string();
     std::error_code ec;
-    if (!std::filesystem::is_directory(given, ec)) throw std::runtime_error("the root " + given + " is not a directory");
+    if (!std::filesystem::is_directory(given, ec))
+        throw std::runtime_error("the root " + given + " is not a directory");
     const std::string resolved = std::filesystem::canonical(given, ec).string();
     if (ec) throw SysError("cannot use the root " + given, ec.value());
     return resolved;
@@ -79,7 +80,8 @@ void enterRoot(const std::string& root, const StateDir& state, const std::string
         // pivot_root needs the new root to be a mount; MS_REC keeps what the
         // caller mounted inside it.
         mountOrThrow(root.c_str(), root, nullptr, MS_BIND | MS_REC, nullptr, "cannot bind it");
-        mountOrThrow("/dev", root + "/dev", nullptr, MS_BIND | MS_REC, nullptr, "cannot bind /dev over " + root + "/dev");
+        mountOrThrow("/dev", root + "/dev", nullptr, MS_BIND | MS_REC, nullptr,
+                     "cannot bind /dev over " + root + "/dev");
         mountSimulatedProc(state, root + "/proc");
         mountRun(root + "/run", state, simulator);
         pivotInto(root);

@@ -52,7 +52,8 @@ std::uint64_t unsignedValue(std::string_view key, std::string_view text, std::ui
 // millionths, read digit by digit so that no rounding enters.
 std::uint32_t shareValue(std::string_view key, std::string_view text) {
     const auto fail = [&] {
-        bad(std::string(key) + " must be a share from 0 to 1 with at most six decimals, not '" + std::string(text) + "'");
+        bad(std::string(key) + " must be a share from 0 to 1 with at most six decimals, not '" + std::string(text) +
+            "'");
     };
     const std::size_t dot = text.find('.');
     const std::string_view whole = text.substr(0, dot);
@@ -83,7 +84,8 @@ void parseArrays(std::string_view text, MachineDescription& machine) {
         const int which = kind == "symmetrix" ? 0 : kind == "clariion" ? 1 : kind == "vnx" ? 2 : -1;
         if (which < 0 || seen[which])
             bad("arrays must be symmetrix, clariion and vnx, each at most once, with an optional :COUNT, joined by '+', "
-                "not '" + std::string(text) + "'");
+                "not '" +
+                std::string(text) + "'");
         seen[which] = true;
         const auto n = static_cast<unsigned>(unsignedValue("an array count", count, 0, 99));
         (which == 0 ? machine.symmetrix : which == 1 ? machine.clariion : machine.vnx) = n;
@@ -93,13 +95,20 @@ void parseArrays(std::string_view text, MachineDescription& machine) {
 }
 
 void applyKey(std::string_view key, std::string_view value, MachineDescription& machine) {
-    if (key == "devices") machine.devices = unsignedValue(key, value, 1, kPseudoLimit);
-    else if (key == "paths") machine.paths = static_cast<unsigned>(unsignedValue(key, value, 1, kMaxPaths));
-    else if (key == "partitions") machine.partitions = static_cast<unsigned>(unsignedValue(key, value, 0, kMaxPartition));
-    else if (key == "arrays") parseArrays(value, machine);
-    else if (key == "dead") machine.deadPpm = shareValue(key, value);
-    else if (key == "standby") machine.standbyPpm = shareValue(key, value);
-    else if (key == "seed") machine.seed = unsignedValue(key, value, 0, UINT64_MAX);
+    if (key == "devices")
+        machine.devices = unsignedValue(key, value, 1, kPseudoLimit);
+    else if (key == "paths")
+        machine.paths = static_cast<unsigned>(unsignedValue(key, value, 1, kMaxPaths));
+    else if (key == "partitions")
+        machine.partitions = static_cast<unsigned>(unsignedValue(key, value, 0, kMaxPartition));
+    else if (key == "arrays")
+        parseArrays(value, machine);
+    else if (key == "dead")
+        machine.deadPpm = shareValue(key, value);
+    else if (key == "standby")
+        machine.standbyPpm = shareValue(key, value);
+    else if (key == "seed")
+        machine.seed = unsignedValue(key, value, 0, UINT64_MAX);
     else if (key == "size") {
         std::uint64_t bytes = 0;
         try {
@@ -139,7 +148,8 @@ std::vector<Array> makeArrays(const MachineDescription& machine) {
     return arrays;
 }
 
-void appendDevice(std::string& out, unsigned long index, Array& array, SplitMix64& random, const MachineDescription& machine) {
+void appendDevice(std::string& out, unsigned long index, Array& array, SplitMix64& random,
+                  const MachineDescription& machine) {
     char line[256];
     const std::string name = pseudoName(index);
     const bool symm = array.kind == ArrayKind::Symmetrix;
@@ -159,8 +169,10 @@ void appendDevice(std::string& out, unsigned long index, Array& array, SplitMix6
         const bool dead = random.chance(machine.deadPpm);
         const bool standby = random.chance(machine.standbyPpm);
         char port[32];
-        if (symm) std::snprintf(port, sizeof port, "FA  %ueA", 7 + j);
-        else std::snprintf(port, sizeof port, "SP %c%u", j % 2 ? 'B' : 'A', j / 2);
+        if (symm)
+            std::snprintf(port, sizeof port, "FA  %ueA", 7 + j);
+        else
+            std::snprintf(port, sizeof port, "SP %c%u", j % 2 ? 'B' : 'A', j / 2);
         std::snprintf(line, sizeof line, "  path %s %s \"%s\" %s %s\n", sdName(index * machine.paths + j).c_str(),
                       j % 2 ? "lpfc" : "qla2xxx", port, standby ? "standby" : "active", dead ? "dead" : "alive");
         out += line;
@@ -184,11 +196,11 @@ MachineDescription parseMachineDescription(std::string_view text) {
     }
     if (!haveDevices) bad("devices=N is required");
     // The same limits as every topology's, so that the sandbox takes what is made.
-    const std::string passed = limitPassed({0, machine.devices * machine.paths,
-                                            machine.devices * devNodesOf(machine.paths, machine.partitions)});
+    const std::string passed = limitPassed(
+        {0, machine.devices * machine.paths, machine.devices * devNodesOf(machine.paths, machine.partitions)});
     if (!passed.empty())
-        bad("devices=" + std::to_string(machine.devices) + ",paths=" + std::to_string(machine.paths) + ",partitions=" +
-            std::to_string(machine.partitions) + ": " + passed);
+        bad("devices=" + std::to_string(machine.devices) + ",paths=" + std::to_string(machine.paths) +
+            ",partitions=" + std::to_string(machine.partitions) + ": " + passed);
     return machine;
 }
 

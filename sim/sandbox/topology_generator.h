@@ -14,9 +14,9 @@
 namespace sim {
 
 struct MachineDescription {
-    unsigned long devices = 0;    // required
-    unsigned paths = 2;           // per device, 1..16
-    unsigned partitions = 0;      // per device, 0..15
+    unsigned long devices = 0; // required
+    unsigned paths = 2;        // per device, 1..16
+    unsigned partitions = 0;   // per device, 0..15
     // Number of arrays of each kind; a device lies on one of them, drawn
     // uniformly from all of them.
     unsigned symmetrix = 1, clariion = 0, vnx = 0;

@@ -6,8 +6,7 @@
 namespace tmmpio {
 
 bool isPseudoDeviceName(std::string_view name) {
-    return name.find("emcpower") != std::string_view::npos ||
-           name.find("hdiskpower") != std::string_view::npos;
+    return name.find("emcpower") != std::string_view::npos || name.find("hdiskpower") != std::string_view::npos;
 }
 
 std::string stripDev(const std::string& name) {
@@ -33,8 +32,8 @@ std::string bareDeviceName(const std::string& name) { return removeNewLine(strip
 bool isPlainDeviceName(std::string_view name) {
     if (name.empty() || name.front() == '-') return false;
     for (const char c : name) {
-        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                           c == '.' || c == '_' || c == '-' || c == '/';
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '.' ||
+                           c == '_' || c == '-' || c == '/';
         if (!plain) return false;
     }
     return true;

@@ -18,8 +18,7 @@ using namespace tmmpio;
 namespace {
 
 // Major, minor and name of every emcpower line of the partition table.
-const char* const partitionListing_cmd =
-    "cat /proc/partitions | grep \"emcpower\" | awk '{print $1\" \"$2\" \"$4}'";
+const char* const partitionListing_cmd = "cat /proc/partitions | grep \"emcpower\" | awk '{print $1\" \"$2\" \"$4}'";
 
 const char* const listingTag = "EMCPowerPath::listMPIODvices";
 
@@ -44,8 +43,8 @@ bool runPartitionListing(std::string& output) {
     std::string error;
     const int status = TmProcess::system(partitionListing_cmd, &output, &error, 0, false);
     if (status != 0 || output.empty()) {
-        EvDebug(nullptr).DebugLvl(listingTag, 0, "Failed to execute command=[%s], error=[%s]",
-                                  partitionListing_cmd, error.c_str());
+        EvDebug(nullptr).DebugLvl(listingTag, 0, "Failed to execute command=[%s], error=[%s]", partitionListing_cmd,
+                                  error.c_str());
         return false;
     }
     return true;
@@ -113,9 +112,8 @@ int listMPIODevices(std::map<MpDev, std::string>& devices) {
     std::string output;
     if (!runPartitionListing(output)) return -1;
     // The exported listing splits every line with the host's splitter.
-    forEachListedDevice(output, false, [&](MpDev key, std::string_view name) {
-        setEntry(devices, key, std::string(name));
-    });
+    forEachListedDevice(output, false,
+                        [&](MpDev key, std::string_view name) { setEntry(devices, key, std::string(name)); });
     return 0;
 }
 

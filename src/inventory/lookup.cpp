@@ -25,8 +25,8 @@ int FindMpDeviceName(const char* path, std::string& name) {
     struct stat node;
     if (statNode(examined.c_str(), &node) != 0) {
         const int error = errno;
-        EvDebug(nullptr).Debug("FindMpDeviceName", "Stat on %s failed %d %s.", examined.c_str(),
-                               error, errnoText(error).c_str());
+        EvDebug(nullptr).Debug("FindMpDeviceName", "Stat on %s failed %d %s.", examined.c_str(), error,
+                               errnoText(error).c_str());
         return 0;
     }
     // Only a block device can be a pseudo device: a character device or any

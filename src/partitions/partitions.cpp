@@ -37,8 +37,8 @@ std::size_t leaveOutImpossibleSlices(std::list<slice>& slices, const char* dev) 
     return slices.remove_if([dev](const slice& s) {
         const bool numbered = s.partNo >= 1 && static_cast<unsigned>(s.partNo) <= kPartitionMask;
         if (numbered && s.size > 0) return false;
-        EvDebug(nullptr).DebugLvl("EMCPowerPath::getPartitionDevices", -1,
-                                  "Partition %d of %s left out: %s", s.partNo, dev,
+        EvDebug(nullptr).DebugLvl("EMCPowerPath::getPartitionDevices", -1, "Partition %d of %s left out: %s", s.partNo,
+                                  dev,
                                   numbered ? "its size is not positive" : "no minor number of the device holds it");
         return true;
     });
@@ -96,10 +96,9 @@ int isPartitionDevice(void* /*context*/, const char* path, char* parent, int* er
             const int error = errno;
             if (err) *err = error;
             if (errbuf)
-                formatToCallerBuffer(errbuf, "pdev stat failed %s(parent:%s) :%d", path,
-                                     parentPath.c_str(), error);
-            EvDebug(nullptr).DebugLvl("isPartitionDevice", -1, "pdev stat failed %s(parent:%s) :%d",
-                                      path, parentPath.c_str(), error);
+                formatToCallerBuffer(errbuf, "pdev stat failed %s(parent:%s) :%d", path, parentPath.c_str(), error);
+            EvDebug(nullptr).DebugLvl("isPartitionDevice", -1, "pdev stat failed %s(parent:%s) :%d", path,
+                                      parentPath.c_str(), error);
             return 0;
         }
         return 1;
@@ -107,9 +106,9 @@ int isPartitionDevice(void* /*context*/, const char* path, char* parent, int* er
 }
 
 tmmpio::EPartIterator::EPartIterator(std::string path, int majorNumber, int minorNumber, TmPartInfo* array,
-                             int arrayCapacity)
-    : written{0}, major{majorNumber}, minor{minorNumber}, devPath{std::move(path)},
-      capacity{arrayCapacity}, parts{array} {}
+                                     int arrayCapacity)
+    : written{0}, major{majorNumber}, minor{minorNumber}, devPath{std::move(path)}, capacity{arrayCapacity},
+      parts{array} {}
 
 void tmmpio::EPartIterator::operator()(slice s) {
     TmPartInfo record{};
@@ -127,8 +126,8 @@ void tmmpio::EPartIterator::operator()(slice s) {
     ++written;
 }
 
-int getPartitionDevices(void* context, const char* dev, TmPartInfo* parts, int* count,
-                        int /*reserved*/, int* err, char* errbuf) {
+int getPartitionDevices(void* context, const char* dev, TmPartInfo* parts, int* count, int /*reserved*/, int* err,
+                        char* errbuf) {
     if (dev == nullptr) {
         if (count) *count = 0;
         return refuse(err, errbuf, "getPartitionDevices", "no device path given");
@@ -140,21 +139,24 @@ int getPartitionDevices(void* context, const char* dev, TmPartInfo* parts, int* 
         // A path that cannot be examined keeps a zeroed record, which is no
         // block device, and is refused below.
         (void)statNode(dev, &node);
-        if (isPartitionDevice(context, dev, nullptr, err, errbuf) == 1) return failWithPath(-1, dev, count, err, errbuf);
+        if (isPartitionDevice(context, dev, nullptr, err, errbuf) == 1)
+            return failWithPath(-1, dev, count, err, errbuf);
         // One reading of admin_major decides, also for a partition that init's
         // change of the number let through the partition check.
-        if (!isPseudoDeviceNode(node) || (minor(node.st_rdev) & kPartitionMask)) return failWithPath(-1, dev, count, err, errbuf);
+        if (!isPseudoDeviceNode(node) || (minor(node.st_rdev) & kPartitionMask))
+            return failWithPath(-1, dev, count, err, errbuf);
 
         const int read = getPartitions(dev, &slices);
         if (read < 0) return failWithPath(read, dev, count, err, errbuf);
-        const long long left = static_cast<long long>(read) - static_cast<long long>(leaveOutImpossibleSlices(slices, dev));
+        const long long left =
+            static_cast<long long>(read) - static_cast<long long>(leaveOutImpossibleSlices(slices, dev));
         const int found = left > 0 ? static_cast<int>(left) : 0;
 
         // Without a count or an array there is no room: no record is written.
         const int capacity = (count != nullptr && parts != nullptr) ? *count : 0;
         std::for_each(slices.begin(), slices.end(),
-                      EPartIterator(dev, static_cast<int>(major(node.st_rdev)),
-                                    static_cast<int>(minor(node.st_rdev)), parts, capacity));
+                      EPartIterator(dev, static_cast<int>(major(node.st_rdev)), static_cast<int>(minor(node.st_rdev)),
+                                    parts, capacity));
         if (count) *count = found;
         return found;
     });

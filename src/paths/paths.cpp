@@ -31,8 +31,7 @@ int refuseUnsafeName(int* err, char* errbuf, const char* entry, const std::strin
     return refuse(err, errbuf, entry, "refusing device name [" + name + "]: not a plain device name");
 }
 
-int runRecordingFailure(const std::string& command, std::string& output, std::string& error,
-                        int* err, char* errbuf) {
+int runRecordingFailure(const std::string& command, std::string& output, std::string& error, int* err, char* errbuf) {
     const int status = TmProcess::system(command.c_str(), &output, &error, 0, false);
     if (status != 0) recordFailedRun(status, error, err, errbuf);
     return status;
@@ -44,15 +43,14 @@ std::string wholeDevice(void* context, const std::string& kernelName, int* err, 
     char parent[MAXMPIOPATHLEN + 1] = {};
     const std::string examined = prepareDevName(kernelName);
     if (isPartitionDevice(context, examined.c_str(), parent, err, errbuf) == 0) return kernelName;
-    EvDebug(nullptr).DebugLvl("EMCPowerPath::getUnderlyingDevices", 0,
-                              "Device=[%s] is a partition device, parent=[%s]", kernelName.c_str(), parent);
+    EvDebug(nullptr).DebugLvl("EMCPowerPath::getUnderlyingDevices", 0, "Device=[%s] is a partition device, parent=[%s]",
+                              kernelName.c_str(), parent);
     return parent;
 }
 
 } // namespace
 
-int getUnderlyingDevices(void* context, const char* device, char** paths, int* count, int* err,
-                         char* errbuf) {
+int getUnderlyingDevices(void* context, const char* device, char** paths, int* count, int* err, char* errbuf) {
     static const char* const self = "getUnderlyingDevices";
     if (!outParamsPresent(err, errbuf)) return -1;
     if (device == nullptr) return refuse(err, errbuf, self, "no device path given");
@@ -67,8 +65,8 @@ int getUnderlyingDevices(void* context, const char* device, char** paths, int* c
 
         std::string output;
         std::string error;
-        const int status = runRecordingFailure(filteredPowermt(mpiodisplay_cmd + bare, underlyingPathFilter),
-                                               output, error, err, errbuf);
+        const int status = runRecordingFailure(filteredPowermt(mpiodisplay_cmd + bare, underlyingPathFilter), output,
+                                               error, err, errbuf);
         if (status != 0) return negatedStatus(status);
         return storeLines(output, EmptyLines::Skipped, paths, count);
     });

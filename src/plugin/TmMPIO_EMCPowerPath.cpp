@@ -40,8 +40,7 @@ namespace {
 char vendorNameText[] = "Trelmaron: EMC PowerPath MPIO";
 
 // First field of every /proc/devices line that names the PowerPath class.
-const char* const adminMajorDiscovery_cmd =
-    "cat /proc/devices | grep 'power2' | awk '{print $1}'";
+const char* const adminMajorDiscovery_cmd = "cat /proc/devices | grep 'power2' | awk '{print $1}'";
 
 // The text before the first newline.
 std::string firstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
@@ -57,8 +56,7 @@ const char* init(void* /*context*/, int* err, char* errbuf) {
         const char* vendor = _VendorName;
         std::string output;
         std::string error;
-        if (TmProcess::system(adminMajorDiscovery_cmd, &output, &error, 0, false) != 0)
-            return nullptr;
+        if (TmProcess::system(adminMajorDiscovery_cmd, &output, &error, 0, false) != 0) return nullptr;
         // Only the number on the first matching line counts. Device numbers
         // are positive: 0 would make every regular file and unexaminable path
         // look like a pseudo device, so anything else fails init and keeps

@@ -29,8 +29,7 @@ TMMPIO_INTERNAL void recordFailedRun(int status, const std::string& error, int* 
 TMMPIO_INTERNAL void copyToCallerBuffer(char* buffer, std::string_view text);
 
 // Formats into a caller's 1024-byte buffer, bounded and NUL-terminated.
-TMMPIO_INTERNAL void formatToCallerBuffer(char* buffer, const char* format, ...)
-    __attribute__((format(printf, 2, 3)));
+TMMPIO_INTERNAL void formatToCallerBuffer(char* buffer, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // How the lines of a command's output are counted for the caller: the
 // device listing counts every segment between newlines (empty ones and the

@@ -19,18 +19,17 @@ namespace mpioctl {
 
 namespace {
 
-const char* const kExitStatusText =
-    "Exit status:\n"
-    "  0   success; for is-mpio and is-partition: yes\n"
-    "  1   is-mpio or is-partition: no\n"
-    "  2   the plug-in reported a failure, or answered against its conventions;\n"
-    "      mpioctl ran out of memory\n"
-    "  3   the plug-in could not be loaded, was refused (others could replace it)\n"
-    "      or lacks an entry point, or the host log could not be set up\n"
-    "  64  usage error: unknown option or command, missing or extra argument\n"
-    "  74  the output could not be written (a full disk)\n"
-    "A closed pipe on standard output ends mpioctl quietly by SIGPIPE, as other\n"
-    "tools (status 141 in the shell).\n";
+const char* const kExitStatusText = "Exit status:\n"
+                                    "  0   success; for is-mpio and is-partition: yes\n"
+                                    "  1   is-mpio or is-partition: no\n"
+                                    "  2   the plug-in reported a failure, or answered against its conventions;\n"
+                                    "      mpioctl ran out of memory\n"
+                                    "  3   the plug-in could not be loaded, was refused (others could replace it)\n"
+                                    "      or lacks an entry point, or the host log could not be set up\n"
+                                    "  64  usage error: unknown option or command, missing or extra argument\n"
+                                    "  74  the output could not be written (a full disk)\n"
+                                    "A closed pipe on standard output ends mpioctl quietly by SIGPIPE, as other\n"
+                                    "tools (status 141 in the shell).\n";
 
 std::string synopsis(const CommandInfo& command) {
     std::string text = command.name;
@@ -65,27 +64,25 @@ enum OptionId : int {
 };
 
 struct OptionInfo {
-    const char* name;     // the long name, without its dashes
-    int hasArgument;      // no_argument or required_argument
+    const char* name; // the long name, without its dashes
+    int hasArgument;  // no_argument or required_argument
     int id;
     const char* synopsis; // as a command's help shows it
     const char* summary;
-    unsigned group;       // the OptionGroups under which a command's help lists it
+    unsigned group; // the OptionGroups under which a command's help lists it
 };
 
 constexpr OptionInfo kOptions[] = {
     {"plugin", required_argument, kPluginOption, "--plugin PATH",
      "the plug-in to load (mpioctl --help names the default)", kCommonOptions},
-    {"json", no_argument, kJsonOption, "--json", "print one JSON document instead of text",
+    {"json", no_argument, kJsonOption, "--json", "print one JSON document instead of text", kCommonOptions},
+    {"log", required_argument, kLogOption, "--log LEVEL", "show the host debug log from LEVEL up on standard error",
      kCommonOptions},
-    {"log", required_argument, kLogOption, "--log LEVEL",
-     "show the host debug log from LEVEL up on standard error", kCommonOptions},
     {"timeout", required_argument, kTimeoutOption, "--timeout SECONDS",
      "bound every command the plug-in runs; default 60, 0: none", kCommonOptions},
-    {"no-headings", no_argument, kNoHeadingsOption, "--no-headings",
-     "print the table without its heading line", kTableOptions},
-    {"raw", no_argument, kRawOption, "--raw",
-     "print the table as tab-separated fields, for scripts", kTableOptions},
+    {"no-headings", no_argument, kNoHeadingsOption, "--no-headings", "print the table without its heading line",
+     kTableOptions},
+    {"raw", no_argument, kRawOption, "--raw", "print the table as tab-separated fields, for scripts", kTableOptions},
     {"help", no_argument, kHelpOption, "-h, --help", "this text", kCommonOptions},
     {"version", no_argument, kVersionOption, "--version", "the version of mpioctl", kNoOptionGroup},
 };
@@ -114,9 +111,7 @@ const OptionInfo* optionWithId(int id) {
 std::string longName(const OptionInfo& option) { return std::string("--") + option.name; }
 
 // "--name" of "--name=value".
-std::string_view optionPart(std::string_view argument) {
-    return argument.substr(0, argument.find('='));
-}
+std::string_view optionPart(std::string_view argument) { return argument.substr(0, argument.find('=')); }
 
 // The option with id that getopt found in the argument current; nullptr when
 // there is none or when current gives a mere prefix of its name, which
@@ -124,8 +119,7 @@ std::string_view optionPart(std::string_view argument) {
 // never changes what a prefix meant.
 const OptionInfo* wholeOption(std::string_view current, int id) {
     const OptionInfo* option = optionWithId(id);
-    if (option && current.starts_with("--") && optionPart(current) != longName(*option))
-        return nullptr;
+    if (option && current.starts_with("--") && optionPart(current) != longName(*option)) return nullptr;
     return option;
 }
 
@@ -161,8 +155,7 @@ private:
 std::string logLevelList() {
     std::string text;
     for (const tmhost::LogLevelName& level : tmhost::logLevelNames())
-        text += (text.empty() ? "" : ", ") + std::string(level.name) + " (" +
-                std::to_string(level.level) + ")";
+        text += (text.empty() ? "" : ", ") + std::string(level.name) + " (" + std::to_string(level.level) + ")";
     return text;
 }
 
@@ -176,8 +169,7 @@ std::optional<int> parseLogLevel(const std::string& text) {
 }
 
 // Applies one option with its value; the error text when it is refused.
-std::string applyOption(int id, const std::string& value, Options& options, bool& help,
-                        bool& version) {
+std::string applyOption(int id, const std::string& value, Options& options, bool& help, bool& version) {
     switch (id) {
     case kHelpOption: help = true; break;
     case kVersionOption: version = true; break;
@@ -190,17 +182,15 @@ std::string applyOption(int id, const std::string& value, Options& options, bool
         break;
     case kLogOption: {
         const std::optional<int> level = parseLogLevel(value);
-        if (!level)
-            return "option --log needs a level of the host log, " + logLevelList() + ", not '" +
-                   value + "'";
+        if (!level) return "option --log needs a level of the host log, " + logLevelList() + ", not '" + value + "'";
         options.logLevel = level;
         break;
     }
     case kTimeoutOption: {
         int seconds = 0;
         if (!parseInt(value, seconds) || seconds < 0)
-            return "option --timeout needs a number of seconds from 0 to " +
-                   std::to_string(INT_MAX) + ", not '" + value + "'";
+            return "option --timeout needs a number of seconds from 0 to " + std::to_string(INT_MAX) + ", not '" +
+                   value + "'";
         options.timeoutSeconds = seconds;
         break;
     }
@@ -230,8 +220,7 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
         // The argument that this call reads: the option, or the cluster of
         // letters (-hh) that it is in.
         const std::string_view current = argv[std::max(optind, 1)];
-        const int id = getopt_long(argv.count(), argv.data(), kGetoptLetters,
-                                   kGetoptOptions.data(), nullptr);
+        const int id = getopt_long(argv.count(), argv.data(), kGetoptLetters, kGetoptOptions.data(), nullptr);
         if (id == -1) break;
         if (id == 1) {
             positional.emplace_back(optarg);
@@ -240,11 +229,8 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
         const bool refused = id == '?' || id == ':';
         const OptionInfo* option = wholeOption(current, refused ? optopt : id);
         if (!option) return fail(unknownOption(current));
-        if (refused)
-            return fail("option " + longName(*option) +
-                        (id == ':' ? " needs a value" : " takes no value"));
-        if (std::string error =
-                applyOption(id, optarg ? optarg : "", invocation.options, help, version);
+        if (refused) return fail("option " + longName(*option) + (id == ':' ? " needs a value" : " takes no value"));
+        if (std::string error = applyOption(id, optarg ? optarg : "", invocation.options, help, version);
             !error.empty())
             return fail(error);
     }
@@ -291,15 +277,13 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
     const std::size_t given = positional.size() - 1;
     if (command.argument) {
         if (given != 1)
-            return fail(std::string(command.name) + " needs exactly one argument, " +
-                        command.argument + ", but " + std::to_string(given) +
-                        (given == 1 ? " was" : " were") + " given");
-        if (positional[1].empty())
-            return fail(std::string(command.name) + ": " + command.argument + " is empty");
+            return fail(std::string(command.name) + " needs exactly one argument, " + command.argument + ", but " +
+                        std::to_string(given) + (given == 1 ? " was" : " were") + " given");
+        if (positional[1].empty()) return fail(std::string(command.name) + ": " + command.argument + " is empty");
         invocation.argument = positional[1];
     } else if (given != 0) {
-        return fail(std::string(command.name) + " takes no arguments, but " +
-                    std::to_string(given) + (given == 1 ? " was" : " were") + " given");
+        return fail(std::string(command.name) + " takes no arguments, but " + std::to_string(given) +
+                    (given == 1 ? " was" : " were") + " given");
     }
     parsed.invocation = invocation;
     return parsed;
@@ -421,15 +405,13 @@ std::string helpCommandHelp() {
            "  74  the output could not be written (a full disk)\n";
 }
 
-std::string versionText() {
-    return "mpioctl (TmMPIO_EMCPowerPath) " TMMPIO_VERSION_STRING "\n";
-}
+std::string versionText() { return "mpioctl (TmMPIO_EMCPowerPath) " TMMPIO_VERSION_STRING "\n"; }
 
 std::string usageMessage(const ParseResult& failed) {
     std::string text = "mpioctl: " + mpio::process::escaped(failed.error) + "\n";
     if (failed.command)
-        text += "Usage: mpioctl [OPTIONS] " + synopsis(*failed.command) +
-                "\nTry 'mpioctl help " + failed.command->name + "'.\n";
+        text += "Usage: mpioctl [OPTIONS] " + synopsis(*failed.command) + "\nTry 'mpioctl help " +
+                failed.command->name + "'.\n";
     else
         text += "Usage: mpioctl [OPTIONS] COMMAND [ARGUMENT]\nTry 'mpioctl --help'.\n";
     return text;

@@ -35,9 +35,9 @@ inline constexpr int kJsonSchemaVersion = 2;
 struct Options {
     std::optional<std::string> plugin;
     bool json = false;
-    std::optional<int> logLevel; // one of the host log's levels
-    bool noHeadings = false;     // tables without their heading line
-    bool raw = false;            // tables as tab-separated fields, for scripts
+    std::optional<int> logLevel;       // one of the host log's levels
+    bool noHeadings = false;           // tables without their heading line
+    bool raw = false;                  // tables as tab-separated fields, for scripts
     std::optional<int> timeoutSeconds; // unset: kDefaultTimeoutSeconds; 0: no bound
 };
 

@@ -42,7 +42,7 @@ using JsonRenderer = void (*)(const Report& report, JsonMembers& members);
 // The groups of options, as a command's help lists them: every command
 // takes the common ones, the commands that print tables the table options.
 enum OptionGroups : unsigned {
-    kNoOptionGroup = 0,     // the program's own (--version): no command lists it
+    kNoOptionGroup = 0, // the program's own (--version): no command lists it
     kCommonOptions = 1u << 0,
     kTableOptions = 1u << 1,
 };
@@ -57,7 +57,7 @@ struct CommandInfo {
     unsigned options;           // the OptionGroups that it takes
     Handler run;
     TextRenderer text;
-    TextRenderer raw; // --raw; nullptr when it prints no table, and --raw changes nothing
+    TextRenderer raw;  // --raw; nullptr when it prints no table, and --raw changes nothing
     JsonRenderer json; // nullptr when the document carries no answer beyond its envelope
 };
 

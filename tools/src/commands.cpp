@@ -16,9 +16,7 @@ namespace {
 // Longest vendor name read; the plug-in's is a short static text.
 constexpr std::size_t kMaxVendorName = 4096;
 
-std::string vendorName(const char* name) {
-    return std::string(name, strnlen(name, kMaxVendorName));
-}
+std::string vendorName(const char* name) { return std::string(name, strnlen(name, kMaxVendorName)); }
 
 // An error code and error buffer, cleared for one call.
 struct ErrorOut {
@@ -34,8 +32,8 @@ std::string withoutTrailingNewlines(std::string text) {
     return text;
 }
 
-Problem problemOf(const std::string& entryPoint, std::optional<int> result,
-                  const CallReport& call, std::string message) {
+Problem problemOf(const std::string& entryPoint, std::optional<int> result, const CallReport& call,
+                  std::string message) {
     Problem problem{entryPoint, result, std::nullopt, std::nullopt, std::move(message)};
     if (call.codeWritten()) problem.code = call.code;
     if (!call.text.empty()) problem.text = withoutTrailingNewlines(call.text);
@@ -57,11 +55,10 @@ void fail(Report& report, Problem problem) {
 }
 
 // A successful call that still left an error behind is shown as a warning.
-void warnIfErrorLeft(Report& report, const std::string& entryPoint, const CallReport& call,
-                     const std::string& why) {
+void warnIfErrorLeft(Report& report, const std::string& entryPoint, const CallReport& call, const std::string& why) {
     if (call.errorWritten())
-        report.warnings.push_back(problemOf(entryPoint, call.result, call,
-                                            entryPoint + " succeeded but left an error: " + why));
+        report.warnings.push_back(
+            problemOf(entryPoint, call.result, call, entryPoint + " succeeded but left an error: " + why));
 }
 
 // Calls init; on failure the problem, else the vendor name that it returned.
@@ -89,8 +86,7 @@ Problem negotiationProblem(const std::string& entryPoint, const Negotiated& list
 void runVendor(const Session& session, Report& report) {
     const char* name = session.api.getVendorName();
     if (!name) {
-        fail(report, {"getVendorName", std::nullopt, std::nullopt, std::nullopt,
-                      "getVendorName returned null"});
+        fail(report, {"getVendorName", std::nullopt, std::nullopt, std::nullopt, "getVendorName returned null"});
         return;
     }
     report.vendor = vendorName(name);
@@ -125,8 +121,7 @@ void runDevices(const Session& session, Report& report) {
     // the two apart by the PowerPath device class.
     if (listed->empty()) {
         if (auto problem = callInit(session.api, nullptr)) {
-            problem->message = "no PowerPath on this machine: no pseudo device listed, and " +
-                               problem->message;
+            problem->message = "no PowerPath on this machine: no pseudo device listed, and " + problem->message;
             return fail(report, std::move(*problem));
         }
     }
@@ -140,8 +135,8 @@ void runIsMpio(const Session& session, Report& report) {
     // Its "no" is also its answer for a path that does not exist.
     if (result == 0 && !call.errorWritten()) {
         if (std::string why = whyUnexaminable(report.argument); !why.empty())
-            return fail(report, {"isMPIODevice", result, std::nullopt, std::nullopt,
-                                 why + " (isMPIODevice answered 0, no)"});
+            return fail(report,
+                        {"isMPIODevice", result, std::nullopt, std::nullopt, why + " (isMPIODevice answered 0, no)"});
     }
     if (result == 1 || (result == 0 && !call.errorWritten())) {
         report.answer = result == 1;
@@ -150,12 +145,11 @@ void runIsMpio(const Session& session, Report& report) {
         return;
     }
     if (result == 0)
-        return fail(report, problemOf("isMPIODevice", result, call,
-                                      "isMPIODevice could not examine " + report.argument));
+        return fail(report,
+                    problemOf("isMPIODevice", result, call, "isMPIODevice could not examine " + report.argument));
     fail(report, problemOf("isMPIODevice", result, call,
                            result < 0 ? "isMPIODevice failed with result " + std::to_string(result)
-                                      : "isMPIODevice gave the unexpected result " +
-                                            std::to_string(result)));
+                                      : "isMPIODevice gave the unexpected result " + std::to_string(result)));
 }
 
 // getUnderlyingDevices' answer that device is no pseudo device, when that
@@ -176,16 +170,13 @@ void runPaths(const Session& session, Report& report) {
     }
     const PathListResult listed = negotiatePathList(
         [&](char** buffers, int* count, int* err, char* errbuf) {
-            return session.api.getUnderlyingDevices(nullptr, report.argument.c_str(), buffers,
-                                                    count, err, errbuf);
+            return session.api.getUnderlyingDevices(nullptr, report.argument.c_str(), buffers, count, err, errbuf);
         },
         session.limits);
     if (auto problem = notAPseudoDevice(report.argument, listed)) return fail(report, std::move(*problem));
-    if (listed.outcome != Outcome::Complete)
-        return fail(report, negotiationProblem("getUnderlyingDevices", listed));
+    if (listed.outcome != Outcome::Complete) return fail(report, negotiationProblem("getUnderlyingDevices", listed));
     warnIfErrorLeft(report, "getUnderlyingDevices", listed.last,
-                    "its partition check failed, so " + report.argument +
-                        " was asked about under its own name");
+                    "its partition check failed, so " + report.argument + " was asked about under its own name");
     report.paths = listed.paths;
 }
 
@@ -193,8 +184,7 @@ void runPaths(const Session& session, Report& report) {
 // as strerror says it.
 std::string readerError(int result) {
     constexpr int kLargestErrno = 4095; // as the kernel's error returns go
-    return result < 0 && result >= -kLargestErrno ? mpio::process::errnoText(-result)
-                                                  : "not an errno value";
+    return result < 0 && result >= -kLargestErrno ? mpio::process::errnoText(-result) : "not an errno value";
 }
 
 // Why getPartitionDevices failed for device. Its own refusal is -1; any other
@@ -204,9 +194,9 @@ Problem partitionsRefused(const std::string& device, const PartitionResult& list
     const int result = listed.last.result;
     if (result != -1)
         return problemOf("getPartitionDevices", result, listed.last,
-                         "the partition table of " + device + " could not be read: " +
-                             readerError(result) + " (the partition reader's error " +
-                             std::to_string(result) + ", returned by getPartitionDevices)");
+                         "the partition table of " + device + " could not be read: " + readerError(result) +
+                             " (the partition reader's error " + std::to_string(result) +
+                             ", returned by getPartitionDevices)");
     Problem problem = problemOf("getPartitionDevices", result, listed.last,
                                 device + " is not a whole PowerPath pseudo device "
                                          "(getPartitionDevices returned -1)");
@@ -219,14 +209,11 @@ void runPartitions(const Session& session, Report& report) {
     if (auto problem = callInit(session.api, nullptr)) return fail(report, std::move(*problem));
     const PartitionResult listed = negotiatePartitions(
         [&](TmPartInfo* parts, int* count, int* err, char* errbuf) {
-            return session.api.getPartitionDevices(nullptr, report.argument.c_str(), parts, count,
-                                                   0, err, errbuf);
+            return session.api.getPartitionDevices(nullptr, report.argument.c_str(), parts, count, 0, err, errbuf);
         },
         session.limits);
-    if (listed.outcome == Outcome::Failed)
-        return fail(report, partitionsRefused(report.argument, listed));
-    if (listed.outcome != Outcome::Complete)
-        return fail(report, negotiationProblem("getPartitionDevices", listed));
+    if (listed.outcome == Outcome::Failed) return fail(report, partitionsRefused(report.argument, listed));
+    if (listed.outcome != Outcome::Complete) return fail(report, negotiationProblem("getPartitionDevices", listed));
     warnIfErrorLeft(report, "getPartitionDevices", listed.last, "its list may be incomplete");
     report.partitions = listed.partitions;
 }
@@ -235,8 +222,7 @@ void runIsPartition(const Session& session, Report& report) {
     if (auto problem = callInit(session.api, nullptr)) return fail(report, std::move(*problem));
     ErrorOut out;
     char parent[MAXMPIOPATHLEN] = {};
-    const int result =
-        session.api.isPartitionDevice(nullptr, report.argument.c_str(), parent, &out.err, out.errbuf);
+    const int result = session.api.isPartitionDevice(nullptr, report.argument.c_str(), parent, &out.err, out.errbuf);
     const CallReport call = out.report(result);
     if (result == 1) {
         report.answer = true;
@@ -248,12 +234,10 @@ void runIsPartition(const Session& session, Report& report) {
     } else if (result == 0) {
         // Its failures return 0 too; only the written error tells them apart.
         fail(report, problemOf("isPartitionDevice", result, call,
-                               "isPartitionDevice could not examine " + report.argument +
-                                   " or its parent node"));
+                               "isPartitionDevice could not examine " + report.argument + " or its parent node"));
     } else {
         fail(report, problemOf("isPartitionDevice", result, call,
-                               "isPartitionDevice gave the unexpected result " +
-                                   std::to_string(result)));
+                               "isPartitionDevice gave the unexpected result " + std::to_string(result)));
     }
 }
 
@@ -262,21 +246,21 @@ void runRefresh(const Session& session, Report& report) {
     const int result = session.api.refreshMPIO(nullptr, &out.err, out.errbuf);
     const CallReport call = out.report(result);
     if (result != 0)
-        fail(report, problemOf("refreshMPIO", result, call,
-                               "refreshMPIO failed with result " + std::to_string(result)));
+        fail(report,
+             problemOf("refreshMPIO", result, call, "refreshMPIO failed with result " + std::to_string(result)));
     else if (call.errorWritten())
-        fail(report, problemOf("refreshMPIO", result, call,
-                               "refreshMPIO returned 0 but reported an error"));
+        fail(report, problemOf("refreshMPIO", result, call, "refreshMPIO returned 0 but reported an error"));
 }
 
 // A removal or release that failed before a save that succeeded: powermt's
 // reason first, then what it means for the configuration.
 Problem partialDelete(const std::string& name, const CallReport& call) {
     Problem problem = problemOf("deleteMPIODevice", 0, call, {});
-    const std::string code =
-        problem.code ? " (plug-in error " + std::to_string(*problem.code) + ")" : "";
-    const std::string consequence = "the removal of " + name + " or the release before the save "
-                                    "failed" + code + "; the configuration was still saved";
+    const std::string code = problem.code ? " (plug-in error " + std::to_string(*problem.code) + ")" : "";
+    const std::string consequence = "the removal of " + name +
+                                    " or the release before the save "
+                                    "failed" +
+                                    code + "; the configuration was still saved";
     problem.message = problem.text ? *problem.text + "\n" + consequence : consequence;
     problem.textInMessage = true;
     return problem;
@@ -284,8 +268,7 @@ Problem partialDelete(const std::string& name, const CallReport& call) {
 
 void runDelete(const Session& session, Report& report) {
     ErrorOut out;
-    const int result =
-        session.api.deleteMPIODevice(nullptr, report.argument.c_str(), &out.err, out.errbuf);
+    const int result = session.api.deleteMPIODevice(nullptr, report.argument.c_str(), &out.err, out.errbuf);
     const CallReport call = out.report(result);
     // The result reports the save alone; a failed removal or release shows
     // only in the error out-parameters.
@@ -307,9 +290,8 @@ InventoryDevice inventoryDevice(const Session& session, const std::string& devic
     if ((result == 0 || result == 1) && !call.errorWritten())
         entry.mpio = result == 1;
     else
-        entry.problems.push_back(problemOf("isMPIODevice", result, call,
-                                           "isMPIODevice failed with result " +
-                                               std::to_string(result)));
+        entry.problems.push_back(
+            problemOf("isMPIODevice", result, call, "isMPIODevice failed with result " + std::to_string(result)));
 
     const PathListResult paths = negotiatePathList(
         [&](char** buffers, int* count, int* err, char* errbuf) {
@@ -361,22 +343,34 @@ Report blankReport(const Invocation& invocation, const std::string& pluginPath) 
 
 // The commands, in the order that the help lists them.
 constexpr CommandInfo kCommands[] = {
-    {.name = "vendor", .argument = nullptr, .argumentMember = nullptr,
+    {.name = "vendor",
+     .argument = nullptr,
+     .argumentMember = nullptr,
      .entryPoint = "getVendorName",
      .summary = "the plug-in's vendor name",
      .details = "Prints the vendor name that the plug-in hands out (getVendorName).\n"
                 "It needs no set-up and runs no command.",
      .options = kCommonOptions,
-     .run = runVendor, .text = vendorText, .raw = nullptr, .json = vendorJson},
-    {.name = "init", .argument = nullptr, .argumentMember = nullptr,
+     .run = runVendor,
+     .text = vendorText,
+     .raw = nullptr,
+     .json = vendorJson},
+    {.name = "init",
+     .argument = nullptr,
+     .argumentMember = nullptr,
      .entryPoint = "init",
      .summary = "set the plug-in up; prints the vendor name",
      .details = "Calls init, which asks the kernel for the PowerPath admin major number, and\n"
                 "prints the vendor name that it returns. It fails when no PowerPath device\n"
                 "class is listed in /proc/devices.",
      .options = kCommonOptions,
-     .run = runInit, .text = vendorText, .raw = nullptr, .json = vendorJson},
-    {.name = "devices", .argument = nullptr, .argumentMember = nullptr,
+     .run = runInit,
+     .text = vendorText,
+     .raw = nullptr,
+     .json = vendorJson},
+    {.name = "devices",
+     .argument = nullptr,
+     .argumentMember = nullptr,
      .entryPoint = "getMPIODevices",
      .summary = "list the pseudo devices",
      .details = "Lists the PowerPath pseudo devices, one path per line, nothing when there\n"
@@ -386,16 +380,26 @@ constexpr CommandInfo kCommands[] = {
                 "The array offered to the plug-in grows to the size that it asks for, up to\n"
                 "the limit given in mpioctl --help.",
      .options = kCommonOptions,
-     .run = runDevices, .text = pathListText, .raw = nullptr, .json = devicesJson},
-    {.name = "is-mpio", .argument = "PATH", .argumentMember = "path",
+     .run = runDevices,
+     .text = pathListText,
+     .raw = nullptr,
+     .json = devicesJson},
+    {.name = "is-mpio",
+     .argument = "PATH",
+     .argumentMember = "path",
      .entryPoint = "isMPIODevice",
      .summary = "whether PATH is a pseudo device or partition of one",
      .details = "Tells whether PATH denotes a PowerPath pseudo device or a partition of one,\n"
                 "judged by the device numbers of its node (isMPIODevice).\n"
                 "Exit status 0 for yes, 1 for no.",
      .options = kCommonOptions,
-     .run = runIsMpio, .text = isMpioText, .raw = nullptr, .json = isMpioJson},
-    {.name = "paths", .argument = "PATH", .argumentMember = "device",
+     .run = runIsMpio,
+     .text = isMpioText,
+     .raw = nullptr,
+     .json = isMpioJson},
+    {.name = "paths",
+     .argument = "PATH",
+     .argumentMember = "device",
      .entryPoint = "getUnderlyingDevices",
      .summary = "the physical paths behind a pseudo device",
      .details = "Lists the physical paths (sd devices) behind the pseudo device PATH, or\n"
@@ -408,8 +412,13 @@ constexpr CommandInfo kCommands[] = {
                 "mapped to its pseudo device. A PATH that is not a pseudo device is a\n"
                 "failure.",
      .options = kCommonOptions,
-     .run = runPaths, .text = pathListText, .raw = nullptr, .json = pathsJson},
-    {.name = "partitions", .argument = "PATH", .argumentMember = "device",
+     .run = runPaths,
+     .text = pathListText,
+     .raw = nullptr,
+     .json = pathsJson},
+    {.name = "partitions",
+     .argument = "PATH",
+     .argumentMember = "device",
      .entryPoint = "getPartitionDevices",
      .summary = "the partitions of a whole pseudo device",
      .details = "Lists the partitions of the whole pseudo device PATH as a table of name,\n"
@@ -418,8 +427,12 @@ constexpr CommandInfo kCommands[] = {
                 "the admin major number the plug-in recognises no pseudo device.",
      .options = kCommonOptions | kTableOptions,
      .run = runPartitions,
-     .text = partitionTableText, .raw = partitionTableRaw, .json = partitionsJson},
-    {.name = "is-partition", .argument = "PATH", .argumentMember = "path",
+     .text = partitionTableText,
+     .raw = partitionTableRaw,
+     .json = partitionsJson},
+    {.name = "is-partition",
+     .argument = "PATH",
+     .argumentMember = "path",
      .entryPoint = "isPartitionDevice",
      .summary = "whether PATH is a partition of a pseudo device; its parent",
      .details = "Tells whether PATH is a partition of a PowerPath pseudo device and, if so,\n"
@@ -428,14 +441,24 @@ constexpr CommandInfo kCommands[] = {
                 "partition is recognised. Exit status 0 for yes, 1 for no; a PATH that\n"
                 "cannot be examined, or whose parent node is missing, is a failure.",
      .options = kCommonOptions,
-     .run = runIsPartition, .text = isPartitionText, .raw = nullptr, .json = isPartitionJson},
-    {.name = "refresh", .argument = nullptr, .argumentMember = nullptr,
+     .run = runIsPartition,
+     .text = isPartitionText,
+     .raw = nullptr,
+     .json = isPartitionJson},
+    {.name = "refresh",
+     .argument = nullptr,
+     .argumentMember = nullptr,
      .entryPoint = "refreshMPIO",
      .summary = "rescan the multipath configuration",
      .details = "Makes PowerPath rescan its configuration (refreshMPIO).",
      .options = kCommonOptions,
-     .run = runRefresh, .text = refreshText, .raw = nullptr, .json = nullptr},
-    {.name = "delete", .argument = "NAME", .argumentMember = "name",
+     .run = runRefresh,
+     .text = refreshText,
+     .raw = nullptr,
+     .json = nullptr},
+    {.name = "delete",
+     .argument = "NAME",
+     .argumentMember = "name",
      .entryPoint = "deleteMPIODevice",
      .summary = "remove a pseudo device and save the configuration",
      .details = "Removes the pseudo device NAME (a name such as emcpowerc or a path such as\n"
@@ -443,8 +466,13 @@ constexpr CommandInfo kCommands[] = {
                 "(deleteMPIODevice). A failure of any of these steps is a failure, even when\n"
                 "the plug-in's result reports only the save.",
      .options = kCommonOptions,
-     .run = runDelete, .text = deleteText, .raw = nullptr, .json = nullptr},
-    {.name = "inventory", .argument = nullptr, .argumentMember = nullptr,
+     .run = runDelete,
+     .text = deleteText,
+     .raw = nullptr,
+     .json = nullptr},
+    {.name = "inventory",
+     .argument = nullptr,
+     .argumentMember = nullptr,
      .entryPoint = "init, getMPIODevices, ...",
      .summary = "every pseudo device with its paths and partitions",
      .details = "Shows every pseudo device as a host sees it at start-up: calls init, lists\n"
@@ -461,7 +489,9 @@ constexpr CommandInfo kCommands[] = {
                 "it is a terminal and the inventory takes more than a second.",
      .options = kCommonOptions | kTableOptions,
      .run = runInventory,
-     .text = inventoryTreeText, .raw = inventoryRawText, .json = inventoryJson},
+     .text = inventoryTreeText,
+     .raw = inventoryRawText,
+     .json = inventoryJson},
 };
 } // namespace
 
@@ -473,8 +503,8 @@ const CommandInfo* findCommand(std::string_view name) {
     return nullptr;
 }
 
-Report runCommand(const Invocation& invocation, const EntryPoints& api,
-                  const std::string& pluginPath, const Limits& limits, const Progress& progress) {
+Report runCommand(const Invocation& invocation, const EntryPoints& api, const std::string& pluginPath,
+                  const Limits& limits, const Progress& progress) {
     Report report = blankReport(invocation, pluginPath);
     try {
         invocation.command->run({api, limits, progress}, report);
@@ -484,8 +514,8 @@ Report runCommand(const Invocation& invocation, const EntryPoints& api,
         report.partitions.reset();
         report.inventory.reset();
         report.warnings = {};
-        fail(report, {{}, std::nullopt, std::nullopt, std::nullopt,
-                      std::string(invocation.command->name) + ": out of memory"});
+        fail(report,
+             {{}, std::nullopt, std::nullopt, std::nullopt, std::string(invocation.command->name) + ": out of memory"});
     }
     return report;
 }

@@ -19,9 +19,8 @@ namespace mpioctl {
 // Runs the invocation's command, by the handler of its row, against the
 // entry points. Every call gets a null host context and freshly cleared
 // error out-parameters.
-Report runCommand(const Invocation& invocation, const EntryPoints& entryPoints,
-                  const std::string& pluginPath, const Limits& limits = {},
-                  const Progress& progress = {});
+Report runCommand(const Invocation& invocation, const EntryPoints& entryPoints, const std::string& pluginPath,
+                  const Limits& limits = {}, const Progress& progress = {});
 
 // The report of a run that could not reach the plug-in: it failed to load,
 // or the host stand-in could not be set up.

@@ -13,9 +13,7 @@
 
 namespace mpioctl {
 
-std::string errorText(const char* errbuf) {
-    return std::string(errbuf, strnlen(errbuf, MAXMPIOERRORLEN));
-}
+std::string errorText(const char* errbuf) { return std::string(errbuf, strnlen(errbuf, MAXMPIOERRORLEN)); }
 
 namespace {
 
@@ -28,19 +26,15 @@ struct Decision {
     std::string problem;
 };
 
-Decision done(Outcome outcome, std::string problem = {}) {
-    return {Step::Done, outcome, 0, std::move(problem)};
-}
+Decision done(Outcome outcome, std::string problem = {}) { return {Step::Done, outcome, 0, std::move(problem)}; }
 Decision retry(int next) { return {Step::Retry, Outcome::Complete, next, {}}; }
 
-std::string offerText(int capacity, const char* unit) {
-    return std::to_string(capacity) + " " + unit;
-}
+std::string offerText(int capacity, const char* unit) { return std::to_string(capacity) + " " + unit; }
 
 // Calls attempt(capacity) until it is done, growing the capacity as it asks.
 template <typename Attempt>
-void negotiate(const Limits& limits, const char* unit, std::vector<int>& offered,
-               Outcome& outcome, std::string& problem, Attempt attempt) {
+void negotiate(const Limits& limits, const char* unit, std::vector<int>& offered, Outcome& outcome,
+               std::string& problem, Attempt attempt) {
     int capacity = std::max(limits.initialCapacity, 0);
     for (int calls = 0; calls < std::max(limits.maxCalls, 1); ++calls) {
         offered.push_back(capacity);
@@ -49,8 +43,7 @@ void negotiate(const Limits& limits, const char* unit, std::vector<int>& offered
             decision = attempt(capacity);
         } catch (const std::bad_alloc&) { // while copying the answer out of the array
             decision = done(Outcome::OutOfMemory,
-                            "out of memory while reading the answer to an offer of " +
-                                offerText(capacity, unit));
+                            "out of memory while reading the answer to an offer of " + offerText(capacity, unit));
         }
         if (decision.step == Step::Done) {
             outcome = decision.outcome;
@@ -59,16 +52,15 @@ void negotiate(const Limits& limits, const char* unit, std::vector<int>& offered
         }
         if (decision.next > limits.maxCapacity) {
             outcome = Outcome::TooLarge;
-            problem = "the plug-in asked for " + offerText(decision.next, unit) +
-                      ", more than the limit of " + std::to_string(limits.maxCapacity);
+            problem = "the plug-in asked for " + offerText(decision.next, unit) + ", more than the limit of " +
+                      std::to_string(limits.maxCapacity);
             return;
         }
         capacity = decision.next;
     }
     outcome = Outcome::Unsettled;
-    problem = "the plug-in still asked for more " + std::string(unit) + " after " +
-              std::to_string(offered.size()) + " calls (last offer " +
-              offerText(offered.back(), unit) + ")";
+    problem = "the plug-in still asked for more " + std::string(unit) + " after " + std::to_string(offered.size()) +
+              " calls (last offer " + offerText(offered.back(), unit) + ")";
 }
 
 struct FreeBlock {
@@ -103,8 +95,8 @@ Decision outOfMemory(int capacity, std::size_t elementSize, const char* unit) {
 }
 
 std::string brokenAnswer(int result, int count, int capacity, const char* unit) {
-    return "the plug-in gave the inconsistent answer result " + std::to_string(result) +
-           ", count " + std::to_string(count) + " to an offer of " + offerText(capacity, unit);
+    return "the plug-in gave the inconsistent answer result " + std::to_string(result) + ", count " +
+           std::to_string(count) + " to an offer of " + offerText(capacity, unit);
 }
 
 // One call with a fresh error out-parameter, kept as the negotiation's last
@@ -119,8 +111,7 @@ std::optional<Decision> callOnce(Result& out, int capacity, Call call) {
     out.last.text = errorText(errbuf);
     out.lastCount = count;
     if (out.last.result < 0)
-        return done(Outcome::Failed,
-                    "the plug-in reported a failure (result " + std::to_string(out.last.result) + ")");
+        return done(Outcome::Failed, "the plug-in reported a failure (result " + std::to_string(out.last.result) + ")");
     return std::nullopt;
 }
 
@@ -133,8 +124,7 @@ PathListResult negotiatePathList(const PathListCall& call, const Limits& limits)
         const Block<char[MAXMPIOPATHLEN]> storage = zeroedArray<char[MAXMPIOPATHLEN]>(capacity);
         const Block<char*> buffers = storage ? zeroedArray<char*>(capacity) : nullptr;
         if (!buffers) return outOfMemory(capacity, MAXMPIOPATHLEN, unit);
-        for (std::size_t i = 0; i < static_cast<std::size_t>(std::max(capacity, 1)); ++i)
-            buffers[i] = storage[i];
+        for (std::size_t i = 0; i < static_cast<std::size_t>(std::max(capacity, 1)); ++i) buffers[i] = storage[i];
         if (auto failed = callOnce(out, capacity, [&](int* count, int* err, char* errbuf) {
                 return call(buffers.get(), count, err, errbuf);
             }))
@@ -165,8 +155,7 @@ PartitionResult negotiatePartitions(const PartitionCall& call, const Limits& lim
             return *failed;
         const int result = out.last.result;
         const int count = out.lastCount;
-        if (count != result)
-            return done(Outcome::Inconsistent, brokenAnswer(result, count, capacity, unit));
+        if (count != result) return done(Outcome::Inconsistent, brokenAnswer(result, count, capacity, unit));
         if (count > capacity) return retry(count);
         out.partitions.assign(records.get(), records.get() + count);
         return done(Outcome::Complete);

@@ -11,8 +11,8 @@
 namespace mpioctl {
 
 using mpio::loader::EntryPoints;
-using mpio::loader::LoadResult;
 using mpio::loader::loadPlugin;
+using mpio::loader::LoadResult;
 
 // The plug-in's file name, as hosts load it.
 inline constexpr const char* kPluginFileName = "libTmMPIO_EMCPowerPath.so";

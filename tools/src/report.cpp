@@ -15,8 +15,7 @@ std::string recordName(const TmPartInfo& record) {
     return std::string(record.name, strnlen(record.name, sizeof record.name));
 }
 
-std::string formatTable(const std::vector<std::vector<std::string>>& rows,
-                        const std::vector<bool>& rightAligned) {
+std::string formatTable(const std::vector<std::vector<std::string>>& rows, const std::vector<bool>& rightAligned) {
     std::vector<std::size_t> widths;
     for (const auto& row : rows) {
         if (widths.size() < row.size()) widths.resize(row.size(), 0);
@@ -74,9 +73,8 @@ void writeProblem(std::ostream& err, std::string_view prefix, const Problem& pro
 }
 
 std::vector<std::string> partitionCells(const TmPartInfo& r) {
-    return {escaped(recordName(r)), std::to_string(r.partNo), std::to_string(r.start),
-            std::to_string(r.size), std::to_string(r.sectorSize), std::to_string(r.major),
-            std::to_string(r.minor)};
+    return {escaped(recordName(r)),       std::to_string(r.partNo), std::to_string(r.start), std::to_string(r.size),
+            std::to_string(r.sectorSize), std::to_string(r.major),  std::to_string(r.minor)};
 }
 
 // The partitions of a report as table rows, after the heading unless left out.
@@ -97,9 +95,7 @@ std::string rawTable(const std::vector<std::vector<std::string>>& rows) {
     return out;
 }
 
-const char* yesNo(const std::optional<bool>& answer) {
-    return !answer ? "?" : *answer ? "yes" : "no";
-}
+const char* yesNo(const std::optional<bool>& answer) { return !answer ? "?" : *answer ? "yes" : "no"; }
 
 // The failed questions of the inventory's devices, one line each.
 void writeDeviceProblems(const std::vector<InventoryDevice>& devices, std::ostream& err) {
@@ -115,8 +111,7 @@ void writeDeviceProblems(const std::vector<InventoryDevice>& devices, std::ostre
 std::string inventoryRows(const std::vector<InventoryDevice>& devices, bool headings) {
     std::vector<std::vector<std::string>> rows;
     if (headings)
-        rows.push_back({"KIND", "DEVICE", "MPIO", "NAME", "PARTNO", "START", "SIZE", "SECTORSIZE",
-                        "MAJOR", "MINOR"});
+        rows.push_back({"KIND", "DEVICE", "MPIO", "NAME", "PARTNO", "START", "SIZE", "SECTORSIZE", "MAJOR", "MINOR"});
     for (const InventoryDevice& d : devices) {
         const std::string device = escaped(d.device);
         rows.push_back({"device", device, yesNo(d.mpio), "-", "-", "-", "-", "-", "-", "-"});
@@ -141,14 +136,12 @@ std::string inventoryTree(const std::vector<InventoryDevice>& devices) {
         if (!d.partitions) out += "  partitions: unknown";
         out += '\n';
         std::vector<std::string> branches;
-        for (const std::string& path : orEmpty(d.paths))
-            branches.push_back("path " + escaped(path));
+        for (const std::string& path : orEmpty(d.paths)) branches.push_back("path " + escaped(path));
         for (const TmPartInfo& r : orEmpty(d.partitions))
-            branches.push_back("partition " + escaped(recordName(r)) + "  partno " +
-                               std::to_string(r.partNo) + "  start " + std::to_string(r.start) +
-                               "  size " + std::to_string(r.size) + "  sectorsize " +
-                               std::to_string(r.sectorSize) + "  " + std::to_string(r.major) +
-                               ":" + std::to_string(r.minor));
+            branches.push_back("partition " + escaped(recordName(r)) + "  partno " + std::to_string(r.partNo) +
+                               "  start " + std::to_string(r.start) + "  size " + std::to_string(r.size) +
+                               "  sectorsize " + std::to_string(r.sectorSize) + "  " + std::to_string(r.major) + ":" +
+                               std::to_string(r.minor));
         for (std::size_t i = 0; i < branches.size(); ++i)
             out += (i + 1 < branches.size() ? "|- " : "`- ") + branches[i] + '\n';
     }
@@ -172,9 +165,8 @@ Json problemJson(const Problem& problem) {
 }
 
 Json partitionJson(const TmPartInfo& record) {
-    return {{"name", recordName(record)},  {"partNo", record.partNo},
-            {"start", record.start},       {"size", record.size},
-            {"sectorSize", record.sectorSize}, {"major", record.major},
+    return {{"name", recordName(record)}, {"partNo", record.partNo},         {"start", record.start},
+            {"size", record.size},        {"sectorSize", record.sectorSize}, {"major", record.major},
             {"minor", record.minor}};
 }
 
@@ -198,9 +190,7 @@ Json inventoryDeviceJson(const InventoryDevice& d) {
 // The compact text of value. Bytes that are not valid UTF-8 (paths and
 // plug-in texts are bytes) become U+FFFD, so that any report gives a valid
 // document.
-std::string dumped(const Json& value) {
-    return value.dump(-1, ' ', false, Json::error_handler_t::replace);
-}
+std::string dumped(const Json& value) { return value.dump(-1, ' ', false, Json::error_handler_t::replace); }
 
 } // namespace
 
@@ -222,8 +212,7 @@ public:
     void addArray(const char* key, const std::vector<Item>& items, ToJson toJson) {
         startMember(key);
         out_ << '[';
-        for (std::size_t i = 0; i < items.size(); ++i)
-            out_ << (i ? "," : "") << dumped(toJson(items[i]));
+        for (std::size_t i = 0; i < items.size(); ++i) out_ << (i ? "," : "") << dumped(toJson(items[i]));
         out_ << ']';
     }
 
@@ -239,16 +228,14 @@ private:
     const char* separator_ = "";
 };
 
-void renderText(const Report& report, std::ostream& out, std::ostream& err,
-                const TableStyle& style) {
+void renderText(const Report& report, std::ostream& out, std::ostream& err, const TableStyle& style) {
     for (const Problem& warning : report.warnings) writeProblem(err, "mpioctl: warning: ", warning);
     if (report.failure) {
         writeProblem(err, "mpioctl: ", *report.failure);
         return;
     }
     if (!report.command) return;
-    const TextRenderer render =
-        style.raw && report.command->raw ? report.command->raw : report.command->text;
+    const TextRenderer render = style.raw && report.command->raw ? report.command->raw : report.command->text;
     render(report, {out, err, style.headings});
 }
 
@@ -259,8 +246,7 @@ void renderJson(const Report& report, std::ostream& out) {
     doc.add("plugin", report.plugin);
     doc.add("ok", report.exitStatus == kExitOk);
     doc.add("exitStatus", report.exitStatus);
-    if (report.command && report.command->argumentMember)
-        doc.add(report.command->argumentMember, report.argument);
+    if (report.command && report.command->argumentMember) doc.add(report.command->argumentMember, report.argument);
     if (report.failure)
         doc.add("error", problemJson(*report.failure));
     else if (report.command && report.command->json)
@@ -278,24 +264,20 @@ void pathListText(const Report& report, const TextOutput& output) {
 }
 
 void isMpioText(const Report& report, const TextOutput& output) {
-    const char* answer = report.answer.value_or(false)
-                             ? ": a PowerPath pseudo device or a partition of one"
-                             : ": not a PowerPath pseudo device";
+    const char* answer = report.answer.value_or(false) ? ": a PowerPath pseudo device or a partition of one"
+                                                       : ": not a PowerPath pseudo device";
     output.out << escaped(report.argument) << answer << '\n';
 }
 
 void isPartitionText(const Report& report, const TextOutput& output) {
     if (report.answer.value_or(false))
-        output.out << escaped(report.argument) << ": partition of "
-                   << escaped(report.parent.value_or("")) << '\n';
+        output.out << escaped(report.argument) << ": partition of " << escaped(report.parent.value_or("")) << '\n';
     else
-        output.out << escaped(report.argument)
-                   << ": not a partition of a PowerPath pseudo device\n";
+        output.out << escaped(report.argument) << ": not a partition of a PowerPath pseudo device\n";
 }
 
 void partitionTableText(const Report& report, const TextOutput& output) {
-    output.out << formatTable(partitionRows(report, output.headings),
-                              {false, true, true, true, true, true, true});
+    output.out << formatTable(partitionRows(report, output.headings), {false, true, true, true, true, true, true});
 }
 
 void partitionTableRaw(const Report& report, const TextOutput& output) {
@@ -312,30 +294,19 @@ void inventoryRawText(const Report& report, const TextOutput& output) {
     output.out << inventoryRows(orEmpty(report.inventory), output.headings);
 }
 
-void refreshText(const Report&, const TextOutput& output) {
-    output.out << "refreshed the PowerPath configuration\n";
-}
+void refreshText(const Report&, const TextOutput& output) { output.out << "refreshed the PowerPath configuration\n"; }
 
 void deleteText(const Report& report, const TextOutput& output) {
-    output.out << "deleted " << escaped(report.argument)
-               << "; the configuration was released and saved\n";
+    output.out << "deleted " << escaped(report.argument) << "; the configuration was released and saved\n";
 }
 
-void vendorJson(const Report& report, JsonMembers& members) {
-    members.add("vendor", report.vendor.value_or(""));
-}
+void vendorJson(const Report& report, JsonMembers& members) { members.add("vendor", report.vendor.value_or("")); }
 
-void devicesJson(const Report& report, JsonMembers& members) {
-    members.add("devices", orEmpty(report.paths));
-}
+void devicesJson(const Report& report, JsonMembers& members) { members.add("devices", orEmpty(report.paths)); }
 
-void pathsJson(const Report& report, JsonMembers& members) {
-    members.add("paths", orEmpty(report.paths));
-}
+void pathsJson(const Report& report, JsonMembers& members) { members.add("paths", orEmpty(report.paths)); }
 
-void isMpioJson(const Report& report, JsonMembers& members) {
-    members.add("mpio", report.answer.value_or(false));
-}
+void isMpioJson(const Report& report, JsonMembers& members) { members.add("mpio", report.answer.value_or(false)); }
 
 void isPartitionJson(const Report& report, JsonMembers& members) {
     members.add("partition", report.answer.value_or(false));

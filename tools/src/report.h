@@ -17,21 +17,21 @@ namespace mpioctl {
 
 // A failure, or a warning about a call that went on.
 struct Problem {
-    std::string entryPoint;    // the entry point concerned; empty for mpioctl's own
-    std::optional<int> result; // its result, when it returns an int
-    std::optional<int> code;   // the error code, when the plug-in wrote one
+    std::string entryPoint;          // the entry point concerned; empty for mpioctl's own
+    std::optional<int> result;       // its result, when it returns an int
+    std::optional<int> code;         // the error code, when the plug-in wrote one
     std::optional<std::string> text; // the error text, when the plug-in wrote one,
                                      // without the newlines that end it
-    std::string message;       // what went wrong, in words
-    bool textInMessage = false; // the message already says what the text says
+    std::string message;             // what went wrong, in words
+    bool textInMessage = false;      // the message already says what the text says
 };
 
 // One pseudo device of the inventory, as the plug-in's entry points answer
 // for it; an answer is empty when its question failed (see problems).
 struct InventoryDevice {
     std::string device;
-    std::optional<bool> mpio;                       // isMPIODevice
-    std::optional<std::vector<std::string>> paths;  // getUnderlyingDevices
+    std::optional<bool> mpio;                          // isMPIODevice
+    std::optional<std::vector<std::string>> paths;     // getUnderlyingDevices
     std::optional<std::vector<TmPartInfo>> partitions; // getPartitionDevices
     std::vector<Problem> problems;
 };
@@ -71,13 +71,11 @@ std::string recordName(const TmPartInfo& record);
 
 // Rows of cells as aligned columns, two blanks apart; the columns flagged in
 // rightAligned are right-aligned, the others left-aligned.
-std::string formatTable(const std::vector<std::vector<std::string>>& rows,
-                        const std::vector<bool>& rightAligned);
+std::string formatTable(const std::vector<std::vector<std::string>>& rows, const std::vector<bool>& rightAligned);
 
 // Human mode: answers on out, by the text (or raw) renderer of the report's
 // command, warnings and failures on err.
-void renderText(const Report& report, std::ostream& out, std::ostream& err,
-                const TableStyle& style = {});
+void renderText(const Report& report, std::ostream& out, std::ostream& err, const TableStyle& style = {});
 // JSON mode: one document on out, failures included; the answer's members by
 // the JSON renderer of the report's command.
 void renderJson(const Report& report, std::ostream& out);

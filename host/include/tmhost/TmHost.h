@@ -117,8 +117,7 @@ enum class LogSink { Off, StandardError, File };
 // failure the result is false, *error (when non-null) says why, and the
 // previous configuration stays in force. Safe to call while other threads
 // log: entries in flight finish on the sink they started on.
-bool configureLog(LogSink sink, int lowestLevel, const std::string& file = {},
-                  std::string* error = nullptr);
+bool configureLog(LogSink sink, int lowestLevel, const std::string& file = {}, std::string* error = nullptr);
 
 } // namespace tmhost
 

@@ -132,9 +132,9 @@ public:
             }
             for (nfds_t i = 0; i < n; ++i) {
                 if (fds[i].revents == 0) continue;
-                const bool ok = (fds[i].revents & POLLNVAL) ? stop(EBADF, "poll")
+                const bool ok = (fds[i].revents & POLLNVAL)    ? stop(EBADF, "poll")
                                 : fds[i].fd == feed_.fd->get() ? feed()
-                                                              : readFrom(fds[i].fd);
+                                                               : readFrom(fds[i].fd);
                 if (!ok) return Pump::Failed;
             }
         }
@@ -221,8 +221,8 @@ Result run(const Launch& launch) {
                          {&child.errors, launch.errors == Sink::Capture ? &err : nullptr}};
     for (const Stream& s : streams)
         if (*s.fd) makeNonBlocking(*s.fd);
-    Feed feed{&child.input, child.input ? std::string_view(launch.inputText).substr(child.inputWritten())
-                                        : std::string_view()};
+    Feed feed{&child.input,
+              child.input ? std::string_view(launch.inputText).substr(child.inputWritten()) : std::string_view()};
     std::optional<SigpipeGuard> guard;
     if (child.input) guard.emplace();
 

@@ -60,7 +60,7 @@ std::string_view searchPath(const Launch& launch, const std::vector<std::string>
 }
 
 bool isExecutableFile(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
            ::faccessat(AT_FDCWD, path.c_str(), X_OK, AT_EACCESS) == 0;
 }
@@ -135,8 +135,8 @@ int copyAboveTargets(const std::vector<int>& fds, std::vector<Fd>& copies) {
 
 // posix_spawn with the descriptors, signal state and group of the Launch, and
 // no other descriptor. Result: 0, or the errno value of the failure.
-int startChild(const Launch& launch, const char* path, char* const argv[], char* const* envp,
-               const ChildFds& fds, pid_t& pid) {
+int startChild(const Launch& launch, const char* path, char* const argv[], char* const* envp, const ChildFds& fds,
+               pid_t& pid) {
     posix_spawn_file_actions_t actions;
     posix_spawnattr_t attr;
     int rc = ::posix_spawn_file_actions_init(&actions);
@@ -172,8 +172,7 @@ int startChild(const Launch& launch, const char* path, char* const argv[], char*
         // Descriptors the caller left inheritable stay with the caller.
         (rc = ::posix_spawn_file_actions_addclosefrom_np(&actions, next)) == 0 &&
 #endif
-        (rc = ::posix_spawnattr_setflags(&attr, flags)) == 0 &&
-        (rc = ::posix_spawnattr_setpgroup(&attr, 0)) == 0 &&
+        (rc = ::posix_spawnattr_setflags(&attr, flags)) == 0 && (rc = ::posix_spawnattr_setpgroup(&attr, 0)) == 0 &&
         (rc = ::posix_spawnattr_setsigdefault(&attr, &defaults)) == 0 &&
         (rc = ::posix_spawnattr_setsigmask(&attr, &mask)) == 0)
         rc = ::posix_spawn(&pid, path, &actions, &attr, argv, envp);

@@ -20,9 +20,12 @@ int writeFrom(int fd, std::string_view text, std::size_t& done) {
     done = 0;
     while (done < text.size()) {
         const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n > 0) done += static_cast<std::size_t>(n);
-        else if (n == 0) return EIO;
-        else if (errno != EINTR) return errno;
+        if (n > 0)
+            done += static_cast<std::size_t>(n);
+        else if (n == 0)
+            return EIO;
+        else if (errno != EINTR)
+            return errno;
     }
     return 0;
 }

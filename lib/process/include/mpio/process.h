@@ -254,9 +254,9 @@ Result run(const Launch& launch);
 // initializer, so that a caller names only those it sets:
 // runProgram("sfdisk", {"--dump", image}, {.timeout = std::chrono::seconds(10)}).
 struct RunOptions {
-    std::string input{};                  // its standard input; empty: none
-    std::vector<EnvChange> environment{}; // changes to the caller's environment
-    std::chrono::milliseconds timeout{60000}; // then its process group is killed
+    std::string input{};                                               // its standard input; empty: none
+    std::vector<EnvChange> environment{};                              // changes to the caller's environment
+    std::chrono::milliseconds timeout{60000};                          // then its process group is killed
     std::size_t outputLimit = std::numeric_limits<std::size_t>::max(); // bytes kept of each stream
 };
 
