@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: Apache-2.0
-# Builds everything and runs every test: the default (optimised) build, the
-# same built with clang, the AddressSanitizer + UndefinedBehaviorSanitizer build and the
-# ThreadSanitizer build; then every fuzz target for a bounded time (clang,
+# Builds everything and runs every test: first the format of the product code
+# (scripts/check-format.sh), then the default build (gcc, optimised), the
+# AddressSanitizer + UndefinedBehaviorSanitizer build (clang, so that clang's
+# warnings stop the run too) and the ThreadSanitizer build (gcc), each with
+# the whole suite; then every fuzz target for a bounded time (clang,
 # libFuzzer); then valgrind memcheck over the plug-in's unit tests and the
 # reliability tests of the default build; then the ABI of the default build
 # against the baseline in abi/ (scripts/abi-check.sh), the plug-in in a
@@ -32,7 +34,8 @@ step() { # step NAME COMMAND...: runs the command and records how long it took
     timings+=("$(printf '%-22s %4d s' "$name" $((SECONDS - start)))")
 }
 
-for preset in default clang asan tsan; do
+step "format" scripts/check-format.sh
+for preset in default asan tsan; do
     step "$preset build" bash -c "cmake --preset $preset >/dev/null && cmake --build --preset $preset -j $jobs"
     step "$preset tests" ctest --preset "$preset"
 done
