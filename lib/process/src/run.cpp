@@ -39,8 +39,8 @@ constexpr std::size_t kTrickle = kScratch;
 constexpr auto kBatchWait = std::chrono::milliseconds(1);
 
 // What run() keeps of one captured stream: its first limit bytes.
-struct Captured {
-    explicit Captured(std::size_t bytes) : limit(bytes) {}
+struct StreamText {
+    explicit StreamText(std::size_t bytes) : limit(bytes) {}
     void append(const char* data, std::size_t n) {
         const std::size_t room = limit - text.size();
         if (n > room) truncated = true;
@@ -55,7 +55,7 @@ struct Captured {
 // bytes go (nowhere without a buffer).
 struct Stream {
     Fd* fd;
-    Captured* keep;
+    StreamText* keep;
     std::size_t received = 0;
     bool largePipe = false; // grown to kLargePipe
 };
@@ -216,7 +216,7 @@ Result run(const Launch& launch) {
     if (!child) return result;
     const auto started = Clock::now();
 
-    Captured out(launch.outputLimit), err(launch.outputLimit);
+    StreamText out(launch.outputLimit), err(launch.outputLimit);
     Stream streams[2] = {{&child.output, launch.output == Sink::Capture ? &out : nullptr},
                          {&child.errors, launch.errors == Sink::Capture ? &err : nullptr}};
     for (const Stream& s : streams)

@@ -33,10 +33,7 @@ ProgramRun runProgram(const std::string& program, const std::vector<std::string>
     case Outcome::StatusLost: throw std::runtime_error("the exit status of " + program + " was lost");
     default: throw std::runtime_error("cannot run " + program + " (" + r.call + "): " + errnoText(r.code));
     }
-    done.out = std::move(r.out);
-    done.err = std::move(r.err);
-    done.outTruncated = r.outTruncated;
-    done.errTruncated = r.errTruncated;
+    static_cast<Captured&>(done) = std::move(r);
     return done;
 }
 

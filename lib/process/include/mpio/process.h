@@ -178,14 +178,18 @@ enum class Outcome {
     StatusLost,    // it ran, but the exit status was reaped elsewhere
 };
 
-struct Result {
+// What a run kept of the child's two output streams.
+struct Captured {
+    std::string out; // standard output (and standard error with IntoOutput)
+    std::string err;
+    bool outTruncated = false; // bytes past the output limit were dropped
+    bool errTruncated = false;
+};
+
+struct Result : Captured {
     Outcome outcome = Outcome::NotStarted;
     int code = 0;
     const char* call = nullptr; // the failing call, for NoPipe, NotStarted, CaptureFailed
-    std::string out;            // standard output (and standard error with IntoOutput)
-    std::string err;
-    bool outTruncated = false; // bytes past outputLimit were dropped
-    bool errTruncated = false;
 
     bool exitedWith(int status) const { return outcome == Outcome::Exited && code == status; }
 };
@@ -261,13 +265,9 @@ struct RunOptions {
 };
 
 // A program run to its end, as the shell tells it.
-struct ProgramRun {
+struct ProgramRun : Captured {
     int exitStatus = -1;   // its exit status, 128 + the signal that ended it, or -1 when it timed out
     bool timedOut = false; // it was killed after RunOptions::timeout; the output until then is kept
-    std::string out;
-    std::string err;
-    bool outTruncated = false; // bytes past RunOptions::outputLimit were dropped
-    bool errTruncated = false;
 };
 
 // Runs program (a path, or a name looked up on PATH and then in /usr/sbin
