@@ -5,7 +5,9 @@
 #include "machine/topology.h"
 #include "sandbox/topology_generator.h"
 
-#include "sim_test_util.h"
+#include "mpio/process.h"
+#include "temp_dir.h"
+#include "text.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +15,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <functional>
 #include <set>
 
@@ -113,7 +116,7 @@ TEST(GenerateTopology, RefusesABadDescriptionSayingWhy) {
             sim::parseMachineDescription(row.machine);
             ADD_FAILURE() << "accepted";
         } catch (const std::invalid_argument& e) {
-            EXPECT_TRUE(simtest::contains(e.what(), row.message)) << e.what();
+            EXPECT_TRUE(mpiotest::contains(e.what(), row.message)) << e.what();
         }
     }
 }
@@ -121,7 +124,7 @@ TEST(GenerateTopology, RefusesABadDescriptionSayingWhy) {
 // The command line: standard output and --output give the same text; a bad
 // description exits with 2 and says why.
 TEST(GenerateTopology, CommandLine) {
-    simtest::TempDir dir;
+    mpiotest::TempDir dir;
     const std::string file = dir.path() + "/g.topo";
     const std::string machine = "--generate=devices=30,paths=2,partitions=1,arrays=clariion:1+vnx:1,seed=3";
     const process::ProgramRun out = process::runProgram(MPIO_SANDBOX, {machine});
@@ -134,7 +137,7 @@ TEST(GenerateTopology, CommandLine) {
 
     const process::ProgramRun bad = process::runProgram(MPIO_SANDBOX, {"--generate", "devices=10,paths=0"});
     EXPECT_EQ(bad.exitStatus, 2);
-    EXPECT_TRUE(simtest::contains(bad.err, "paths must be a whole number from 1 to 16, not '0'")) << bad.err;
+    EXPECT_TRUE(mpiotest::contains(bad.err, "paths must be a whole number from 1 to 16, not '0'")) << bad.err;
     EXPECT_EQ(bad.out, "");
 }
 
@@ -143,7 +146,7 @@ TEST(GenerateTopology, CommandLine) {
 // block device is refused.
 TEST(GenerateTopology, OutputKeepsWhatItWritesTo) {
     if (::geteuid() != 0) GTEST_SKIP() << "device nodes and other owners need root";
-    simtest::TempDir dir;
+    mpiotest::TempDir dir;
     const std::string file = dir / "out";
     const std::string text = generated("devices=30");
     const auto lstatOf = [](const std::string& path) {
@@ -180,7 +183,7 @@ TEST(GenerateTopology, OutputKeepsWhatItWritesTo) {
          }},
         {"a block device", [&] { ASSERT_EQ(::mknod(file.c_str(), S_IFBLK | 0600, makedev(7, 200)), 0); }, 1,
          [&](const process::ProgramRun& r) {
-             EXPECT_TRUE(simtest::contains(r.err, "cannot write " + file + ": a block device")) << r.err;
+             EXPECT_TRUE(mpiotest::contains(r.err, "cannot write " + file + ": a block device")) << r.err;
              EXPECT_TRUE(S_ISBLK(lstatOf(file).st_mode));
          }},
     };

@@ -7,7 +7,9 @@
 #include "sandbox/topology_generator.h"
 
 #include "gtest_layer.h"
-#include "sim_test_util.h"
+#include "processes.h"
+#include "temp_dir.h"
+#include "text.h"
 
 #include <gtest/gtest.h>
 
@@ -19,7 +21,7 @@ namespace {
 namespace process = mpio::process;
 
 TEST(GeneratedMachine, TenThousandDevicesOverFortyThousandPaths) {
-    simtest::TempDir dir;
+    mpiotest::TempDir dir;
     const std::string topology = dir / "big.topo";
     const std::string text = sim::generateTopology(sim::parseMachineDescription(
         "devices=10000,paths=4,partitions=1,arrays=symmetrix:2+clariion:1+vnx:1,standby=0.1,seed=7"));
@@ -46,11 +48,11 @@ TEST(GeneratedMachine, TenThousandDevicesOverFortyThousandPaths) {
                           {"sdbgdk", 67, 40160},   {"sdbgdl", 67, 40176}};
     std::string stats;
     for (const Disk& d : disks) stats += std::string(" /dev/") + d.name;
-    const process::ProgramRun run = simtest::shell(
+    const process::ProgramRun run = mpiotest::shell(
         std::string(MPIO_SANDBOX) + " --topology " + topology + " -- sh -c '" + MPIOCTL + " devices | wc -l; " + MPIOCTL +
         " devices | tail -n 1; " + MPIOCTL + " paths /dev/emcpowerntp; stat -c \"%n %t %T\"" + stats + "'");
     ASSERT_EQ(run.exitStatus, 0) << run.err;
-    const auto lines = simtest::lines(run.out);
+    const auto lines = mpiotest::lines(run.out);
     ASSERT_EQ(lines.size(), 2U + active.size() + std::size(disks)) << run.out;
     EXPECT_EQ(lines[0], "10000");
     EXPECT_EQ(lines[1], "/dev/emcpowerntp"); // index 9,999

@@ -13,7 +13,9 @@
 #include "powermt/powermt_command.h"
 
 #include "pinned_commands.h"
-#include "sim_test_util.h"
+#include "processes.h"
+#include "temp_dir.h"
+#include "text.h"
 
 #include <gtest/gtest.h>
 #include <fcntl.h>
@@ -21,6 +23,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -30,7 +33,7 @@ namespace {
 
 namespace process = mpio::process;
 
-using simtest::contains;
+using mpiotest::contains;
 
 const char* const kTopology = R"(admin-major 120
 device emcpowera symmetrix id=000190300123 ldev=0123A size=8G
@@ -103,7 +106,7 @@ protected:
     std::string devRoot() const { return tmp / "dev"; }
 
     process::ProgramRun sh(const std::string& script) const {
-        return simtest::shell(script, {"PATH=" + (tmp / "bin") + ":/usr/bin:/bin",
+        return mpiotest::shell(script, {"PATH=" + (tmp / "bin") + ":/usr/bin:/bin",
                                        std::string(sim::kStateEnv) + "=" + dir.dir});
     }
     process::ProgramRun powermt(const std::string& args) const { return sh("powermt " + args); }
@@ -137,7 +140,7 @@ protected:
         return ::lstat(path.c_str(), &st) == 0;
     }
 
-    simtest::TempDir tmp;
+    mpiotest::TempDir tmp;
     sim::StateDir dir{tmp.path()};
     sim::Topology topo;
     bool nodesMade = false;
@@ -241,10 +244,10 @@ TEST_F(Powermt, MalformedCommandLinesGetTheUsage) {
 }
 
 TEST_F(Powermt, WithoutAStateItSaysWhy) {
-    const auto none = simtest::shell(std::string(POWERMT_SIM) + " display dev=all", {"-u", sim::kStateEnv});
+    const auto none = mpiotest::shell(std::string(POWERMT_SIM) + " display dev=all", {"-u", sim::kStateEnv});
     EXPECT_EQ(none.exitStatus, sim::kPowermtNoState);
     EXPECT_TRUE(contains(none.err, sim::kStateEnv)) << none.err;
-    const auto missing = simtest::shell(std::string(POWERMT_SIM) + " display dev=all",
+    const auto missing = mpiotest::shell(std::string(POWERMT_SIM) + " display dev=all",
                                         {std::string(sim::kStateEnv) + "=" + (tmp / "nowhere")});
     EXPECT_EQ(missing.exitStatus, sim::kPowermtNoState);
     EXPECT_TRUE(contains(missing.err, "nowhere")) << missing.err;

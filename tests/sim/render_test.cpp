@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "machine/render.h"
 
-#include "sim_test_util.h"
+#include "temp_dir.h"
+#include "text.h"
 
 #include <gtest/gtest.h>
 
@@ -59,11 +60,11 @@ TEST_F(Render, ClariionBlock) {
 
 TEST_F(Render, VnxBlockWithAllPathsDeadAndAnOverlongAdapter) {
     const std::string block = sim::displayBlock(*topo.find("emcpowerc"));
-    EXPECT_TRUE(simtest::contains(block, "VNX ID=CKM00123400567 [g2]\n")) << block;
-    EXPECT_TRUE(simtest::contains(block, "state=dead; policy=CLAROpt;")) << block;
+    EXPECT_TRUE(mpiotest::contains(block, "VNX ID=CKM00123400567 [g2]\n")) << block;
+    EXPECT_TRUE(mpiotest::contains(block, "state=dead; policy=CLAROpt;")) << block;
     // The adapter's words push the columns right, one blank after them, as
     // PowerPath 4 shows them.
-    EXPECT_TRUE(simtest::contains(block, "   0 QLogic Fibre Channel 2300 sdh          SP-A2     unlic   dead  ")) << block;
+    EXPECT_TRUE(mpiotest::contains(block, "   0 QLogic Fibre Channel 2300 sdh          SP-A2     unlic   dead  ")) << block;
 }
 
 TEST_F(Render, DisplayAllShowsConfiguredDevicesInIndexOrder) {
@@ -94,20 +95,20 @@ TEST_F(Render, ProcPartitionsInTheKernelsFormat) {
 TEST_F(Render, ProcDevicesNamesTheAdminMajor) {
     const auto devices = sim::procDevices(topo);
     EXPECT_EQ(devices.rfind("Character devices:\n", 0), 0U);
-    EXPECT_TRUE(simtest::contains(devices, "\n\nBlock devices:\n  7 loop\n  8 sd\n")) << devices;
-    EXPECT_TRUE(simtest::contains(devices, "\n120 power2\n")) << devices;
+    EXPECT_TRUE(mpiotest::contains(devices, "\n\nBlock devices:\n  7 loop\n  8 sd\n")) << devices;
+    EXPECT_TRUE(mpiotest::contains(devices, "\n120 power2\n")) << devices;
 
     topo.adminMajor = 7; // a disk-backed machine: the loop major is PowerPath's
     const auto loop = sim::procDevices(topo);
-    EXPECT_TRUE(simtest::contains(loop, "\n  7 power2\n")) << loop;
-    EXPECT_FALSE(simtest::contains(loop, "loop")) << loop;
+    EXPECT_TRUE(mpiotest::contains(loop, "\n  7 power2\n")) << loop;
+    EXPECT_FALSE(mpiotest::contains(loop, "loop")) << loop;
 }
 
 TEST_F(Render, SavedConfigurationListsConfiguredDevices) {
     const auto saved = sim::savedConfiguration(topo, configured);
-    EXPECT_TRUE(simtest::contains(saved, "emcpowera Symmetrix id=000190300123 ldev=0123A policy=SymmOpt paths=sdb,sdf\n"));
-    EXPECT_TRUE(simtest::contains(saved, "emcpowerab CLARiiON"));
-    EXPECT_FALSE(simtest::contains(saved, "emcpowerc"));
+    EXPECT_TRUE(mpiotest::contains(saved, "emcpowera Symmetrix id=000190300123 ldev=0123A policy=SymmOpt paths=sdb,sdf\n"));
+    EXPECT_TRUE(mpiotest::contains(saved, "emcpowerab CLARiiON"));
+    EXPECT_FALSE(mpiotest::contains(saved, "emcpowerc"));
 }
 
 } // namespace

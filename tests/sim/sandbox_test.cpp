@@ -11,7 +11,8 @@
 #include "gtest_layer.h"
 #include "mpio/process.h"
 #include "processes.h"
-#include "sim_test_util.h"
+#include "temp_dir.h"
+#include "text.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -23,13 +24,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <chrono>
 #include <functional>
 
 namespace {
 
 namespace process = mpio::process;
-using simtest::contains;
+using mpiotest::contains;
 using mpiotest::eventually;
 
 const char* const kDiskTopology = R"(
@@ -177,7 +179,7 @@ protected:
         sim::writeNewFile(path, text);
         return path;
     }
-    simtest::TempDir tmp;
+    mpiotest::TempDir tmp;
 };
 
 TEST_F(Sandbox, ProcFilesShowTheTopology) {
@@ -216,7 +218,7 @@ TEST_F(Sandbox, NodesAndLinksHaveTheTopologysNumbers) {
 TEST_F(Sandbox, PowermtIsTheSimulatorFirstOnPath) {
     const std::string script = "command -v powermt; readlink -f \"$(command -v powermt)\"; echo \"$POWERMT_SIM_STATE\";"
                                "powermt display dev=all | grep 'Pseudo' | awk 'BEGIN {FS=\"=\";} {print $2;}'";
-    const auto out = simtest::lines(outputOf(shipped("small.topo"), script));
+    const auto out = mpiotest::lines(outputOf(shipped("small.topo"), script));
     ASSERT_EQ(out.size(), 5U) << testing::PrintToString(out);
     EXPECT_EQ(out[0], out[2] + "/bin/powermt");
     EXPECT_EQ(out[1], std::filesystem::canonical(POWERMT_SIM).string());
@@ -254,7 +256,7 @@ TEST_F(Sandbox, TheHostSeesNothingOfIt) {
 }
 
 TEST_F(Sandbox, StateDirectoryIsRemovedUnlessKept) {
-    const std::string stateDir = simtest::lines(outputOf(shipped("small.topo"), "echo \"$POWERMT_SIM_STATE\"")).at(0);
+    const std::string stateDir = mpiotest::lines(outputOf(shipped("small.topo"), "echo \"$POWERMT_SIM_STATE\"")).at(0);
     EXPECT_FALSE(stateDir.empty());
     EXPECT_FALSE(std::filesystem::exists(stateDir)) << stateDir;
 
@@ -273,7 +275,7 @@ TEST_F(Sandbox, StateDirectoryIsRemovedUnlessKept) {
 }
 
 TEST_F(Sandbox, RemovingATemporaryTreeNeverEntersAMount) {
-    simtest::TempDir folder; // a host folder that something binds into a temporary tree
+    mpiotest::TempDir folder; // a host folder that something binds into a temporary tree
     sim::writeNewFile(folder / "keep", "data");
     const auto folderIntact = [&] { return std::filesystem::exists(folder / "keep"); };
 
@@ -282,14 +284,14 @@ TEST_F(Sandbox, RemovingATemporaryTreeNeverEntersAMount) {
                                                         "; " + kMountIntoScript + " && echo \"$1\"");
     ASSERT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_TRUE(folderIntact()) << "the sandbox's clean-up emptied a folder bound into its state directory";
-    EXPECT_FALSE(std::filesystem::exists(simtest::lines(r.out).at(0)));
+    EXPECT_FALSE(std::filesystem::exists(mpiotest::lines(r.out).at(0)));
     EXPECT_EQ(r.err, "");
 
     // A test's temporary directory.
     EXPECT_EQ(inOwnMountNamespace([&] {
                   std::string dir;
                   {
-                      simtest::TempDir scratch;
+                      mpiotest::TempDir scratch;
                       dir = scratch.path();
                       mountInto(dir, folder.path());
                   }
@@ -300,7 +302,7 @@ TEST_F(Sandbox, RemovingATemporaryTreeNeverEntersAMount) {
 
     // The removal alone, with the mounts still in place, refuses to enter them.
     EXPECT_EQ(inOwnMountNamespace([&] {
-                  simtest::TempDir scratch;
+                  mpiotest::TempDir scratch;
                   mountInto(scratch.path(), folder.path());
                   sim::writeNewFile(scratch / "plain", "x");
                   const std::string left = mpio::tree::removeTreeWithinItsMount(scratch.path());
@@ -315,7 +317,7 @@ TEST_F(Sandbox, ATreeOfAnyDepthIsRemovedWithFewDescriptors) {
     // More levels than a recursive removal has stack for, and far more than
     // it may open descriptors; on a tmpfs, where removing them is quick.
     EXPECT_EQ(inOwnMountNamespace([] {
-                  simtest::TempDir scratch;
+                  mpiotest::TempDir scratch;
                   if (::mount("t", scratch.path().c_str(), "tmpfs", 0, nullptr) != 0) return 96;
                   makeDeepTree(scratch.path(), 12000);
                   rlimit few{};

@@ -4,7 +4,8 @@
 #include "machine/device_names.h"
 #include "sandbox/disk_image.h"
 
-#include "sim_test_util.h"
+#include "temp_dir.h"
+#include "text.h"
 #include "machine/checked_files.h"
 
 #include <gtest/gtest.h>
@@ -185,7 +186,7 @@ TEST(TopologyParser, RejectsBadInputWithItsLineNumber) {
             EXPECT_EQ(e.line(), expected.first) << text << "\n" << e.what();
             const std::string prefix = "bad.topo:" + std::to_string(expected.first) + ": ";
             EXPECT_EQ(std::string(e.what()).rfind(prefix, 0), 0U) << e.what();
-            EXPECT_TRUE(simtest::contains(e.what(), expected.second)) << text << "\n" << e.what();
+            EXPECT_TRUE(mpiotest::contains(e.what(), expected.second)) << text << "\n" << e.what();
         }
     }
 }
@@ -229,7 +230,7 @@ TEST(ImageTables, PartitionsMustLieWithinTheImage) {
             ASSERT_EQ(parts.size(), 1U);
             EXPECT_EQ(parts[0].kib, 7168U);
         } catch (const std::runtime_error& e) {
-            EXPECT_TRUE(!error.empty() && simtest::contains(e.what(), error)) << line << "\n" << e.what();
+            EXPECT_TRUE(!error.empty() && mpiotest::contains(e.what(), error)) << line << "\n" << e.what();
         }
     }
     // Sizes in bytes that overflow: 2^62 sectors of 4096 bytes.

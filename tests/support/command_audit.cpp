@@ -3,6 +3,8 @@
 
 #include "pinned_commands.h"
 
+#include <string_view>
+
 namespace mpiotest {
 namespace {
 
@@ -12,22 +14,13 @@ const std::string kPathQueryProbe = pathQuery("\x01");
 const std::string kPathQueryHead = kPathQueryProbe.substr(0, kPathQueryProbe.find('\x01'));
 const std::string kPathQueryTail = kPathQueryProbe.substr(kPathQueryProbe.find('\x01') + 1);
 
-bool startsWith(const std::string& text, const std::string& prefix) {
-    return text.compare(0, prefix.size(), prefix) == 0;
-}
-
-bool endsWith(const std::string& text, const std::string& suffix) {
-    return text.size() >= suffix.size() &&
-           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
-
 bool isPathQuery(const std::string& command) {
-    return command.size() >= kPathQueryHead.size() + kPathQueryTail.size() &&
-           startsWith(command, kPathQueryHead) && endsWith(command, kPathQueryTail);
+    return command.size() >= kPathQueryHead.size() + kPathQueryTail.size() && command.starts_with(kPathQueryHead) &&
+           command.ends_with(kPathQueryTail);
 }
 
-} // namespace
-
+// A name that may follow "dev=" on a command line: made only of letters,
+// digits, ".", "_", "-" and "/", and not starting with "-".
 bool isSafeDeviceName(std::string_view name) {
     if (!name.empty() && name.front() == '-') return false;
     for (const char c : name) {
@@ -38,13 +31,16 @@ bool isSafeDeviceName(std::string_view name) {
     return true;
 }
 
+// The name after "dev=" of a path query or a removal; empty for the others.
 std::string deviceNameOf(const std::string& command) {
-    if (startsWith(command, kRemovePrefix)) return command.substr(kRemovePrefix.size());
+    if (command.starts_with(kRemovePrefix)) return command.substr(kRemovePrefix.size());
     if (command != kPseudoListing && isPathQuery(command))
         return command.substr(kPathQueryHead.size(),
                               command.size() - kPathQueryHead.size() - kPathQueryTail.size());
     return {};
 }
+
+} // namespace
 
 std::vector<std::string> commandFaults(const std::vector<std::string>& commands) {
     static const std::string fixed[] = {kPartitionListing, kPseudoListing, kDiscovery,
@@ -54,7 +50,7 @@ std::vector<std::string> commandFaults(const std::vector<std::string>& commands)
         bool known = false;
         for (const std::string& f : fixed) known = known || command == f;
         if (known) continue;
-        const bool named = startsWith(command, kRemovePrefix) || isPathQuery(command);
+        const bool named = command.starts_with(kRemovePrefix) || isPathQuery(command);
         if (!named) {
             faults.push_back("not a command of the plug-in: [" + command + "]");
             continue;

@@ -5,21 +5,13 @@
 #define TESTS_SUPPORT_COMMAND_AUDIT_H
 
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace mpiotest {
 
-// A name that may follow "dev=" on a command line: made only of letters,
-// digits, ".", "_", "-" and "/", and not starting with "-".
-bool isSafeDeviceName(std::string_view name);
-
 // One finding per command line that is not one of the plug-in's command
 // forms, or that carries an unsafe name after "dev=". Empty when all is well.
 std::vector<std::string> commandFaults(const std::vector<std::string>& commands);
-
-// The name after "dev=" of a path query or a removal; empty for the others.
-std::string deviceNameOf(const std::string& command);
 
 } // namespace mpiotest
 

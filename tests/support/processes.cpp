@@ -12,7 +12,17 @@
 #include <thread>
 
 namespace mpiotest {
+namespace {
 
+struct ProcessEntry {
+    pid_t pid = 0;
+    char state = 0; // R, S, Z (zombie), ...
+    pid_t parent = 0;
+    pid_t group = 0;
+    bool alive() const { return state != 'Z' && state != 'X'; }
+};
+
+// Every process in /proc now; one that ends while it is read is left out.
 std::vector<ProcessEntry> processTable() {
     std::vector<ProcessEntry> table;
     DIR* d = ::opendir("/proc");
@@ -30,6 +40,8 @@ std::vector<ProcessEntry> processTable() {
     ::closedir(d);
     return table;
 }
+
+} // namespace
 
 bool noChildren() {
     errno = 0;

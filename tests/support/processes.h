@@ -10,18 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "mpio/process.h"
+
 namespace mpiotest {
-
-struct ProcessEntry {
-    pid_t pid = 0;
-    char state = 0; // R, S, Z (zombie), ...
-    pid_t parent = 0;
-    pid_t group = 0;
-    bool alive() const { return state != 'Z' && state != 'X'; }
-};
-
-// Every process in /proc now; one that ends while it is read is left out.
-std::vector<ProcessEntry> processTable();
 
 // True when no child of this process, running or zombie, is left.
 bool noChildren();
@@ -34,6 +25,13 @@ std::vector<std::string> childrenLeft();
 bool runs(pid_t pid);
 // True while a process of the group exists that is no zombie.
 bool groupRuns(pid_t group);
+
+// Runs /bin/sh -c SCRIPT with extra environment settings before it
+// (env's arguments: NAME=VALUE, -u NAME), for at most two minutes.
+inline mpio::process::ProgramRun shell(const std::string& script, std::vector<std::string> env = {}) {
+    env.insert(env.end(), {"/bin/sh", "-c", script});
+    return mpio::process::runProgram("env", env, {.timeout = std::chrono::minutes(2)});
+}
 
 // Polls condition every 20 ms until it holds or the limit has passed; the result is its last value.
 bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = std::chrono::seconds(10));
