@@ -37,8 +37,8 @@ first_steps='
 '
 
 index=0
-for spec in "$@"; do
-    tree=${spec%:*} libdir=${spec##*:}
+for root_and_libdir in "$@"; do
+    tree=${root_and_libdir%:*} libdir=${root_and_libdir##*:}
     index=$((index + 1))
     echo "-- $tree"
     for program in mpioctl mpio-sandbox powermt-sim; do
@@ -94,8 +94,8 @@ printf '%s\n' '#include <dlfcn.h>' '#include <cstdio>' '#include "TmMPIO_EMCPowe
 # The packages' tmmpio.pc is for /usr: pkg-config leaves out the system's
 # include and library directories, so only the flags that matter remain.
 shift
-for spec in "$@"; do
-    tree=${spec%:*} libdir=${spec##*:}
+for root_and_libdir in "$@"; do
+    tree=${root_and_libdir%:*} libdir=${root_and_libdir##*:}
     flags=$(PKG_CONFIG_PATH="$tree/$libdir/pkgconfig" PKG_CONFIG_SYSTEM_INCLUDE_PATH=/usr/include \
             PKG_CONFIG_SYSTEM_LIBRARY_PATH="/usr/$libdir" pkg-config --cflags --libs tmmpio |
             sed 's/[[:space:]]*$//')
