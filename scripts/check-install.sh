@@ -9,7 +9,9 @@
 #     distributions put them, the packages depend on each other at this
 #     version, libTmHost exports no instantiation of the standard library,
 #     and the packaged plug-in keeps its symbol floor (scripts/symbol-floor.sh);
-#  3. `cmake --install` into an empty prefix, which is then moved elsewhere;
+#  3. `cmake --install` into an empty prefix, which is then moved elsewhere,
+#     and a plug-in-only build (MPIO_PLUGIN_ONLY, with every optional
+#     package hidden from CMake) installs the plug-in and its header alone;
 #  4. the Debian packages unpacked into a scratch root (dpkg-deb -x), the
 #     RPMs installed into another (rpm --root);
 #  5. in a mount namespace where the source and build trees are hidden under
@@ -158,6 +160,19 @@ for plugin in "$work/root-deb/usr/$deb_libdir/tmmpio/libTmMPIO_EMCPowerPath.so" 
     "$work/root-rpm/usr/$rpm_libdir/tmmpio/libTmMPIO_EMCPowerPath.so"; do
     scripts/symbol-floor.sh "$plugin"
 done
+
+# A host team's build of the plug-in alone finds no package and installs two files.
+plugin_only=build/plugin-only
+rm -rf "$plugin_only"
+cmake -S . -B "$plugin_only" -G Ninja --no-warn-unused-cli -DMPIO_PLUGIN_ONLY=ON -DCMAKE_CXX_COMPILER_LAUNCHER=ccache \
+    -DCMAKE_DISABLE_FIND_PACKAGE_PkgConfig=ON -DCMAKE_DISABLE_FIND_PACKAGE_nlohmann_json=ON \
+    -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON >/dev/null
+cmake --build "$plugin_only" >/dev/null
+DESTDIR="$work/plugin-only" cmake --install "$plugin_only" --prefix /usr >/dev/null
+got=$(cd "$work/plugin-only" && find . ! -type d -printf '%f\n' | sort | paste -sd ' ')
+[ "$got" = "TmMPIO_EMCPowerPath.h libTmMPIO_EMCPowerPath.so" ] ||
+    fail "the plug-in-only build installed [$got], not the plug-in and its header alone"
+scripts/symbol-floor.sh "$(find "$work/plugin-only" -name libTmMPIO_EMCPowerPath.so)"
 
 mkdir "$work/kit"
 cp -r tests/install/consumer scripts/installed-checks.sh scripts/validate_mpioctl_json.py "$work/kit/"
