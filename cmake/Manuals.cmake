@@ -13,17 +13,9 @@ if(NOT MPIO_MANUALS)
 endif()
 find_program(MPIO_GZIP gzip REQUIRED)
 
-# The date of this version's heading in CHANGELOG.md ("## 1.0.0 — 2026-12-08"),
-# so that every page of a version carries the same date, whenever it is
-# built; a version not yet released takes SOURCE_DATE_EPOCH or today.
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/CHANGELOG.md)
-string(REPLACE "." "\\." version_pattern "${PROJECT_VERSION}")
-file(STRINGS ${PROJECT_SOURCE_DIR}/CHANGELOG.md release_heading ENCODING UTF-8
-     REGEX "^## ${version_pattern} ")
-string(REGEX MATCH "[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]" MPIO_MAN_DATE "${release_heading}")
-if(NOT MPIO_MAN_DATE)
-    string(TIMESTAMP MPIO_MAN_DATE "%Y-%m-%d" UTC)
-endif()
+# The date of this version's heading in CHANGELOG.md (cmake/ReleaseVersion.cmake),
+# so that every page of a version carries the same date, whenever it is built.
+set(MPIO_MAN_DATE ${MPIO_RELEASE_DATE})
 
 # Installed paths that the pages name, under the configured prefix.
 set(MPIO_MAN_DATADIR "${MPIO_INSTALL_FULL_DATADIR}")

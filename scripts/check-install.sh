@@ -31,15 +31,9 @@ packages=$deb_build/packages
 fail() { echo "check-install: $*" >&2; exit 1; }
 
 for build in "$deb_build" "$rpm_build"; do
-    if [ ! -f "$build/CMakeCache.txt" ]; then
-        echo "check-install: no build tree $build: run scripts/package.sh first" >&2
-        exit 1
-    fi
+    [ -f "$build/CMakeCache.txt" ] || fail "no build tree $build: run scripts/package.sh first"
 done
-if ! ls "$packages"/*.deb "$packages"/*.rpm >/dev/null 2>&1; then
-    echo "check-install: no packages in $packages: run scripts/package.sh first" >&2
-    exit 1
-fi
+ls "$packages"/*.deb "$packages"/*.rpm >/dev/null 2>&1 || fail "no packages in $packages: run scripts/package.sh first"
 version=$(sed -n 's/^#define TMMPIO_VERSION_STRING "\(.*\)"$/\1/p' "$deb_build/generated/TmMPIOVersion.h")
 # The version with the packaging's revision, as the packages have it: 1.0.0-1.
 full_version=$(dpkg-deb -f "$packages"/tmmpio-emcpowerpath_*.deb Version)

@@ -87,12 +87,13 @@ inside() {
     mount --bind "$cache/debian11-ccache" "$r/ccache"
     cp "$build/lib/libTmMPIO_EMCPowerPath.so" "$r$build/lib/"
 
+    # The root's version, the count of pseudo devices, and the versions of its tools, in one run.
     local out
     out=$("$sandbox" --topology sim/topologies/small.topo --root "$r" -- \
-        /bin/sh -c 'cat /etc/debian_version; powermt display dev=all | grep -c Pseudo')
-    case $out in 11.*$'\n'2) ;; *) echo "debian11-check: the root's version and the count of pseudo devices, not: $out" >&2; exit 1 ;; esac
-    echo "debian11-check: Debian $(head -1 <<<"$out"): $("$sandbox" --topology sim/topologies/small.topo --root "$r" -- \
-        /bin/sh -c 'dpkg-query -W -f "\${Package} \${Version}\n" libc6 dash grep mawk gcc-10 cmake | paste -sd, | sed "s/,/, /g"')"
+        /bin/sh -c 'cat /etc/debian_version; powermt display dev=all | grep -c Pseudo
+                    dpkg-query -W -f "\${Package} \${Version}\n" libc6 dash grep mawk gcc-10 cmake | paste -sd, | sed "s/,/, /g"')
+    case $(head -2 <<<"$out") in 11.*$'\n'2) ;; *) echo "debian11-check: the root's version and the count of pseudo devices, not: $out" >&2; exit 1 ;; esac
+    echo "debian11-check: Debian $(head -1 <<<"$out"): $(sed -n 3p <<<"$out")"
 
     "$sandbox" --topology sim/topologies/small.topo --root "$r" -- /bin/sh -ec '
         export CCACHE_DIR=/ccache CCACHE_MAXSIZE=500M

@@ -19,12 +19,14 @@ import jsonschema
 
 
 def load_schemas(schema_dir):
-    """Every schema of the directory by its $id."""
-    schemas = {}
+    """Every schema of the directory, by its $id and by the name of its file
+    without ".schema.json" (a command's name)."""
+    by_id, by_name = {}, {}
     for path in sorted(schema_dir.glob("*.schema.json")):
         schema = json.loads(path.read_text())
-        schemas[schema.get("$id", path.resolve().as_uri())] = schema
-    return schemas
+        by_id[schema.get("$id", path.resolve().as_uri())] = schema
+        by_name[path.name.removesuffix(".schema.json")] = schema
+    return by_id, by_name
 
 
 def validator_for(schema, schemas):
@@ -41,7 +43,7 @@ def validator_for(schema, schemas):
     return jsonschema.Draft202012Validator(schema, registry=registry)
 
 
-def problems(schema_dir, schemas, text):
+def problems(schema_dir, schemas, by_name, text):
     try:
         document = json.loads(text)
     except json.JSONDecodeError as e:
@@ -49,10 +51,9 @@ def problems(schema_dir, schemas, text):
     command = document.get("command") if isinstance(document, dict) else None
     if not isinstance(command, str):
         return ["no command member to choose a schema by"]
-    path = schema_dir / f"{command}.schema.json"
-    if command == "common" or not path.is_file():  # common.schema.json describes no document
+    if command == "common" or command not in by_name:  # common.schema.json describes no document
         return [f"no schema for the command {command!r} in {schema_dir}"]
-    validator = validator_for(json.loads(path.read_text()), schemas)
+    validator = validator_for(by_name[command], schemas)
     return [f"{'/'.join(map(str, e.absolute_path)) or '(document)'}: {e.message}"
             for e in validator.iter_errors(document)]
 
@@ -66,10 +67,10 @@ def main(argv):
     if not documents:
         print("validate_mpioctl_json: no document given", file=sys.stderr)
         return 1
-    schemas = load_schemas(schema_dir)
+    schemas, by_name = load_schemas(schema_dir)
     failed = 0
     for text in documents:
-        found = problems(schema_dir, schemas, text)
+        found = problems(schema_dir, schemas, by_name, text)
         if found:
             failed += 1
             print(f"invalid document: {text}", file=sys.stderr)

@@ -147,8 +147,8 @@ int main(int argc, char** argv) {
     }
     const Invocation& invocation = *parsed.invocation;
     const DefaultPlugin defaults{MPIOCTL_PLUGIN_FROM_BINDIR, MPIOCTL_INSTALLED_PLUGIN};
-    const PluginChoice plugin = choosePlugin({invocation.options.plugin, environmentValue(kPluginEnvironmentVariable),
-                                              executablePath(), defaults.fromProgramDir, defaults.whenProgramUnknown});
+    const PluginChoice plugin = choosePlugin(
+        {invocation.options.plugin, environmentValue(kPluginEnvironmentVariable), executablePath(), defaults});
     const std::string& pluginPath = plugin.path;
 
     switch (invocation.help) {

@@ -53,16 +53,11 @@ int openForAppend(const std::string& path, std::string& why) {
 // threads from interleaving should the kernel take an entry in pieces.
 int writeEntry(int fd, std::mutex& mutex, std::string_view entry) {
     std::lock_guard lock(mutex);
-    std::size_t done = 0;
-    while (done < entry.size()) {
-        const ssize_t n = ::write(fd, entry.data() + done, entry.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        done += static_cast<std::size_t>(n);
+    if (const int error = mpio::process::writeAll(fd, entry); error != 0) {
+        errno = error;
+        return -1;
     }
-    return done > INT_MAX ? INT_MAX : static_cast<int>(done);
+    return entry.size() > INT_MAX ? INT_MAX : static_cast<int>(entry.size());
 }
 
 // The host-wide sink. Standard error is used, not owned.

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -36,19 +35,16 @@ std::string writers(mode_t mode) {
     return (mode & S_IWGRP) ? "its group" : "others";
 }
 
-// The absolute path of path without symbolic links; empty, with error set,
-// when it cannot be resolved.
-std::string resolved(const std::string& path, int& error) {
-    char* real = ::realpath(path.c_str(), nullptr);
-    error = errno;
-    if (!real) return {};
-    std::string text = real;
-    std::free(real);
-    return text;
-}
-
-} // namespace
-
+// Why someone other than root and the caller (the effective user) could
+// replace the file at the absolute, normalised path; empty when no one
+// could. The file must be a regular file, and it and every directory above
+// it owned by root or the caller and writable by neither group nor others.
+// A root-owned directory with the sticky bit (such as /tmp) is accepted
+// above a directory, where no one else can remove or rename what is not
+// theirs; directly above the file it is not, since anyone could have put a
+// file there under that name. A symbolic link on the way is judged by its
+// owner and its directory alone (what it leads to is for the caller to check
+// by the resolved path).
 std::string whyReplaceable(const std::string& path) {
     const uid_t caller = ::geteuid();
     std::filesystem::path entry = path;
@@ -74,12 +70,14 @@ std::string whyReplaceable(const std::string& path) {
     }
 }
 
+} // namespace
+
 LoadResult loadPlugin(const std::string& path) {
     LoadResult loaded;
-    int error = 0;
-    const std::string file = resolved(path, error);
-    if (file.empty()) {
-        loaded.errors.push_back("cannot load plugin " + path + ": " + std::strerror(error));
+    std::error_code unresolved;
+    const std::string file = std::filesystem::canonical(path, unresolved).string();
+    if (unresolved) {
+        loaded.errors.push_back("cannot load plugin " + path + ": " + unresolved.message());
         return loaded;
     }
     // The path as given, with the links on its way, and the file it leads to.

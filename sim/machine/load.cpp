@@ -58,9 +58,9 @@ Loaded loadState(const StateDir& dir) {
     std::string text = readFile(dir.topology(), kMaxTopologyBytes, &topologySeen);
     const std::string stateText = readFile(dir.state(), kMaxTextFile, &stateSeen);
     Topology topology = parseTopology(text, dir.topology());
-    const SourceStamp stamp{0, identityOf(topologySeen), identityOf(stateSeen)};
-    const bool settled = changedBefore(stamp.topology, now) && changedBefore(stamp.state, now);
-    Loaded loaded{std::move(text), std::move(topology), parseState(stateText), stamp, settled};
+    const FileIdentity topologyFile = identityOf(topologySeen), stateFile = identityOf(stateSeen);
+    const bool settled = changedBefore(topologyFile, now) && changedBefore(stateFile, now);
+    Loaded loaded{std::move(text), std::move(topology), parseState(stateText), topologyFile, stateFile, settled};
     std::unordered_set<std::string_view> names(loaded.topology.devices.size());
     for (const auto& d : loaded.topology.devices) names.insert(d.name);
     for (const auto& name : loaded.state.configured)

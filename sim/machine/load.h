@@ -9,34 +9,22 @@
 #include "machine/state_file.h"
 #include "machine/topology.h"
 
-#include <cstdint>
 #include <string>
 
 namespace sim {
 
-// What powermt's answers derive from: the topology and state files as they
-// are, and the count of the writers that took the lock. No change made by
-// powermt keeps the count, and no other write keeps a file's identity
-// (the change time, which no user can set, moves), so no change keeps the
-// stamp, however the file is written.
-struct SourceStamp {
-    std::uint64_t writers = 0;
-    FileIdentity topology;
-    FileIdentity state;
-    bool operator==(const SourceStamp&) const = default;
-};
-
 // Loads the topology and the state of a state directory (the caller holds
 // the lock). The topology shows the path events, and the paths of departed
-// devices as dead. `stamp` has the identities of the files as they were
-// read (its writers are the caller's to fill); `settled` tells whether any
-// later write to them is sure to change their identities, which is not so
-// within the clock tick of their last change.
+// devices as dead. `topologyFile` and `stateFile` are the identities of the
+// files as they were read; `settled` tells whether any later write to them
+// is sure to change their identities, which is not so within the clock tick
+// of their last change.
 struct Loaded {
     std::string topologyText;
     Topology topology;
     SimState state;
-    SourceStamp stamp;
+    FileIdentity topologyFile;
+    FileIdentity stateFile;
     bool settled = false;
 };
 Loaded loadState(const StateDir& dir);

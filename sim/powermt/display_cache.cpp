@@ -116,10 +116,9 @@ void writeDisplayCache(const StateDir& dir, const Loaded& loaded, std::uint64_t 
         index += d.name + " " + std::to_string(blocks.size()) + " " + std::to_string(block.size()) + "\n";
         blocks += block;
     }
-    writeFileAtomic(dir.displayCache(), kMagic + std::to_string(writers) + " " + identityText(loaded.stamp.topology) +
-                                            " " + identityText(loaded.stamp.state) + " " +
-                                            std::to_string(index.size()) + " " + std::to_string(blocks.size()) + "\n" +
-                                            index + blocks);
+    writeFileAtomic(dir.displayCache(), kMagic + std::to_string(writers) + " " + identityText(loaded.topologyFile) +
+                                            " " + identityText(loaded.stateFile) + " " + std::to_string(index.size()) +
+                                            " " + std::to_string(blocks.size()) + "\n" + index + blocks);
 }
 
 std::optional<CachedDisplay> cachedDisplay(const StateDir& dir, std::uint64_t writers, const std::string& device) {

@@ -18,17 +18,31 @@
 
 #include "machine/load.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
 namespace sim {
+
+// What powermt's answers derive from: the topology and state files as they
+// are, and the count of the writers that took the lock. No change made by
+// powermt keeps the count, and no other write keeps a file's identity
+// (the change time, which no user can set, moves), so no change keeps the
+// stamp, however the file is written.
+struct SourceStamp {
+    std::uint64_t writers = 0;
+    FileIdentity topology;
+    FileIdentity state;
+    bool operator==(const SourceStamp&) const = default;
+};
 
 // The stamp of the topology and state files as they are now, with
 // `writers` from the lock; nothing when either cannot be examined.
 std::optional<SourceStamp> currentStamp(const StateDir& dir, std::uint64_t writers);
 
 // Replaces the cache with the blocks of loaded's configured devices, under
-// loaded's stamp with `writers`; writes nothing unless loaded is settled.
+// the identities of loaded's files and `writers`; writes nothing unless
+// loaded is settled.
 void writeDisplayCache(const StateDir& dir, const Loaded& loaded, std::uint64_t writers);
 
 struct CachedDisplay {

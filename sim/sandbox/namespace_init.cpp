@@ -19,7 +19,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 
 namespace sim {
 
@@ -47,10 +46,7 @@ void prepareMounts(const StateDir& state, const std::string& root) {
         mountSimulatedProc(state, "/proc");
         return;
     }
-    std::error_code ec;
-    const std::string simulator = std::filesystem::read_symlink(state.bin() + "/powermt", ec).string();
-    if (ec) throw SysError("cannot read " + state.bin() + "/powermt", ec.value());
-    enterRoot(root, state, simulator);
+    enterRoot(root, state);
 }
 
 void ignoreSignal(int) {}

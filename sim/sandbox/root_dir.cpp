@@ -4,9 +4,6 @@
 #include "machine/checked_files.h"
 #include "sandbox/dev_tree.h"
 
-#include "mpio/process.h"
-
-#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -27,21 +24,17 @@ void requireDirectory(const std::string& root, const char* name) {
         throw std::runtime_error("it has no directory " + std::string(name) + " to lay the simulated one over");
 }
 
-void makeFile(const std::string& path) {
-    const mpio::process::Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0755));
-    if (!fd) throw SysError("cannot create " + path, errno);
-}
-
 // A tmpfs over the root's /run with the state directory and the simulator
 // bound into it, at kRootStateDir and kRootBinDir/powermt.
-void mountRun(const std::string& run, const StateDir& state, const std::string& simulator) {
+void mountRun(const std::string& run, const StateDir& state) {
     mountOrThrow("mpio-sandbox-run", run, "tmpfs", MS_NOSUID | MS_NODEV, "mode=0755,size=64m",
                  "cannot mount a tmpfs over " + run);
     const std::string base = run + "/mpio-sandbox";
     mkdirOrThrow(base, 0755);
     mkdirOrThrow(base + "/state", 0755);
     mkdirOrThrow(base + "/bin", 0755);
-    makeFile(base + "/bin/powermt");
+    writeNewFile(base + "/bin/powermt", "", 0755);          // the mount point of the simulator
+    const std::string simulator = state.bin() + "/powermt"; // a link to it, which the bind follows
     mountOrThrow(simulator.c_str(), base + "/bin/powermt", nullptr, MS_BIND, nullptr,
                  "cannot bind the simulator " + simulator);
     mountOrThrow(state.dir.c_str(), base + "/state", nullptr, MS_BIND, nullptr,
@@ -74,7 +67,7 @@ std::string checkedRootDir(const std::string& dir) {
     return resolved;
 }
 
-void enterRoot(const std::string& root, const StateDir& state, const std::string& simulator) {
+void enterRoot(const std::string& root, const StateDir& state) {
     try {
         for (const char* name : {"/dev", "/proc", "/run"}) requireDirectory(root, name);
         // pivot_root needs the new root to be a mount; MS_REC keeps what the
@@ -83,7 +76,7 @@ void enterRoot(const std::string& root, const StateDir& state, const std::string
         mountOrThrow("/dev", root + "/dev", nullptr, MS_BIND | MS_REC, nullptr,
                      "cannot bind /dev over " + root + "/dev");
         mountSimulatedProc(state, root + "/proc");
-        mountRun(root + "/run", state, simulator);
+        mountRun(root + "/run", state);
         pivotInto(root);
     } catch (const std::exception& e) {
         throw std::runtime_error("cannot enter the root " + root + ": " + e.what());

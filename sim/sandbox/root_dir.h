@@ -24,11 +24,12 @@ std::string checkedRootDir(const std::string& dir);
 // namespaces of a command that makes its own nest), with this namespace's
 // /dev bound over the root's /dev, a fresh /proc showing the state
 // directory's files over its /proc, and a tmpfs over its /run holding the
-// state directory and the simulator (`simulator`). Nothing is created in
+// state directory and the simulator (the target of the state directory's
+// bin/powermt link, which the bind follows). Nothing is created in
 // root: every mount lies over a directory it has, in this namespace alone.
 // Throws std::runtime_error naming root when it cannot be entered or has no
 // executable /bin/sh.
-void enterRoot(const std::string& root, const StateDir& state, const std::string& simulator);
+void enterRoot(const std::string& root, const StateDir& state);
 
 } // namespace sim
 

@@ -198,7 +198,7 @@ TEST(ChoosePlugin, GivenThenEnvironmentThenBesideTheProgram) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.executable + " " + c.given.value_or("-") + " " + c.environment.value_or("-"));
         const PluginChoice choice =
-            choosePlugin({c.given, c.environment, c.executable, fromBin, configured});
+            choosePlugin({c.given, c.environment, c.executable, {fromBin, configured}});
         EXPECT_EQ(choice.path, c.chosen);
         EXPECT_EQ(choice.byDefault, c.byDefault);
     }

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "command.h"
+#include "plugin.h"
 
 namespace mpioctl {
 
@@ -61,12 +62,6 @@ struct ParseResult {
 // Parses the arguments after the program name. Options may come before or
 // after the command, and between it and its argument; "--" ends them.
 ParseResult parseArguments(const std::vector<std::string>& arguments);
-
-// The plug-in that mpioctl loads when none is named, as its help describes it.
-struct DefaultPlugin {
-    std::string fromProgramDir;     // relative to mpioctl's directory
-    std::string whenProgramUnknown; // absolute, when that directory cannot be learnt
-};
 
 // Help texts. programHelp describes the plug-in lookup with defaults and
 // shows chosenPlugin, the one that this run would load.

@@ -14,19 +14,21 @@ using mpio::loader::EntryPoints;
 using mpio::loader::loadPlugin;
 using mpio::loader::LoadResult;
 
-// The plug-in's file name, as hosts load it.
-inline constexpr const char* kPluginFileName = "libTmMPIO_EMCPowerPath.so";
-
 // The environment variable that names a plug-in when --plugin is not given.
 inline constexpr const char* kPluginEnvironmentVariable = "MPIOCTL_PLUGIN";
+
+// The plug-in that mpioctl loads when none is named, as its help describes it.
+struct DefaultPlugin {
+    std::string fromProgramDir;     // relative to mpioctl's directory
+    std::string whenProgramUnknown; // absolute, when that directory cannot be learnt
+};
 
 // What the choice of the plug-in goes by.
 struct PluginLookup {
     std::optional<std::string> given;       // --plugin
     std::optional<std::string> environment; // MPIOCTL_PLUGIN, when set
     std::string executable;                 // the running program; empty when unknown
-    std::string fromProgramDir;             // the default plug-in, relative to the program's directory
-    std::string whenProgramUnknown;         // the default plug-in, absolute, when the program is unknown
+    DefaultPlugin defaults;
 };
 
 struct PluginChoice {

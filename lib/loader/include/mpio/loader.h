@@ -50,25 +50,16 @@ struct LoadResult {
 };
 
 // Loads the file at path, taken from the current directory when relative
-// (never from the library search path): the path and the file that it leads
-// to are checked with whyReplaceable, then that file is given to
+// (never from the library search path): neither the path nor the file that
+// it leads to may be replaceable by anyone but root and the caller (the
+// file and every directory above it owned by one of them and writable by
+// neither group nor others; a root-owned sticky directory such as /tmp only
+// above a directory); then that file is given to
 // dlopen(RTLD_NOW | RTLD_LOCAL) by its absolute path without symbolic links,
 // and every entry point is found with dlsym. Fails with the reason that the
 // file cannot be found or is refused, the dynamic loader's text, or one line
 // per missing entry point.
 LoadResult loadPlugin(const std::string& path);
-
-// Why someone other than root and the caller (the effective user) could
-// replace the file at the absolute, normalised path; empty when no one
-// could. The file must be a regular file, and it and every directory above
-// it owned by root or the caller and writable by neither group nor others.
-// A root-owned directory with the sticky bit (such as /tmp) is accepted
-// above a directory, where no one else can remove or rename what is not
-// theirs; directly above the file it is not, since anyone could have put a
-// file there under that name. A symbolic link on the way is judged by its
-// owner and its directory alone (what it leads to is for the caller to check
-// by the resolved path).
-std::string whyReplaceable(const std::string& path);
 
 // The errors of a failed load as one text, a line each.
 std::string joinedErrors(const LoadResult& loaded);
